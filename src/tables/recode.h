@@ -1,0 +1,59 @@
+// Mapping a byte of one 8-bit format into another through letter_table.
+#pragma once
+
+#include <array>
+#include <cstddef>
+
+#include "tables/letter_table.h"
+
+namespace toneshift {
+
+// The byte that stands for the same letter in format `to`, or `byte` itself when it is no
+// letter of format `from`. Formats are 0..9. This is the reference definition: a search of
+// the source row for the first position holding the byte (0x00 is found at the end mark),
+// so where a row holds a byte twice the first position wins.
+unsigned char recode_byte(unsigned char byte, int from, int to);
+
+using ByteMap = std::array<unsigned char, 256>;
+
+namespace detail {
+
+// First position of every byte in every row, as recode_byte's search finds it; -1 where
+// the byte is no letter of the row.
+inline constexpr auto first_positions = [] {
+    std::array<std::array<short, 256>, kEightBitFormatCount> first{};
+    for (std::size_t f = 0; f < kEightBitFormatCount; ++f) {
+        first[f].fill(-1);
+        for (std::size_t p = kRowSize; p-- > 0;) first[f][letter_table[f][p]] = short(p);
+    }
+    return first;
+}();
+
+inline constexpr auto recode_maps = [] {
+    std::array<ByteMap, kEightBitFormatCount * kEightBitFormatCount> maps{};
+    for (std::size_t from = 0; from < kEightBitFormatCount; ++from) {
+        for (std::size_t to = 0; to < kEightBitFormatCount; ++to) {
+            ByteMap& map = maps[from * kEightBitFormatCount + to];
+            for (std::size_t b = 0; b < 256; ++b) {
+                const short p = first_positions[from][b];
+                map[b] = p < 0 ? static_cast<unsigned char>(b) : letter_table[to][std::size_t(p)];
+            }
+        }
+    }
+    return maps;
+}();
+
+}  // namespace detail
+
+// The whole of recode_byte(., from, to) as one 256-byte map, for the per-byte hot paths.
+inline const ByteMap& recode_map(int from, int to) {
+    return detail::recode_maps[std::size_t(from) * kEightBitFormatCount + std::size_t(to)];
+}
+
+// Recodes n bytes in place from format `from` to format `to`.
+inline void recode_in_place(unsigned char* bytes, std::size_t n, int from, int to) {
+    const ByteMap& map = recode_map(from, to);
+    for (std::size_t i = 0; i < n; ++i) bytes[i] = map[bytes[i]];
+}
+
+}  // namespace toneshift
