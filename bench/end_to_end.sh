@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# End-to-end speed: the whole program converting a 64 MiB file, against `dd bs=1024` copying
+# the same file, run in turn on a tmpfs. Prints the median of each and their ratio.
+# Usage: bench/end_to_end.sh path/to/toneshift [runs]
+set -euo pipefail
+
+bin=$(realpath "$1")
+runs=${2:-7}
+root=$(cd "$(dirname "$0")/.." && pwd)
+tmpfs=/dev/shm
+[ -d "$tmpfs" ] && [ -w "$tmpfs" ] || tmpfs=${TMPDIR:-/tmp}
+work=$(mktemp -d "$tmpfs/toneshift-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+# One conversion through the dialogue: input, its format, output, the format wanted.
+convert() { printf '%s\n%s\n%s\n%s\n\n' "$1" "$2" "$3" "$4" | "$bin" >/dev/null; }
+
+# The benchmark text: the Vietnamese sample, in VISCII, repeated to 64 MiB.
+convert "$root/examples/sample.viqr" 10 sample.viscii 0
+cp sample.viscii text.viscii
+while [ "$(stat -c %s text.viscii)" -lt $((64 << 20)) ]; do
+  cat text.viscii text.viscii > grow && mv grow text.viscii
+done
+truncate -s $((64 << 20)) text.viscii
+convert text.viscii 0 text.viqr 10
+
+now() { echo "${EPOCHREALTIME/[.,]/}"; }  # microseconds
+
+# median of the arguments
+median() { printf '%s\n' "$@" | sort -n | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
+
+# compare LABEL INPUT FROM TO LIMIT: times the conversion and dd on INPUT in turn.
+compare() {
+  local label=$1 input=$2 from=$3 to=$4 limit=$5 prog=() copy=() t
+  for ((i = 0; i < runs; i++)); do
+    rm -f out copy
+    t=$(now); convert "$input" "$from" out "$to"; prog+=($(($(now) - t)))
+    t=$(now); dd if="$input" of=copy bs=1024 status=none; copy+=($(($(now) - t)))
+  done
+  local p c
+  p=$(median "${prog[@]}"); c=$(median "${copy[@]}")
+  awk -v l="$label" -v p="$p" -v c="$c" -v lim="$limit" -v s="$(stat -c %s "$input")" 'BEGIN {
+    r = p / c
+    printf "%-22s %7.1f ms  dd bs=1024 %7.1f ms  ratio %.2f (target <= %.1f) %s  [%.0f MiB in]\n",
+      l, p / 1000, c / 1000, r, lim, (r <= lim ? "met" : "MISSED"), s / 1048576 }'
+}
+
+echo "median of $runs runs each, on $tmpfs"
+compare "VISCII -> VNI (0->3)" text.viscii 0 3 1.2
+compare "VISCII -> VIQR (0->10)" text.viscii 0 10 2.0
+compare "VIQR -> VISCII (10->0)" text.viqr 10 0 2.5
