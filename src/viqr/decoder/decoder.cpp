@@ -1,0 +1,266 @@
+// Decoder contexts and the stream decoder: escapes, mode letters, held letters and output.
+#include <cstring>
+
+#include "viqr/decoder/class_tables.h"
+#include "viqr/decoder/composer.h"
+#include "viqr/decoder/contexts.h"
+#include "viqr/decoder/viqr_decoder.h"
+
+namespace toneshift {
+
+namespace detail {
+
+std::array<decoder_context, kContextCount> context_slots{};
+
+}  // namespace detail
+
+namespace {
+
+using detail::context_slots;
+using detail::decoder_context;
+
+constexpr bool is_context(int ctx) {
+    return ctx >= 0 && ctx < int(detail::kContextCount);
+}
+constexpr bool is_state(int state) {
+    return state >= VIQR_MODE_COMPOSE && state <= VIQR_HOLDING;
+}
+
+// The mode a byte after the escape character selects, or -1 when it is no mode letter.
+constexpr int mode_of_letter(unsigned char ch) {
+    switch (ch) {
+        case 'V':
+        case 'v':
+            return VIQR_MODE_COMPOSE;
+        case 'M':
+        case 'm':
+            return VIQR_MODE_PASS;
+        case 'L':
+        case 'l':
+            return VIQR_MODE_LITERAL;
+        default:
+            return -1;
+    }
+}
+
+// The parameter a flag selects: its lowest of the four parameter bits, or 0 for none.
+constexpr int selected_parameter(int flag) {
+    for (int bit : {VIQR_STATE, VIQR_ESCAPE, VIQR_ERASE, VIQR_DEFERRED})
+        if ((flag & bit) != 0) return bit;
+    return 0;
+}
+
+// State 5: the composition step on the held letter's record, then what the outcome writes.
+inline void step_holding(decoder_context& c, unsigned char ch, unsigned char* out, int& n) {
+    const detail::compose_outcome r = detail::compose_step(c.record, ch);
+    if (r.composed) {
+        if (r.held) {
+            c.pending_char = r.byte;  // shape accepted: may still take a tone
+        } else {
+            out[n++] = r.byte;  // letter finished, in place of the held letter
+            c.state = c.resume_state;
+        }
+    } else if (r.held) {
+        // The held letter is complete and ch begins the next one.
+        if (c.pending_char == 0) {
+            c.pending_char = ch;
+        } else {
+            out[n++] = c.pending_char;
+            if (c.deferred == 0 && c.resume_state == VIQR_MODE_COMPOSE) {
+                out[n++] = ch;  // stays open in the record; state 0 handles its marks
+                c.state = VIQR_MODE_COMPOSE;
+            } else {
+                c.pending_char = ch;
+            }
+        }
+    } else {
+        // Neither a letter nor a mark of the held letter; only now is the escape recognised.
+        if (c.pending_char != 0) out[n++] = c.pending_char;
+        if (ch == c.escape_char) {
+            c.state = VIQR_AFTER_ESCAPE;
+        } else {
+            out[n++] = ch;
+            c.state = c.resume_state;
+        }
+    }
+}
+
+}  // namespace
+
+int viqr_open(int state, unsigned char escape_char, unsigned char erase_char) {
+    if (!is_state(state)) return -1;
+    for (std::size_t i = 0; i < detail::kContextCount; ++i) {
+        decoder_context& c = context_slots[i];
+        if (c.in_use != 0) continue;
+        c.in_use = 1;
+        c.state = state;
+        c.escape_char = escape_char;
+        c.erase_char = erase_char;
+        c.deferred = 0;
+        c.pending_char = 0;
+        c.record.phase = 0;
+        build_class_tables();
+        std::memcpy(c.record.mark_chars, default_mark_chars, kMarkSlotCount);
+        return int(i);
+    }
+    return -1;
+}
+
+void viqr_get(int ctx, void* out, int flag) {
+    if (!is_context(ctx)) return;
+    const decoder_context& c = context_slots[std::size_t(ctx)];
+    switch (selected_parameter(flag)) {
+        case VIQR_STATE:
+            std::memcpy(out, &c.state, sizeof c.state);
+            break;
+        case VIQR_ESCAPE:
+            *static_cast<unsigned char*>(out) = c.escape_char;
+            break;
+        case VIQR_ERASE:
+            *static_cast<unsigned char*>(out) = c.erase_char;
+            break;
+        case VIQR_DEFERRED:
+            *static_cast<unsigned char*>(out) = c.deferred;
+            break;
+        default:
+            break;
+    }
+}
+
+void viqr_set(int ctx, int value, int flag) {
+    if (!is_context(ctx)) return;
+    decoder_context& c = context_slots[std::size_t(ctx)];
+    const auto low_byte = static_cast<std::uint8_t>(value & 0xFF);
+    switch (selected_parameter(flag)) {
+        case VIQR_STATE:
+            if (!is_state(value)) return;
+            c.state = value;
+            viqr_flush(ctx, nullptr, nullptr);  // drains from the new state
+            break;
+        case VIQR_ESCAPE:
+            c.escape_char = low_byte;
+            break;
+        case VIQR_ERASE:
+            c.erase_char = low_byte;
+            break;
+        case VIQR_DEFERRED:
+            c.deferred = low_byte;
+            break;
+        default:
+            break;
+    }
+}
+
+int viqr_step(int ctx, unsigned char ch, unsigned char* out, int* count) {
+    if (!is_context(ctx)) {
+        *count = 0;
+        return -1;
+    }
+    decoder_context& c = context_slots[std::size_t(ctx)];
+    int n = 0;
+    switch (c.state) {
+        case VIQR_MODE_COMPOSE: {
+            if (ch == c.escape_char) {
+                c.resume_state = VIQR_MODE_COMPOSE;
+                c.state = VIQR_AFTER_ESCAPE;
+                break;
+            }
+            const detail::compose_outcome r = detail::compose_step(c.record, ch);
+            if (!r.held && !r.composed) {
+                out[n++] = ch;  // no letter
+            } else if (r.held && c.deferred != 0) {
+                // A letter opened or took its shape mark: hold it until it is complete.
+                c.pending_char = r.byte;
+                c.resume_state = VIQR_MODE_COMPOSE;
+                c.state = VIQR_HOLDING;
+            } else if (r.composed) {
+                // Recomposed in place of the byte written last (a finished letter gets here
+                // in deferred mode too, when its record was left open).
+                out[n++] = c.erase_char;
+                out[n++] = r.byte;
+            } else {
+                out[n++] = ch;  // immediate mode: a letter opens, written at once
+            }
+            break;
+        }
+        case VIQR_MODE_PASS:
+            if (ch == c.escape_char) {
+                c.resume_state = VIQR_MODE_PASS;
+                c.state = VIQR_AFTER_ESCAPE;
+            } else {
+                out[n++] = ch;
+            }
+            break;
+        case VIQR_MODE_LITERAL:
+            if (ch == c.escape_char) {
+                c.state = VIQR_LITERAL_AFTER_ESCAPE;
+            } else {
+                out[n++] = ch;
+            }
+            break;
+        case VIQR_AFTER_ESCAPE: {
+            const int mode = mode_of_letter(ch);
+            if (mode >= 0) {
+                c.state = mode;  // the held letter and the record stay as they are
+                break;
+            }
+            c.pending_char = 0;
+            detail::compose_step(c.record, 0x00);  // closes an open letter; result dropped
+            if (ch == c.escape_char) {
+                out[n++] = ch;  // one escape character for the two read
+                c.state = c.resume_state;
+                break;
+            }
+            c.state = VIQR_HOLDING;
+            step_holding(c, ch, out, n);
+            break;
+        }
+        case VIQR_LITERAL_AFTER_ESCAPE: {
+            const int mode = mode_of_letter(ch);
+            if (mode >= 0) {
+                c.state = mode;
+            } else {
+                out[n++] = c.escape_char;
+                out[n++] = ch;
+                c.state = VIQR_MODE_LITERAL;
+            }
+            break;
+        }
+        case VIQR_HOLDING:
+            step_holding(c, ch, out, n);
+            break;
+        default:
+            // Not a decoder state (open and set refuse one): nothing happens.
+            break;
+    }
+    *count = n;
+    return c.state;
+}
+
+void viqr_flush(int ctx, unsigned char* out, int* count) {
+    if (!is_context(ctx)) {
+        if (count != nullptr) *count = 0;
+        return;
+    }
+    // Without both a buffer and a count, everything the drain writes is discarded.
+    unsigned char scratch[2];
+    int scratch_count = 0;
+    if (out == nullptr || count == nullptr) {
+        out = scratch;
+        count = &scratch_count;
+    }
+    // Two escape characters complete an escape sequence in every mode: the first writes
+    // what the context holds, the second (discarded) returns a waiting escape to waiting.
+    const unsigned char escape = context_slots[std::size_t(ctx)].escape_char;
+    viqr_step(ctx, escape, out, count);
+    unsigned char discarded[2];
+    int discarded_count = 0;
+    viqr_step(ctx, escape, discarded, &discarded_count);
+}
+
+void viqr_close(int ctx, unsigned char* out, int* count) {
+    viqr_flush(ctx, out, count);
+    if (is_context(ctx)) context_slots[std::size_t(ctx)].in_use = 0;
+}
+
+}  // namespace toneshift
