@@ -13,10 +13,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// "Viet" with the e with circumflex and dot below, in VNI.
+const std::string kVietVni = std::string("Vi\xAC") + "t";
+
 class Dialogue : public ::testing::Test {
   protected:
-    Run run(const std::string& input) {
-        Run r = run_toneshift(input, dir.path());
+    ProgramRun run(const std::string& input) {
+        ProgramRun r = run_toneshift(input, dir.path());
         EXPECT_FALSE(r.timed_out);
         EXPECT_EQ(r.status, 0);
         return r;
@@ -31,10 +34,11 @@ class Dialogue : public ::testing::Test {
 };
 
 TEST_F(Dialogue, EndsAtAnEmptyFirstAnswerOrTheEndOfInput) {
-    for (const std::string input :
-         {"", "\n", "\nignored\n", std::string(255, 'x') + "\n", std::string("\0name\n", 6)}) {
+    const std::string inputs[] = {"", "\n", "\nignored\n", std::string(255, 'x') + "\n",
+                                  std::string("\0name\n", 6)};
+    for (const std::string& input : inputs) {
         SCOPED_TRACE(input.substr(0, 20));
-        const Run r = run(input);
+        const ProgramRun r = run(input);
         EXPECT_EQ(r.out, session_output(0));
         EXPECT_EQ(r.err, "");
     }
@@ -43,7 +47,7 @@ TEST_F(Dialogue, EndsAtAnEmptyFirstAnswerOrTheEndOfInput) {
 TEST_F(Dialogue, ConvertsAndStartsOver) {
     // VISCII "Vi\xAEt" is "Việt"; in VNI the e with circumflex and dot below is 0xAC.
     file("in.txt", "Vi\xAEt nam\n");
-    const Run r = run(answers("in.txt", 0, "out.txt", 3));
+    const ProgramRun r = run(answers("in.txt", 0, "out.txt", 3));
     EXPECT_EQ(r.out, session_output(1));
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(contents("out.txt"),
@@ -53,7 +57,7 @@ TEST_F(Dialogue, ConvertsAndStartsOver) {
 
 TEST_F(Dialogue, EmptyAnswersAreReadAgainWithoutTheQuestion) {
     file("in.txt", "\xF0");
-    const Run r = run("  in.txt second-word\n\n\n0\n\n\nout.txt\n\n1\n");
+    const ProgramRun r = run("  in.txt second-word\n\n\n0\n\n\nout.txt\n\n1\n");
     EXPECT_EQ(r.out, session_output(1));
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(contents("out.txt"), "\xC7");
@@ -62,7 +66,7 @@ TEST_F(Dialogue, EmptyAnswersAreReadAgainWithoutTheQuestion) {
 TEST_F(Dialogue, AnswerLongerThan254CharactersCountsAsEmpty) {
     const std::string name254(254, 'n');
     file(name254, "\xE1");
-    const Run r = run(name254 + "\n0\n" + std::string(255, 'o') + "\nout\n9\n");
+    const ProgramRun r = run(name254 + "\n0\n" + std::string(255, 'o') + "\nout\n9\n");
     EXPECT_EQ(r.out, session_output(1));
     EXPECT_EQ(contents("out"), "a");
 }
@@ -78,7 +82,7 @@ class Complaints : public Dialogue, public ::testing::WithParamInterface<Complai
 TEST_P(Complaints, PrintedInOrderAndTheCycleStartsOver) {
     file("in.txt", "text");
     fs::create_directory(dir / "adir");
-    const Run r = run(GetParam().answers);
+    const ProgramRun r = run(GetParam().answers);
     EXPECT_EQ(r.err, GetParam().err);
     EXPECT_EQ(r.out, session_output(1));
     EXPECT_FALSE(fs::exists(dir / "out.txt")) << "no output file after a failed check";
@@ -123,7 +127,7 @@ TEST_F(Dialogue, MissingInputStillAsksAboutAnExistingOutput) {
     file("out.txt", "keep");
     for (const char* reply : {"y", "n"}) {
         SCOPED_TRACE(reply);
-        const Run r = run(answers("missing.txt", 0, "out.txt", 1) + reply + "\n");
+        const ProgramRun r = run(answers("missing.txt", 0, "out.txt", 1) + reply + "\n");
         EXPECT_EQ(r.err,
                   "cannot access \"missing.txt\"\n\"out.txt\" already exists. "
                   "Overwrite it (y/n)? ");
@@ -152,7 +156,7 @@ TEST_F(Dialogue, OverwriteOnlyOnAnAnswerBeginningWithY) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.reply.substr(0, 10));
         file("out.txt", "old");
-        const Run r = run(answers("in.txt", 0, "out.txt", 9) + c.reply + "\n");
+        const ProgramRun r = run(answers("in.txt", 0, "out.txt", 9) + c.reply + "\n");
         EXPECT_EQ(r.err, question);
         EXPECT_EQ(r.out, session_output(1));
         EXPECT_EQ(contents("out.txt"), c.accepted ? "a" : "old");
@@ -162,7 +166,7 @@ TEST_F(Dialogue, OverwriteOnlyOnAnAnswerBeginningWithY) {
 TEST_F(Dialogue, EndOfInputAtTheOverwriteQuestionRefusesAndEnds) {
     file("in.txt", "\xE1");
     file("out.txt", "old");
-    const Run r = run(answers("in.txt", 0, "out.txt", 9));
+    const ProgramRun r = run(answers("in.txt", 0, "out.txt", 9));
     EXPECT_EQ(r.err, "\"out.txt\" already exists. Overwrite it (y/n)? ");
     EXPECT_EQ(r.out, session_output(1));
     EXPECT_EQ(contents("out.txt"), "old");
@@ -179,7 +183,7 @@ TEST_F(Dialogue, EndOfInputAtTheLaterQuestionsEndsQuietly) {
     const std::string inputs[] = {"in.txt\n", "in.txt\n0\n\n", "in.txt\n0\nout.txt\n"};
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
-        const Run r = run(inputs[i]);
+        const ProgramRun r = run(inputs[i]);
         EXPECT_EQ(r.out, expected_out[i]);
         EXPECT_EQ(r.err, "");
         EXPECT_FALSE(fs::exists(dir / "out.txt"));
@@ -195,13 +199,14 @@ TEST_F(Dialogue, EndOfInputAfterEveryByteOfASessionEndsCleanly) {
         std::error_code ignored;
         fs::remove(dir / "out.txt", ignored);
         fs::remove(dir / "out2", ignored);
-        const Run r = run(session.substr(0, cut));
+        const ProgramRun r = run(session.substr(0, cut));
         // Only the conversions whose last answer arrived whole may have written anything.
-        if (fs::exists(dir / "out.txt"))
-            EXPECT_EQ(contents("out.txt"),
-                      "Vi\xAC"
-                      "t");
-        if (fs::exists(dir / "out2")) EXPECT_EQ(contents("out2"), "Vi\xAEt");
+        if (fs::exists(dir / "out.txt")) {
+            EXPECT_EQ(contents("out.txt"), kVietVni);
+        }
+        if (fs::exists(dir / "out2")) {
+            EXPECT_EQ(contents("out2"), "Vi\xAEt");
+        }
         EXPECT_EQ(r.err, "");
     }
 }
@@ -214,7 +219,7 @@ TEST_F(Dialogue, LaterCyclesKeepNumbersThatAnAnswerDoesNotGive) {
     // "x" keeps it: 0 -> 9.
     const std::string input = answers("a.txt", 0, "out1", 9) + "a.txt\nzero\nout2\nnine\n" +
                               answers("p.txt", 9, "out3", 3) + "a.txt\n0\nout4\nx\n";
-    const Run r = run(input);
+    const ProgramRun r = run(input);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out, session_output(4));
     EXPECT_EQ(contents("out1"), "a");
@@ -227,7 +232,7 @@ TEST_F(Dialogue, PlainVietnameseInputIsCopied) {
     std::string all;
     for (int b = 0; b < 256; ++b) all += char(b);
     file("p.txt", all);
-    const Run r = run(answers("p.txt", 9, "to3", 3) + answers("p.txt", 9, "to10", 10));
+    const ProgramRun r = run(answers("p.txt", 9, "to3", 3) + answers("p.txt", 9, "to10", 10));
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(contents("to3"), all);
     EXPECT_EQ(contents("to10"), all);
@@ -235,7 +240,7 @@ TEST_F(Dialogue, PlainVietnameseInputIsCopied) {
 
 TEST_F(Dialogue, EmptyInputGivesEmptyOutput) {
     file("empty", "");
-    const Run r = run(answers("empty", 0, "out", 5));
+    const ProgramRun r = run(answers("empty", 0, "out", 5));
     EXPECT_EQ(r.err, "");
     ASSERT_TRUE(fs::exists(dir / "out"));
     EXPECT_EQ(contents("out"), "");
@@ -280,7 +285,7 @@ TEST_F(Dialogue, RefusesAnOutputThatIsTheInputFile) {
     fs::create_symlink("../in.txt", dir / "sub" / "soft");
     for (const std::string name : {"in.txt", "./in.txt", "sub/../in.txt", "sub/hard", "sub/soft"}) {
         SCOPED_TRACE(name);
-        const Run r = run(answers("in.txt", 0, name, 3) + "y\n");
+        const ProgramRun r = run(answers("in.txt", 0, name, 3));
         EXPECT_EQ(r.err, "\"" + name + "\" is the same file as \"in.txt\"\n");
         EXPECT_EQ(r.out, session_output(1));
         EXPECT_EQ(contents("in.txt"), original);
@@ -291,7 +296,7 @@ TEST_F(Dialogue, ReportsAFailedWrite) {
     file("in.txt", std::string(5000, '\xE1'));
     for (int to : {1, 10}) {
         SCOPED_TRACE(to);
-        const Run r = run(answers("in.txt", 0, "/dev/full", to) + "y\n");
+        const ProgramRun r = run(answers("in.txt", 0, "/dev/full", to) + "y\n");
         EXPECT_EQ(r.err,
                   "\"/dev/full\" already exists. Overwrite it (y/n)? "
                   "cannot write \"/dev/full\"\n");
@@ -301,7 +306,7 @@ TEST_F(Dialogue, ReportsAFailedWrite) {
 
 TEST_F(Dialogue, ReportsAFailedRead) {
     // Reading this process's memory from address 0 fails, though the file opens.
-    const Run r = run(answers("/proc/self/mem", 0, "out", 1));
+    const ProgramRun r = run(answers("/proc/self/mem", 0, "out", 1));
     EXPECT_EQ(r.err, "cannot read \"/proc/self/mem\"\n");
     EXPECT_EQ(r.out, session_output(1));
     EXPECT_EQ(contents("out"), "");
@@ -309,8 +314,9 @@ TEST_F(Dialogue, ReportsAFailedRead) {
 
 TEST_F(Dialogue, StreamsKeepTheirOrderInOneFile) {
     file("in.txt", "x");
-    const Run r = run_toneshift(answers("missing", 0, "out", 0) + answers("in.txt", 0, "out", 1),
-                                dir.path(), /*merged=*/true);
+    const ProgramRun r =
+        run_toneshift(answers("missing", 0, "out", 0) + answers("in.txt", 0, "out", 1), dir.path(),
+                      /*merged=*/true);
     EXPECT_EQ(r.out, kCycle +
                          "cannot access \"missing\"\nUse \"cp\" to copy files of same formats\n" +
                          session_output(1));
@@ -319,10 +325,11 @@ TEST_F(Dialogue, StreamsKeepTheirOrderInOneFile) {
 TEST_F(Dialogue, IgnoresArgumentsEnvironmentAndLocale) {
     file("in.txt", "\xE1");
     const std::string input = answers("in.txt", 0, "out", 9);
-    const Run plain = run_toneshift(input, dir.path());
+    const ProgramRun plain = run_toneshift(input, dir.path());
     fs::remove(dir / "out");
-    const Run odd = run_toneshift(input, dir.path(), false, {"--help", "-v", "in.txt"},
-                                  {"LANG=vi_VN.UTF-8", "LC_ALL=vi_VN.UTF-8", "POSIXLY_CORRECT=1"});
+    const ProgramRun odd =
+        run_toneshift(input, dir.path(), false, {"--help", "-v", "in.txt"},
+                      {"LANG=vi_VN.UTF-8", "LC_ALL=vi_VN.UTF-8", "POSIXLY_CORRECT=1"});
     EXPECT_EQ(odd.out, plain.out);
     EXPECT_EQ(odd.err, plain.err);
     EXPECT_EQ(odd.status, 0);

@@ -14,16 +14,6 @@
 
 namespace toneshift::testing {
 
-const std::string kMenu =
-    "\nTONESHIFT converts Vietnamese text files between the following formats :\n\n"
-    "\t0 - VISCII \t\t\t 7 - VN Thin-Art (PC)\n"
-    "\t1 - VNCII (VPSWin)\t\t 8 - Viet-Toan\n"
-    "\t2 - VPSedit (DOS)\t\t 9 - Plain Vietnamese\n"
-    "\t3 - VNI\t\t\t\t10 - Standard VIQR\n"
-    "\t4 - VNLab/VNU\n"
-    "\t5 - VNU (Windows)\n"
-    "\t6 - VN Thin-Art (Mac)\n\n";
-
 std::string session_output(int cycles) {
     std::string out;
     for (int i = 0; i < cycles; ++i) out += kCycle;
@@ -57,9 +47,9 @@ void write_file(const std::filesystem::path& file, const std::string& bytes) {
     std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-Run run_toneshift(const std::string& input, const std::filesystem::path& dir, bool merged,
-                  const std::vector<std::string>& arguments,
-                  const std::vector<std::string>& environment, int timeout_seconds) {
+ProgramRun run_toneshift(const std::string& input, const std::filesystem::path& dir, bool merged,
+                         const std::vector<std::string>& arguments,
+                         const std::vector<std::string>& environment, int timeout_seconds) {
     // Standard streams go through files beside the scratch directory, so that nothing the
     // test inspects is inside it and no pipe can fill up.
     ScratchDir streams;
@@ -91,7 +81,7 @@ Run run_toneshift(const std::string& input, const std::filesystem::path& dir, bo
         ::execve(program, argv.data(), envp.data());
         ::_exit(127);
     }
-    Run run;
+    ProgramRun run;
     int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
     while (::waitpid(pid, &status, WNOHANG) == 0) {

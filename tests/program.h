@@ -8,7 +8,7 @@
 namespace toneshift::testing {
 
 // What one run of the program left: its standard output, standard error and exit status.
-struct Run {
+struct ProgramRun {
     std::string out;
     std::string err;
     int status = -1;  // exit status, or -1 when the program did not exit normally
@@ -33,15 +33,24 @@ class ScratchDir {
 // Runs toneshift in `dir` with `input` as its standard input. With `merged`, standard error
 // goes to the same file as standard output (then `err` stays empty). Killed after
 // `timeout_seconds`.
-Run run_toneshift(const std::string& input, const std::filesystem::path& dir, bool merged = false,
-                  const std::vector<std::string>& arguments = {},
-                  const std::vector<std::string>& environment = {}, int timeout_seconds = 60);
+ProgramRun run_toneshift(const std::string& input, const std::filesystem::path& dir,
+                         bool merged = false, const std::vector<std::string>& arguments = {},
+                         const std::vector<std::string>& environment = {},
+                         int timeout_seconds = 60);
 
 std::string read_file(const std::filesystem::path& file);
 void write_file(const std::filesystem::path& file, const std::string& bytes);
 
 // The menu exactly as the program prints it, and its questions.
-extern const std::string kMenu;
+inline const std::string kMenu =
+    "\nTONESHIFT converts Vietnamese text files between the following formats :\n\n"
+    "\t0 - VISCII \t\t\t 7 - VN Thin-Art (PC)\n"
+    "\t1 - VNCII (VPSWin)\t\t 8 - Viet-Toan\n"
+    "\t2 - VPSedit (DOS)\t\t 9 - Plain Vietnamese\n"
+    "\t3 - VNI\t\t\t\t10 - Standard VIQR\n"
+    "\t4 - VNLab/VNU\n"
+    "\t5 - VNU (Windows)\n"
+    "\t6 - VN Thin-Art (Mac)\n\n";
 inline const std::string kAskInput = "Input-file name (or Enter to quit): ";
 inline const std::string kAskInputFormat = "currently in the format number: ";
 inline const std::string kAskOutput = "\nOutput-file name: ";

@@ -68,7 +68,12 @@ class Terminal {
         ASSERT_EQ(::write(master_, keys.data(), keys.size()), ssize_t(keys.size()));
     }
 
+    // Waits for the program to end, keeping what it still writes.
     int exit_status() {
+        char chunk[4096];
+        ssize_t n;
+        while ((n = ::read(master_, chunk, sizeof chunk)) > 0)
+            screen_.append(chunk, std::size_t(n));
         int status = 0;
         ::close(master_);
         master_ = -1;

@@ -22,7 +22,7 @@ class Viqr : public ::testing::Test {
   protected:
     // Runs one session and expects it to complain about nothing.
     void run(const std::string& input) {
-        const Run r = run_toneshift(input, dir.path());
+        const ProgramRun r = run_toneshift(input, dir.path());
         ASSERT_FALSE(r.timed_out);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.err, "");
@@ -159,9 +159,9 @@ TEST_F(Viqr, EveryInputStartsAfreshInOneRun) {
         {"literal", "\\Lab"},
         {"pass", "\\Mx"},
         {"escape", "ab\\"},
-        {"pass escape", "\\Mab\\"},
-        {"literal escape", "\\Lab\\"},
-        {"held after escape", "\\Ma^"},
+        {"pass_escape", "\\Mab\\"},
+        {"literal_escape", "\\Lab\\"},
+        {"held_after_escape", "\\M\\a^"},
     };
     write_file(dir / "next", "a'\\Vdd");
     std::string session;
@@ -175,20 +175,16 @@ TEST_F(Viqr, EveryInputStartsAfreshInOneRun) {
         {"literal", "ab"},
         {"pass", "x"},
         {"escape", "ab\\"},
-        {"pass escape", "ab\\"},
-        {"literal escape", "ab\\"},
-        {"held after escape", "\xE2"},
+        {"pass_escape", "ab\\"},
+        {"literal_escape", "ab\\"},
+        {"held_after_escape", "\xE2"},
     };
     for (const auto& [name, out] : expected) {
         SCOPED_TRACE(name);
         EXPECT_EQ(read_file(dir / (name + ".out")), out);
-        EXPECT_EQ(read_file(dir / (name + ".next")),
-                  "\xE1"
-                  "\xF0");
+        EXPECT_EQ(read_file(dir / (name + ".next")), "\xE1\xF0");
     }
-    EXPECT_EQ(read_file(dir / "again"),
-              "\xE1"
-              "\xF0");
+    EXPECT_EQ(read_file(dir / "again"), "\xE1\xF0");
 }
 
 }  // namespace
