@@ -6,9 +6,6 @@
 
 namespace toneshift {
 
-std::array<std::uint8_t, 256> default_class_table{};
-std::array<std::uint8_t, 256> active_class_table{};
-
 void build_class_tables() {
     default_class_table.fill(kClassNone);
     for (std::size_t k = 1; k < kClassCount; ++k)

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "viqr/decoder/contexts.h"
+
 namespace toneshift {
 
 // Class codes: 0 no role, 1..28 letters (the code is also the letter state a composition
@@ -120,8 +122,8 @@ inline constexpr std::array<std::uint8_t, kMarkSlotCount> mark_slot_class{34, 35
 // The class tables, indexed by byte value, shared by every context and record. Both are all
 // zero until the first build; active_class_table is what composition reads, and it differs
 // from default_class_table only where viqr_set_mark has moved a mark since the last build.
-extern std::array<std::uint8_t, 256> default_class_table;
-extern std::array<std::uint8_t, 256> active_class_table;
+inline constexpr auto& default_class_table = detail::storage.default_class_table;
+inline constexpr auto& active_class_table = detail::storage.active_class_table;
 
 // Resets default_class_table to the default codes and copies it into active_class_table,
 // discarding every change of mark.

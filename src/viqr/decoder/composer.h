@@ -23,44 +23,49 @@ inline unsigned bounded_letter_state(std::uint8_t s) {
 //   handler.shape(r)       held 1, composed 1: a shape mark was added; r may still take a tone
 //   handler.finished(r)    held 0, composed 1: a tone mark or the stroke finished letter r
 // The handlers let each caller act on the outcome directly, with no flags in between.
-template <typename Handler>
+// `likely_phase` only tells the compiler which phase the caller meets most (the stream
+// decoder: 0 in compose mode, 1 while it holds a letter); every phase is handled alike.
+template <unsigned likely_phase = 0, typename Handler>
 inline auto compose_step(viqr_record& record, unsigned char ch, Handler&& handler) {
     // The active table only ever holds class codes below kClassCount; a table indexed by k
     // has an entry for every byte value, or k is tested first, so no value leaves a table.
     const unsigned k = active_class_table[ch];
     const unsigned phase = record.phase;
-    if (phase == 1) {
-        // A base letter was read: a shape mark, tone mark or stroke that it accepts.
-        record.mark1_char = ch;
-        record.mark1_class = static_cast<std::uint8_t>(k);
-        const unsigned m = first_mark_outcome[bounded_letter_state(record.letter_state) * 256 + k];
-        if ((m & kFirstMarkAccepted) != 0) {
-            const auto r = static_cast<std::uint8_t>(m);
-            record.letter_state =
-                static_cast<std::uint8_t>(m >> kFirstMarkStateShift & kFirstMarkStateMask);
-            if ((m & kFirstMarkShape) != 0) {
-                record.phase = 2;
-                return handler.shape(r);
+    if (__builtin_expect(phase != 0, likely_phase != 0)) {
+        if (__builtin_expect(phase == 1, likely_phase == 1)) {
+            // A base letter was read: a shape mark, tone mark or stroke that it accepts.
+            record.mark1_char = ch;
+            record.mark1_class = static_cast<std::uint8_t>(k);
+            const unsigned m =
+                first_mark_outcome[bounded_letter_state(record.letter_state) * 256 + k];
+            if ((m & kFirstMarkAccepted) != 0) {
+                const auto r = static_cast<std::uint8_t>(m);
+                record.letter_state =
+                    static_cast<std::uint8_t>(m >> kFirstMarkStateShift & kFirstMarkStateMask);
+                if ((m & kFirstMarkShape) != 0) {
+                    record.phase = 2;
+                    return handler.shape(r);
+                }
+                record.phase = 0;
+                return handler.finished(r);
             }
-            record.phase = 0;
-            return handler.finished(r);
-        }
-    } else if (phase == 2) {
-        // A shape mark was accepted: only a tone mark may follow.
-        record.phase = 0;
-        record.mark2_char = ch;
-        record.mark2_class = static_cast<std::uint8_t>(k);
-        if (is_tone_class(k)) {
-            const unsigned s = bounded_letter_state(record.letter_state);
-            return handler.finished(
-                composed_letter[s * kToneColumnCount + (mark_bits[k] & kMarkTone)]);
+        } else if (phase == 2) {
+            // A shape mark was accepted: only a tone mark may follow.
+            record.mark2_char = ch;
+            record.mark2_class = static_cast<std::uint8_t>(k);
+            if (is_tone_class(k)) {
+                record.phase = 0;
+                const unsigned s = bounded_letter_state(record.letter_state);
+                return handler.finished(
+                    composed_letter[s * kToneColumnCount + (mark_bits[k] & kMarkTone)]);
+            }
         }
     }
     // No letter open (any phase other than 1 and 2 counts as this), or ch ended the open
     // letter without belonging to it: it may begin the next one.
     record.base_char = ch;
     record.letter_state = static_cast<std::uint8_t>(k);
-    if (is_letter_class(k)) {
+    if (__builtin_expect(is_letter_class(k), likely_phase != 0)) {
         record.phase = 1;
         return handler.opens();
     }

@@ -23,9 +23,18 @@ struct decoder_context {
 
 inline constexpr std::size_t kContextCount = 3;
 
-// All zero at program start; viqr_open leaves resume_state and the record's letter fields
-// as the slot's last user left them.
-extern std::array<decoder_context, kContextCount> context_slots;
+// The decoder's process-wide state, all zero at program start. It is one object so that the
+// per-byte step reaches the class table and its context from one base address.
+struct decoder_storage {
+    std::array<std::uint8_t, 256> active_class_table;
+    std::array<std::uint8_t, 256> default_class_table;
+    // viqr_open leaves resume_state and the record's letter fields as the slot's last user
+    // left them.
+    std::array<decoder_context, kContextCount> context_slots;
+};
+extern decoder_storage storage;
+
+inline constexpr auto& context_slots = storage.context_slots;
 
 constexpr bool is_context(int ctx) {
     return ctx >= 0 && ctx < int(kContextCount);

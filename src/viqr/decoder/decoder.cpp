@@ -10,7 +10,7 @@ namespace toneshift {
 
 namespace detail {
 
-std::array<decoder_context, kContextCount> context_slots{};
+decoder_storage storage{};
 
 }  // namespace detail
 

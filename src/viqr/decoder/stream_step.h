@@ -104,7 +104,9 @@ inline int viqr_step(int ctx, unsigned char ch, unsigned char* out, int* count) 
         *count = 0;
         return -1;
     }
-    detail::decoder_context& c = detail::context_slots[static_cast<std::size_t>(ctx)];
+    // Through a plain pointer, so that a caller's loop keeps the context's address in one
+    // register.
+    detail::decoder_context& c = *(detail::context_slots.data() + ctx);
     int n = 0;
     if (c.state == VIQR_MODE_COMPOSE) {
         if (ch != c.escape_char) {
@@ -114,7 +116,7 @@ inline int viqr_step(int ctx, unsigned char ch, unsigned char* out, int* count) 
             c.state = VIQR_AFTER_ESCAPE;
         }
     } else if (c.state == VIQR_HOLDING) {
-        n = detail::compose_step(c.record, ch, detail::holding_handler{c, ch, out});
+        n = detail::compose_step<1>(c.record, ch, detail::holding_handler{c, ch, out});
     } else if (c.state == VIQR_MODE_PASS) {
         if (ch != c.escape_char) {
             out[n++] = ch;  // the record is not touched
