@@ -16,10 +16,6 @@ namespace {
 // Feeds every byte of text to viqr_step and drains the context; returns the bytes written.
 [[gnu::noinline]] std::size_t decode_text(int ctx, const std::string& text, unsigned char* out) {
     unsigned char* cursor = out;
-    // A caller that knows its context number is valid, and unrolls its loop, as the
-    // pipeline could: the compiler then drops the number's test from the loop.
-    if (ctx < 0 || ctx > 2) return 0;
-#pragma GCC unroll 4
     for (char ch : text) {
         int count = 0;
         toneshift::viqr_step(ctx, static_cast<unsigned char>(ch), cursor, &count);

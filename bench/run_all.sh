@@ -7,5 +7,12 @@ for b in "$build"/bench/*_bench; do
   echo "== $(basename "$b")"
   "$b" --benchmark_min_time=0.2
 done
+if command -v valgrind >/dev/null; then
+  echo "== viqr_step instructions per input byte (callgrind, 4 MiB of VIQR, target <= 30)"
+  valgrind --tool=callgrind --callgrind-out-file=/dev/null --toggle-collect='*decode_text*' \
+    "$build/bench/decoder_callgrind" 4 2>&1 |
+    awk '/bytes in/ {n = $1} /Collected/ {gsub(",", "", $4); i = $4}
+         END {printf "%d instructions / %d bytes = %.2f per byte\n", i, n, i / n}'
+fi
 echo "== end to end"
 "$(dirname "$0")/end_to_end.sh" "$build/toneshift"

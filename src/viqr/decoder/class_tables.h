@@ -134,6 +134,17 @@ namespace detail {
 constexpr bool is_letter_class(unsigned k) {
     return k >= kFirstLetterClass && k <= kLastLetterClass;
 }
+// Whether each class code is a letter, as a table the per-byte step indexes in place of the
+// range test (one entry for every byte value, though no class code reaches kClassCount).
+inline constexpr auto letter_class_flags = [] {
+    std::array<bool, 256> flags{};
+    for (unsigned k = 0; k < flags.size(); ++k) flags[k] = is_letter_class(k);
+    return flags;
+}();
+static_assert(letter_class_flags[kFirstLetterClass] && letter_class_flags[kLastLetterClass] &&
+              !letter_class_flags[kClassNone] && !letter_class_flags[kFirstToneClass] &&
+              !letter_class_flags[255]);
+
 constexpr bool is_tone_class(unsigned k) {
     return k >= kFirstToneClass && k <= kLastToneClass;
 }

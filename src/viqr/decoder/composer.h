@@ -65,7 +65,7 @@ inline auto compose_step(viqr_record& record, unsigned char ch, Handler&& handle
     // letter without belonging to it: it may begin the next one.
     record.base_char = ch;
     record.letter_state = static_cast<std::uint8_t>(k);
-    if (__builtin_expect(is_letter_class(k), likely_phase != 0)) {
+    if (__builtin_expect(letter_class_flags[k], likely_phase != 0)) {
         record.phase = 1;
         return handler.opens();
     }

@@ -31,6 +31,10 @@ struct decoder_storage {
     // viqr_open leaves resume_state and the record's letter fields as the slot's last user
     // left them.
     std::array<decoder_context, kContextCount> context_slots;
+    // Stands for every context number outside 0..2 in the per-byte step: never open, and in
+    // a state that is none of the six, so a step on it writes nothing and reports -1. The
+    // step needs no test of the number of its own, and a caller's loop selects the slot once.
+    decoder_context refused_context{0, 0, 0, 0, 0, -1, 0, {}};
 };
 extern decoder_storage storage;
 

@@ -458,6 +458,11 @@ TEST_F(Decisions, AContextNumberOutsideTheSlotsTouchesNothing) {
             viqr_get(bad, out, flag);
             viqr_set(bad, 2, flag);
         }
+        // Every escape character, letter and mark too: the stand-in slot never changes.
+        for (int b = 0; b < 256; ++b) {
+            ASSERT_EQ(viqr_step(bad, static_cast<unsigned char>(b), out, &count), -1);
+            ASSERT_EQ(count, 0);
+        }
         for (unsigned char b : out) EXPECT_EQ(b, 0xEE);
         EXPECT_TRUE(same_slots(slots));
         EXPECT_EQ(active_class_table, tables);

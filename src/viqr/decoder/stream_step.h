@@ -100,13 +100,10 @@ int step_after_escape(decoder_context& c, unsigned char ch, unsigned char* out);
 }  // namespace detail
 
 inline int viqr_step(int ctx, unsigned char ch, unsigned char* out, int* count) {
-    if (!detail::is_context(ctx)) {
-        *count = 0;
-        return -1;
-    }
     // Through a plain pointer, so that a caller's loop keeps the context's address in one
     // register.
-    detail::decoder_context& c = *(detail::context_slots.data() + ctx);
+    detail::decoder_context& c = detail::is_context(ctx) ? *(detail::context_slots.data() + ctx)
+                                                         : detail::storage.refused_context;
     int n = 0;
     if (c.state == VIQR_MODE_COMPOSE) {
         if (ch != c.escape_char) {
