@@ -176,7 +176,6 @@ TEST_F(Dialogue, EndOfInputAtTheOverwriteQuestionRefusesAndEnds) {
 
 TEST_F(Dialogue, EndOfInputAtTheLaterQuestionsEndsQuietly) {
     file("in.txt", "x");
-    const std::string full = answers("in.txt", 0, "out.txt", 1);
     const std::string expected_out[] = {
         kMenu + kAskInput + kAskInputFormat,
         kMenu + kAskInput + kAskInputFormat + kAskOutput,
