@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 BUILD ?= build
 
-.PHONY: all release run test test-plain test-sanitize test-corpus bench fuzz fuzz-build format clean
+.PHONY: all release run test test-plain test-sanitize test-corpus bench bench-large fuzz fuzz-build format clean
 
 all: release
 
@@ -35,6 +35,10 @@ bench:
 	$(CMAKE) -S . -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DTONESHIFT_TESTS=OFF -DTONESHIFT_BENCHMARKS=ON
 	$(CMAKE) --build $(BUILD)/bench -j $(JOBS)
 	bench/run_all.sh $(BUILD)/bench
+
+# A file over 4 GiB and peak memory against input size; needs about 5 GiB free in $TMPDIR.
+bench-large: release
+	bench/large_files.sh $(BUILD)/release/toneshift
 
 # `make fuzz` runs each fuzz target for FUZZ_SECONDS, starting from its committed corpus.
 # What it learns is kept in fuzz/corpus-work/<target>/, a failing input is written as
