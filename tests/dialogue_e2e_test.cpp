@@ -77,6 +77,8 @@ struct ComplaintCase {
     std::string err;
 };
 
+void PrintTo(const ComplaintCase& c, std::ostream* os) { *os << c.name; }
+
 class Complaints : public Dialogue, public ::testing::WithParamInterface<ComplaintCase> {};
 
 TEST_P(Complaints, PrintedInOrderAndTheCycleStartsOver) {

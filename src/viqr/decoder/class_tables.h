@@ -193,4 +193,32 @@ static_assert(tables_are_consistent());
 
 }  // namespace detail
 
+// What a character of class k does as the first mark of a letter in letter state s, for
+// every letter state and every byte value of k: whether the letter accepts it
+// (mark_bits[k] AND allowed_marks[s] is not 0), and if so whether it is a shape mark, the
+// letter state it leads to (s + state_step[k]) and the composed byte for that state and the
+// mark's tone column. Computed from the four tables above, so that the composition looks up
+// one entry per mark; indexed by s * 256 + k.
+inline constexpr std::uint16_t kFirstMarkAccepted = 0x2000;
+inline constexpr std::uint16_t kFirstMarkShape = 0x4000;
+inline constexpr unsigned kFirstMarkStateShift = 8;
+inline constexpr std::uint16_t kFirstMarkStateMask = 0x1F;
+
+inline constexpr auto first_mark_outcome = [] {
+    std::array<std::uint16_t, kLetterStateCount * 256> outcome{};
+    for (std::size_t s = 0; s < kLetterStateCount; ++s) {
+        for (std::size_t k = 0; k < kClassCount; ++k) {
+            if ((mark_bits[k] & allowed_marks[s]) == 0) continue;
+            const std::size_t next = s + state_step[k];
+            const unsigned r =
+                composed_letter[next * kToneColumnCount + (mark_bits[k] & kMarkTone)];
+            outcome[s * 256 + k] =
+                static_cast<std::uint16_t>(r | next << kFirstMarkStateShift | kFirstMarkAccepted |
+                                           (k >= kFirstShapeClass ? kFirstMarkShape : 0));
+        }
+    }
+    return outcome;
+}();
+static_assert(kLetterStateCount - 1 <= kFirstMarkStateMask);
+
 }  // namespace toneshift

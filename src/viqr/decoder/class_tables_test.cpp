@@ -193,5 +193,32 @@ TEST(ComposedLetter, EveryEntryIsTheVisciiByteOfItsLetterWithItsTone) {
     for (std::size_t p = 0; p < kLetterCount; ++p) EXPECT_EQ(hits[p], 1) << p;
 }
 
+// The one-lookup table of first marks says, for every letter state and byte value of a
+// class, what the four small tables say.
+TEST(FirstMarkOutcome, AgreesWithTheTablesItIsComputedFrom) {
+    for (std::size_t s = 0; s < kLetterStateCount; ++s) {
+        for (std::size_t k = 0; k < 256; ++k) {
+            SCOPED_TRACE(testing::Message() << s << " " << k);
+            const unsigned m = first_mark_outcome[s * 256 + k];
+            const bool accepted = k < kClassCount && (mark_bits[k] & allowed_marks[s]) != 0;
+            if (!accepted) {
+                EXPECT_EQ(m, 0u);
+                continue;
+            }
+            const std::size_t next = s + state_step[k];
+            EXPECT_EQ(m & 0xFF, composed_letter[next * 6 + (mark_bits[k] & 7)]);
+            EXPECT_EQ(m >> kFirstMarkStateShift & kFirstMarkStateMask, next);
+            EXPECT_NE(m & kFirstMarkAccepted, 0u);
+            EXPECT_EQ((m & kFirstMarkShape) != 0, k >= 34);
+        }
+    }
+    // Spot checks against the published rules: a takes "^" to a^, o takes "+" to o+, d takes
+    // a second d to dd, u refuses "^".
+    EXPECT_EQ(first_mark_outcome[16 * 256 + 35] & 0xFF, 0xE2);
+    EXPECT_EQ(first_mark_outcome[23 * 256 + 36] & 0xFF, 0xBD);
+    EXPECT_EQ(first_mark_outcome[15 * 256 + 15] & 0xFF, 0xF0);
+    EXPECT_EQ(first_mark_outcome[24 * 256 + 35], 0);
+}
+
 }  // namespace
 }  // namespace toneshift

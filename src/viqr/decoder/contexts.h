@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "viqr/decoder/viqr_decoder.h"
+#include "viqr/decoder/decoder_types.h"
 
 namespace toneshift::detail {
 
@@ -26,5 +26,9 @@ inline constexpr std::size_t kContextCount = 3;
 // All zero at program start; viqr_open leaves resume_state and the record's letter fields
 // as the slot's last user left them.
 extern std::array<decoder_context, kContextCount> context_slots;
+
+constexpr bool is_context(int ctx) {
+    return ctx >= 0 && ctx < int(kContextCount);
+}
 
 }  // namespace toneshift::detail

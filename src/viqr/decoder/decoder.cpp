@@ -1,4 +1,4 @@
-// Decoder contexts and the stream decoder: escapes, mode letters, held letters and output.
+// Decoder contexts and their parameters, and the stream decoder's states after an escape.
 #include <cstring>
 
 #include "viqr/decoder/class_tables.h"
@@ -18,10 +18,8 @@ namespace {
 
 using detail::context_slots;
 using detail::decoder_context;
+using detail::is_context;
 
-constexpr bool is_context(int ctx) {
-    return ctx >= 0 && ctx < int(detail::kContextCount);
-}
 constexpr bool is_state(int state) {
     return state >= VIQR_MODE_COMPOSE && state <= VIQR_HOLDING;
 }
@@ -50,42 +48,55 @@ constexpr int selected_parameter(int flag) {
     return 0;
 }
 
-// State 5: the composition step on the held letter's record, then what the outcome writes.
-inline void step_holding(decoder_context& c, unsigned char ch, unsigned char* out, int& n) {
-    const detail::compose_outcome r = detail::compose_step(c.record, ch);
-    if (r.composed) {
-        if (r.held) {
-            c.pending_char = r.byte;  // shape accepted: may still take a tone
-        } else {
-            out[n++] = r.byte;  // letter finished, in place of the held letter
-            c.state = c.resume_state;
-        }
-    } else if (r.held) {
-        // The held letter is complete and ch begins the next one.
-        if (c.pending_char == 0) {
-            c.pending_char = ch;
-        } else {
-            out[n++] = c.pending_char;
-            if (c.deferred == 0 && c.resume_state == VIQR_MODE_COMPOSE) {
-                out[n++] = ch;  // stays open in the record; state 0 handles its marks
-                c.state = VIQR_MODE_COMPOSE;
-            } else {
-                c.pending_char = ch;
+// Closes an open letter; whatever the step yields is dropped.
+struct dropping_handler {
+    int no_letter() const { return 0; }
+    int opens() const { return 0; }
+    int shape(std::uint8_t) const { return 0; }
+    int finished(std::uint8_t) const { return 0; }
+};
+
+}  // namespace
+
+namespace detail {
+
+int step_after_escape(decoder_context& c, unsigned char ch, unsigned char* out) {
+    switch (c.state) {
+        case VIQR_AFTER_ESCAPE: {
+            const int mode = mode_of_letter(ch);
+            if (mode >= 0) {
+                c.state = mode;  // the held letter and the record stay as they are
+                return 0;
             }
+            c.pending_char = 0;
+            detail::compose_step(c.record, 0x00, dropping_handler{});
+            if (ch == c.escape_char) {
+                out[0] = ch;  // one escape character for the two read
+                c.state = c.resume_state;
+                return 1;
+            }
+            // Anything else is handled at once as in state 5, with nothing held.
+            c.state = VIQR_HOLDING;
+            return detail::compose_step(c.record, ch, holding_handler{c, ch, out});
         }
-    } else {
-        // Neither a letter nor a mark of the held letter; only now is the escape recognised.
-        if (c.pending_char != 0) out[n++] = c.pending_char;
-        if (ch == c.escape_char) {
-            c.state = VIQR_AFTER_ESCAPE;
-        } else {
-            out[n++] = ch;
-            c.state = c.resume_state;
+        case VIQR_LITERAL_AFTER_ESCAPE: {
+            const int mode = mode_of_letter(ch);
+            if (mode >= 0) {
+                c.state = mode;
+                return 0;
+            }
+            out[0] = c.escape_char;
+            out[1] = ch;
+            c.state = VIQR_MODE_LITERAL;
+            return 2;
         }
+        default:
+            // Not a decoder state (open and set refuse one): nothing happens.
+            return 0;
     }
 }
 
-}  // namespace
+}  // namespace detail
 
 int viqr_open(int state, unsigned char escape_char, unsigned char erase_char) {
     if (!is_state(state)) return -1;
@@ -149,92 +160,6 @@ void viqr_set(int ctx, int value, int flag) {
         default:
             break;
     }
-}
-
-int viqr_step(int ctx, unsigned char ch, unsigned char* out, int* count) {
-    if (!is_context(ctx)) {
-        *count = 0;
-        return -1;
-    }
-    decoder_context& c = context_slots[std::size_t(ctx)];
-    int n = 0;
-    switch (c.state) {
-        case VIQR_MODE_COMPOSE: {
-            if (ch == c.escape_char) {
-                c.resume_state = VIQR_MODE_COMPOSE;
-                c.state = VIQR_AFTER_ESCAPE;
-                break;
-            }
-            const detail::compose_outcome r = detail::compose_step(c.record, ch);
-            if (!r.held && !r.composed) {
-                out[n++] = ch;  // no letter
-            } else if (r.held && c.deferred != 0) {
-                // A letter opened or took its shape mark: hold it until it is complete.
-                c.pending_char = r.byte;
-                c.resume_state = VIQR_MODE_COMPOSE;
-                c.state = VIQR_HOLDING;
-            } else if (r.composed) {
-                // Recomposed in place of the byte written last (a finished letter gets here
-                // in deferred mode too, when its record was left open).
-                out[n++] = c.erase_char;
-                out[n++] = r.byte;
-            } else {
-                out[n++] = ch;  // immediate mode: a letter opens, written at once
-            }
-            break;
-        }
-        case VIQR_MODE_PASS:
-            if (ch == c.escape_char) {
-                c.resume_state = VIQR_MODE_PASS;
-                c.state = VIQR_AFTER_ESCAPE;
-            } else {
-                out[n++] = ch;
-            }
-            break;
-        case VIQR_MODE_LITERAL:
-            if (ch == c.escape_char) {
-                c.state = VIQR_LITERAL_AFTER_ESCAPE;
-            } else {
-                out[n++] = ch;
-            }
-            break;
-        case VIQR_AFTER_ESCAPE: {
-            const int mode = mode_of_letter(ch);
-            if (mode >= 0) {
-                c.state = mode;  // the held letter and the record stay as they are
-                break;
-            }
-            c.pending_char = 0;
-            detail::compose_step(c.record, 0x00);  // closes an open letter; result dropped
-            if (ch == c.escape_char) {
-                out[n++] = ch;  // one escape character for the two read
-                c.state = c.resume_state;
-                break;
-            }
-            c.state = VIQR_HOLDING;
-            step_holding(c, ch, out, n);
-            break;
-        }
-        case VIQR_LITERAL_AFTER_ESCAPE: {
-            const int mode = mode_of_letter(ch);
-            if (mode >= 0) {
-                c.state = mode;
-            } else {
-                out[n++] = c.escape_char;
-                out[n++] = ch;
-                c.state = VIQR_MODE_LITERAL;
-            }
-            break;
-        }
-        case VIQR_HOLDING:
-            step_holding(c, ch, out, n);
-            break;
-        default:
-            // Not a decoder state (open and set refuse one): nothing happens.
-            break;
-    }
-    *count = n;
-    return c.state;
 }
 
 void viqr_flush(int ctx, unsigned char* out, int* count) {

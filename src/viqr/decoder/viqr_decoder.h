@@ -2,42 +2,16 @@
 // This is the whole interface of the decoder; callers include this header alone.
 #pragma once
 
-#include <cstdint>
+#include "viqr/decoder/decoder_types.h"  // IWYU pragma: export
 
 namespace toneshift {
-
-// Parameter flags of viqr_get and viqr_set; where several are given, the lowest counts.
-inline constexpr int VIQR_STATE = 1;
-inline constexpr int VIQR_ESCAPE = 2;
-inline constexpr int VIQR_ERASE = 4;
-inline constexpr int VIQR_DEFERRED = 8;
-
-// Decoder states: the three modes, then the three states that last until the next byte.
-inline constexpr int VIQR_MODE_COMPOSE = 0;
-inline constexpr int VIQR_MODE_PASS = 1;
-inline constexpr int VIQR_MODE_LITERAL = 2;
-inline constexpr int VIQR_AFTER_ESCAPE = 3;
-inline constexpr int VIQR_LITERAL_AFTER_ESCAPE = 4;
-inline constexpr int VIQR_HOLDING = 5;
-
-// The progress of composing one letter from a base letter and its marks.
-struct viqr_record {
-    std::uint8_t phase;  // 0 no letter open, 1 base letter read, 2 shape mark accepted
-    std::uint8_t base_char;
-    std::uint8_t mark1_char;
-    std::uint8_t mark2_char;
-    std::uint8_t letter_state;
-    std::uint8_t mark1_class;
-    std::uint8_t mark2_class;
-    std::uint8_t mark_chars[8];  // breve, circumflex, horn, acute, grave, hook, tilde, dot
-};
-static_assert(sizeof(viqr_record) == 15);
 
 // Contexts.
 int viqr_open(int state, unsigned char escape_char, unsigned char erase_char);
 void viqr_get(int ctx, void* out, int flag);
 void viqr_set(int ctx, int value, int flag);
-int viqr_step(int ctx, unsigned char ch, unsigned char* out, int* count);
+// Defined inline below, so that a decoding loop runs it without a call.
+inline int viqr_step(int ctx, unsigned char ch, unsigned char* out, int* count);
 void viqr_flush(int ctx, unsigned char* out, int* count);
 void viqr_close(int ctx, unsigned char* out, int* count);
 
@@ -47,3 +21,5 @@ void viqr_reset(viqr_record* record);
 int viqr_set_mark(int mark, unsigned char new_char, viqr_record* record);
 
 }  // namespace toneshift
+
+#include "viqr/decoder/stream_step.h"  // IWYU pragma: export
