@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "viqr/decoder/class_tables.h"
 #include "viqr/decoder/contexts.h"
 #include "viqr/decoder/viqr_decoder.h"
@@ -22,12 +23,7 @@ namespace {
 using detail::context_slots;
 using detail::decoder_context;
 
-// Stops the run on a broken invariant, so that libFuzzer keeps the input that broke it.
-void check(bool ok, const char* what) {
-    if (ok) return;
-    std::fprintf(stderr, "broken: %s\n", what);
-    std::abort();
-}
+using fuzzing::check;
 
 constexpr bool is_context(int ctx) {
     return ctx >= 0 && ctx < int(detail::kContextCount);

@@ -18,19 +18,15 @@
 #include <thread>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "tables/letter_table.h"
 #include "tables/recode.h"
 
 namespace toneshift {
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
-void check(bool ok, const char* what) {
-    if (ok) return;
-    std::fprintf(stderr, "broken: %s\n", what);
-    std::abort();
-}
+using fuzzing::Bytes;
+using fuzzing::check;
 
 // An anonymous file in memory holding `bytes`, positioned at its start.
 int memory_file(const Bytes& bytes) {

@@ -9,19 +9,15 @@
 #include <vector>
 
 #include "dialogue/pipelines.h"
+#include "fuzz_check.h"
 #include "viqr/decoder/viqr_decoder.h"
 #include "viqr/encoder/viqr_encoder.h"
 
 namespace toneshift {
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
-void check(bool ok, const char* what) {
-    if (ok) return;
-    std::fprintf(stderr, "broken: %s\n", what);
-    std::abort();
-}
+using fuzzing::Bytes;
+using fuzzing::check;
 
 bool seven_bit(const unsigned char* bytes, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i)
