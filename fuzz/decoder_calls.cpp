@@ -23,11 +23,9 @@ namespace {
 using detail::context_slots;
 using detail::decoder_context;
 
+using detail::is_context;
 using fuzzing::check;
 
-constexpr bool is_context(int ctx) {
-    return ctx >= 0 && ctx < int(detail::kContextCount);
-}
 constexpr bool is_state(int state) {
     return state >= VIQR_MODE_COMPOSE && state <= VIQR_HOLDING;
 }
