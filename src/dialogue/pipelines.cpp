@@ -97,18 +97,10 @@ Conversion convert_from_viqr(int input, int output, int to, int ctx, ConversionB
         }
         if (!put(std::size_t(cursor - buffers.output))) return Conversion::kWriteFailed;
     }
-    // Drain what the context still holds. A lone escape character that ended the input in
+    // Drain what the context still holds; a lone escape character that ended the input in
     // literal mode is written once, as it is in the other modes.
-    int state = 0;
-    viqr_get(ctx, &state, VIQR_STATE);
     int count = 0;
-    if (state == VIQR_LITERAL_AFTER_ESCAPE) {
-        viqr_flush(ctx, nullptr, nullptr);
-        buffers.output[0] = kViqrEscape;
-        count = 1;
-    } else {
-        viqr_flush(ctx, buffers.output, &count);
-    }
+    viqr_finish(ctx, buffers.output, &count);
     return put(std::size_t(count)) ? outcome : Conversion::kWriteFailed;
 }
 

@@ -183,6 +183,19 @@ void viqr_flush(int ctx, unsigned char* out, int* count) {
     viqr_step(ctx, escape, discarded, &discarded_count);
 }
 
+void viqr_finish(int ctx, unsigned char* out, int* count) {
+    int state = 0;
+    viqr_get(ctx, &state, VIQR_STATE);
+    if (is_context(ctx) && state == VIQR_LITERAL_AFTER_ESCAPE) {
+        const unsigned char escape = context_slots[std::size_t(ctx)].escape_char;
+        viqr_flush(ctx, nullptr, nullptr);
+        out[0] = escape;
+        *count = 1;
+        return;
+    }
+    viqr_flush(ctx, out, count);
+}
+
 void viqr_close(int ctx, unsigned char* out, int* count) {
     viqr_flush(ctx, out, count);
     if (is_context(ctx)) context_slots[std::size_t(ctx)].in_use = 0;

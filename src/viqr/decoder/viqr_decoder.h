@@ -14,6 +14,10 @@ void viqr_set(int ctx, int value, int flag);
 inline int viqr_step(int ctx, unsigned char ch, unsigned char* out, int* count);
 void viqr_flush(int ctx, unsigned char* out, int* count);
 void viqr_close(int ctx, unsigned char* out, int* count);
+// The end of one input: writes what the context holds (at most two bytes), as viqr_flush
+// does, except that a lone escape character waiting in literal mode is written once, where
+// viqr_flush would drop it.
+void viqr_finish(int ctx, unsigned char* out, int* count);
 
 // Composition records owned by the caller, and the mark characters.
 int viqr_compose(viqr_record* record, unsigned char ch, int* held, int* composed);
