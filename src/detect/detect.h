@@ -1,0 +1,40 @@
+// Which format is a text in? Decides from what each candidate format decodes it to.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace toneshift {
+
+struct Detection {
+    enum class Verdict { kFormat, kUnknown, kMixed };
+    Verdict verdict = Verdict::kUnknown;
+    int format = -1;  // kFormat: the format number, 0..11
+    // Words for people after the format name: a confidence, the other candidates, the line
+    // ranges of a mixed text.
+    std::string details;
+    // kUnknown and kMixed: the formats that were in question, for a refusal to name.
+    std::vector<int> candidates;
+};
+
+// Fed a text in pieces of any size, then asked once. Memory stays bounded whatever the
+// text's size.
+class Detector {
+public:
+    Detector();
+    ~Detector();
+    Detector(const Detector&) = delete;
+    Detector& operator=(const Detector&) = delete;
+
+    void feed(const unsigned char* data, std::size_t size);
+    Detection finish();
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace toneshift
