@@ -89,6 +89,13 @@ struct Converter::State {
 
     std::array<ByteUnit, 256> units{};  // an 8-bit source's bytes in the target
 
+    // The byte that an 8-bit or VIQR target writes for each character below U+01B1 and in
+    // U+1EA0..U+1EF9 (all the letters), kSlowChar where emit() must decide.
+    static constexpr std::uint16_t kSlowChar = 0x100;
+    std::array<std::uint16_t, 0x300> low_targets{};
+    std::array<std::uint16_t, detail::kAdditionalEnd - detail::kAdditionalFirst>
+        additional_targets{};
+
     // The current input.
     std::uint64_t offset = 0;  // its bytes taken before the current piece
     std::uint64_t lines = 0;   // line feeds decoded so far
@@ -316,7 +323,17 @@ struct Converter::State {
 
     // ---- UTF-8 sources: decoded, validated, normalized one combining sequence at a time.
     void convert_utf8(const unsigned char* in, std::size_t n) {
+        const bool fast = !(to_utf8() && options.nfd);
         for (std::size_t i = 0; i < n; ++i) {
+            // An ASCII byte shows that nothing joins what is held: write it, and go fast.
+            if (fast && partial_length == 0 && (held_size == 0 || in[i] < 0x80)) {
+                if (!flush_held()) {
+                    stop_index = i;
+                    return;
+                }
+                i = to_utf8() ? fast_utf8<true>(in, i, n) : fast_utf8<false>(in, i, n);
+                if (i >= n) return;
+            }
             const unsigned char b = in[i];
             bool go_on = true;
             if (partial_length == 0) {
@@ -354,6 +371,96 @@ struct Converter::State {
                 stop_index = i;
                 return;
             }
+        }
+    }
+
+    // The common case of a UTF-8 source: characters that are their own normal form (ASCII,
+    // anything below U+0300, the letters of U+1EA0..U+1EF9), each followed by a byte that
+    // shows that no mark joins it, and each written exactly by the target. Stops at the first
+    // byte that needs more (a possible mark next, a sequence cut by the end of the piece,
+    // invalid input, a loss) and returns its index; the general path takes it from there,
+    // with the same result. Lines and columns are counted over the run at its end.
+    template <bool kToUtf8>
+    std::size_t fast_utf8(const unsigned char* in, std::size_t i, std::size_t n) {
+        unsigned char* w = to_viqr() ? stage + staged : out;
+        unsigned char* const w_limit = to_viqr() ? stage + kStageRoom : nullptr;
+        const std::size_t run_start = i;
+        while (i < n) {
+            const unsigned char b = in[i];
+            std::uint16_t t;
+            std::size_t length;
+            if (b < 0x80) {
+                t = low_targets[b];
+                length = 1;
+            } else if (b >= 0xC2 && b <= 0xCB && i + 1 < n && (in[i + 1] & 0xC0) == 0x80) {
+                t = low_targets[char32_t(b & 0x1F) << 6 | (in[i + 1] & 0x3F)];
+                length = 2;
+            } else if (b == 0xE1 && i + 2 < n && (in[i + 2] & 0xC0) == 0x80 &&
+                       ((in[i + 1] == 0xBA && in[i + 2] >= 0xA0) ||
+                        (in[i + 1] == 0xBB && in[i + 2] <= 0xB9))) {
+                t = additional_targets[std::size_t(in[i + 1] - 0xBA) * 64 + (in[i + 2] & 0x3F) -
+                                       (detail::kAdditionalFirst & 0x3F)];
+                length = 3;
+            } else {
+                break;
+            }
+            // What follows must be ASCII, below U+0300, or a letter of U+1EA0..U+1EF9.
+            const std::size_t next = i + length;
+            if (next >= n) break;
+            const unsigned char nb = in[next];
+            if (nb >= 0xCC &&
+                !(nb == 0xE1 && next + 1 < n && (in[next + 1] == 0xBA || in[next + 1] == 0xBB)))
+                break;
+            if constexpr (kToUtf8) {
+                if (i + 4 <= n) {
+                    std::memcpy(w, in + i, 4);
+                } else {
+                    std::memcpy(w, in + i, length);
+                }
+                w += length;
+            } else {
+                if (t == kSlowChar) break;
+                *w++ = static_cast<unsigned char>(t);
+                if (w_limit != nullptr && w >= w_limit) {
+                    i = next;
+                    break;
+                }
+            }
+            i = next;
+        }
+        count_utf8_positions(in + run_start, i - run_start);
+        sync(w);
+        return i;
+    }
+
+    // Lines and columns after a run of UTF-8 whose code points are its characters.
+    void count_utf8_positions(const unsigned char* run, std::size_t n) {
+        std::size_t line_start = 0;
+        for (std::size_t k = n; k-- > 0;) {
+            if (run[k] == '\n') {
+                line_start = k + 1;
+                break;
+            }
+        }
+        std::uint64_t newlines = 0;
+        for (std::size_t k = 0; k < line_start; ++k) newlines += run[k] == '\n';
+        std::uint64_t characters = 0;
+        for (std::size_t k = line_start; k < n; ++k) characters += (run[k] & 0xC0) != 0x80;
+        if (newlines != 0) {
+            lines += newlines;
+            column = characters;
+        } else {
+            column += characters;
+        }
+    }
+
+    // Takes back the write cursor of a fast loop.
+    void sync(unsigned char* w) {
+        if (to_viqr()) {
+            staged = std::size_t(w - stage);
+            if (staged >= kStageRoom) flush_stage();
+        } else {
+            out = w;
         }
     }
 
@@ -429,6 +536,16 @@ Converter::Converter(const ConvertOptions& options)
     s.first_problem = &first_problem_;
     if (!is_convert_format(options.from) || !is_convert_format(options.to)) return;
     s.growth = options.to == kUtf8 && options.nfd ? 5 : 3;
+    if (options.to != kUtf8) {
+        const int t = options.to == kViqr ? kViscii : options.to;
+        auto fast = [&](char32_t c) -> std::uint16_t {
+            const TargetByte tb = target_byte(t, c);
+            return tb.exact ? tb.byte : State::kSlowChar;
+        };
+        for (char32_t c = 0; c < 0x300; ++c) s.low_targets[c] = fast(c);
+        for (char32_t c = detail::kAdditionalFirst; c < detail::kAdditionalEnd; ++c)
+            s.additional_targets[c - detail::kAdditionalFirst] = fast(c);
+    }
     if (options.from < kViqr) {
         for (int b = 0; b < 256; ++b)
             s.units[std::size_t(b)] = byte_unit(options.from, options.to, options.nfd, b);

@@ -128,6 +128,11 @@ TEST(LetterCodePoints, TablesAgreeWithTheNormalizer) {
         EXPECT_EQ(nfc(letter, true), utf8(std::u32string(d.cps, d.size)));
         EXPECT_EQ(letter_position(letter_code_points[p]), int(p));
     }
+    // The converter writes these as they come, without the normalizer.
+    for (char32_t c = 1; c < 0x300; ++c) {
+        const Bytes one = utf8(std::u32string(1, c));
+        EXPECT_EQ(nfc(one), one) << std::hex << c;
+    }
     for (char32_t c = 0; c < 0x2000; ++c) {
         const int p = letter_position(c);
         if (p >= 0) {
