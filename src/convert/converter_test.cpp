@@ -131,7 +131,7 @@ TEST(LetterCodePoints, TablesAgreeWithTheNormalizer) {
     // The converter writes these as they come, without the normalizer.
     for (char32_t c = 1; c < 0x300; ++c) {
         const Bytes one = utf8(std::u32string(1, c));
-        EXPECT_EQ(nfc(one), one) << std::hex << c;
+        EXPECT_EQ(nfc(one), one) << std::hex << std::uint32_t(c);
     }
     for (char32_t c = 0; c < 0x2000; ++c) {
         const int p = letter_position(c);
