@@ -79,6 +79,31 @@ constexpr Lead lead_of(unsigned char b) {
     return {0, 0, 0};
 }
 
+// How many of n bytes `matches` takes; counted in blocks of 255 with byte-wide sums, which
+// the compiler turns into vector compares.
+template <typename Match>
+std::uint64_t count_bytes(const unsigned char* p, std::size_t n, Match matches) {
+    std::uint64_t total = 0;
+    while (n > 0) {
+        const std::size_t block = std::min<std::size_t>(n, 255);
+        std::uint8_t count = 0;
+        for (std::size_t k = 0; k < block; ++k) count += std::uint8_t(matches(p[k]));
+        total += count;
+        p += block;
+        n -= block;
+    }
+    return total;
+}
+
+constexpr bool is_newline(unsigned char b) {
+    return b == '\n';
+}
+
+// A byte that begins a UTF-8 character (or is ASCII).
+constexpr bool begins_character(unsigned char b) {
+    return (b & 0xC0) != 0x80;
+}
+
 }  // namespace
 
 struct Converter::State {
@@ -88,6 +113,9 @@ struct Converter::State {
     std::size_t growth;  // output bytes one input byte can become, at most
 
     std::array<ByteUnit, 256> units{};  // an 8-bit source's bytes in the target
+    // The same for a target of one byte each: the byte, or kProblemBit.
+    static constexpr std::uint16_t kProblemBit = 0x100;
+    std::array<std::uint16_t, 256> byte_map{};
 
     // The byte that an 8-bit or VIQR target writes for each character below U+01B1 and in
     // U+1EA0..U+1EF9 (all the letters), kSlowChar where emit() must decide.
@@ -241,11 +269,16 @@ struct Converter::State {
                 w = stage + staged;
             }
             const std::size_t run_start = i;
-            for (; i < end; ++i) {
-                const ByteUnit& u = units[in[i]];
-                if (u.problem) break;
-                std::memcpy(w, &u, sizeof u);
-                w += u.size;
+            if (options.to == kUtf8) {
+                for (; i < end; ++i) {
+                    const ByteUnit& u = units[in[i]];
+                    if (u.problem) break;
+                    std::memcpy(w, &u, sizeof u);
+                    w += u.size;
+                }
+            } else {
+                i = map_bytes(in, i, end, w);
+                w += i - run_start;
             }
             if (to_viqr()) {
                 staged = std::size_t(w - stage);
@@ -268,6 +301,31 @@ struct Converter::State {
         }
     }
 
+    // One byte for each byte, in blocks checked for problems at once; returns where the
+    // first problem is, or `end`.
+    std::size_t map_bytes(const unsigned char* in, std::size_t i, std::size_t end,
+                          unsigned char* w) const {
+        constexpr std::size_t kBlock = 64;
+        const unsigned char* start = in + i;
+        while (i + kBlock <= end) {
+            std::uint16_t problems = 0;
+#pragma GCC unroll 8
+            for (std::size_t k = 0; k < kBlock; ++k) {
+                const std::uint16_t e = byte_map[in[i + k]];
+                w[in + i + k - start] = static_cast<unsigned char>(e);
+                problems |= e;
+            }
+            if ((problems & kProblemBit) != 0) break;
+            i += kBlock;
+        }
+        for (; i < end; ++i) {
+            const std::uint16_t e = byte_map[in[i]];
+            if ((e & kProblemBit) != 0) break;
+            w[in + i - start] = static_cast<unsigned char>(e);
+        }
+        return i;
+    }
+
     // Lines and columns after a run of bytes of an 8-bit source, one character each.
     void count_positions(const unsigned char* run, std::size_t n) {
         const unsigned char* last = run + n;
@@ -276,7 +334,7 @@ struct Converter::State {
             column += n;
             return;
         }
-        lines += std::uint64_t(std::count(run, newline + 1, '\n'));
+        lines += count_bytes(run, std::size_t(newline - run) + 1, is_newline);
         column = std::uint64_t(last - newline - 1);
     }
 
@@ -435,23 +493,14 @@ struct Converter::State {
 
     // Lines and columns after a run of UTF-8 whose code points are its characters.
     void count_utf8_positions(const unsigned char* run, std::size_t n) {
-        std::size_t line_start = 0;
-        for (std::size_t k = n; k-- > 0;) {
-            if (run[k] == '\n') {
-                line_start = k + 1;
-                break;
-            }
+        const auto* newline = static_cast<const unsigned char*>(memrchr(run, '\n', n));
+        if (newline == nullptr) {
+            column += count_bytes(run, n, begins_character);
+            return;
         }
-        std::uint64_t newlines = 0;
-        for (std::size_t k = 0; k < line_start; ++k) newlines += run[k] == '\n';
-        std::uint64_t characters = 0;
-        for (std::size_t k = line_start; k < n; ++k) characters += (run[k] & 0xC0) != 0x80;
-        if (newlines != 0) {
-            lines += newlines;
-            column = characters;
-        } else {
-            column += characters;
-        }
+        const std::size_t line_start = std::size_t(newline - run) + 1;
+        lines += count_bytes(run, line_start, is_newline);
+        column = count_bytes(newline + 1, n - line_start, begins_character);
     }
 
     // Takes back the write cursor of a fast loop.
@@ -547,8 +596,11 @@ Converter::Converter(const ConvertOptions& options)
             s.additional_targets[c - detail::kAdditionalFirst] = fast(c);
     }
     if (options.from < kViqr) {
-        for (int b = 0; b < 256; ++b)
-            s.units[std::size_t(b)] = byte_unit(options.from, options.to, options.nfd, b);
+        for (int b = 0; b < 256; ++b) {
+            const ByteUnit u = byte_unit(options.from, options.to, options.nfd, b);
+            s.units[std::size_t(b)] = u;
+            s.byte_map[std::size_t(b)] = u.problem ? State::kProblemBit : u.bytes[0];
+        }
     }
     if (options.from == kViqr) {
         s.viqr_ctx = viqr_open(VIQR_MODE_COMPOSE, kEscape, kErase);
