@@ -133,8 +133,10 @@ struct Converter::State {
 
     // A VIQR source.
     int viqr_ctx = -1;
-    int decoder_state = VIQR_MODE_COMPOSE;  // as the last step left it
-    std::uint64_t hold_start = 0;           // where the letter the decoder holds began
+    static constexpr std::size_t kViqrWindow = 4096;
+    unsigned char decoded[2 * kViqrWindow] = {};  // a window decoded ahead
+    int decoder_state = VIQR_MODE_COMPOSE;        // as the last step left it
+    std::uint64_t hold_start = 0;                 // where the letter the decoder holds began
 
     // A UTF-8 source: a sequence cut by the end of a piece, and the combining sequence held.
     unsigned char partial[4] = {};
@@ -260,45 +262,49 @@ struct Converter::State {
 
     // ---- 8-bit sources: one table lookup per byte; problems one at a time.
     void convert_8bit(const unsigned char* in, std::size_t n) {
-        std::size_t i = 0;
-        while (i < n) {
-            std::size_t end = n;
+        for (std::size_t i = 0; i < n; ++i) {
+            i = write_bytes(in, i, n);
+            if (i == n) return;
+            const unsigned char b = in[i];
+            const char32_t c = source_chars[std::size_t(options.from)][b];
+            const bool go_on =
+                c == kNoChar ? undefined(&in[i], 1, offset + i) : emit(c, offset + i);
+            if (!go_on) {
+                stop_index = i;
+                return;
+            }
+        }
+    }
+
+    // Writes the bytes in[i..end) of the table's source (an 8-bit format, or VISCII from the
+    // VIQR decoder) through the byte tables, up to the first that is a problem, and counts
+    // their lines and columns; returns where it stopped.
+    std::size_t write_bytes(const unsigned char* in, std::size_t i, std::size_t end) {
+        while (i < end) {
+            std::size_t stop = end;
             unsigned char* w = out;
             if (to_viqr()) {
-                end = std::min(n, i + (kStageRoom - staged));
+                if (staged >= kStageRoom) flush_stage();
+                stop = std::min(end, i + (kStageRoom - staged));
                 w = stage + staged;
             }
             const std::size_t run_start = i;
             if (options.to == kUtf8) {
-                for (; i < end; ++i) {
+                for (; i < stop; ++i) {
                     const ByteUnit& u = units[in[i]];
                     if (u.problem) break;
                     std::memcpy(w, &u, sizeof u);
                     w += u.size;
                 }
             } else {
-                i = map_bytes(in, i, end, w);
+                i = map_bytes(in, i, stop, w);
                 w += i - run_start;
             }
-            if (to_viqr()) {
-                staged = std::size_t(w - stage);
-            } else {
-                out = w;
-            }
+            sync(w);
             count_positions(in + run_start, i - run_start);
-            if (i < end) {
-                const unsigned char b = in[i];
-                const char32_t c = source_chars[std::size_t(options.from)][b];
-                const bool go_on =
-                    c == kNoChar ? undefined(&in[i], 1, offset + i) : emit(c, offset + i);
-                if (!go_on) {
-                    stop_index = i;
-                    return;
-                }
-                ++i;
-            }
-            if (to_viqr() && staged >= kStageRoom) flush_stage();
+            if (i < stop) return i;
         }
+        return i;
     }
 
     // One byte for each byte, in blocks checked for problems at once; returns where the
@@ -339,21 +345,66 @@ struct Converter::State {
     }
 
     // ---- VIQR sources: through a decoder context of the dialogue's configuration.
+    // Text is decoded ahead a window at a time, up to its last blank or line feed (after
+    // which no letter is held), and written through the byte tables as VISCII. A window that
+    // holds a problem, or a control byte that VISCII reads as a letter, is decoded again
+    // byte by byte from the context as it was, to place each character exactly.
     void convert_viqr(const unsigned char* in, std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) {
+        std::size_t i = 0;
+        while (i < n) {
+            const std::size_t window = std::min(n - i, kViqrWindow);
+            std::size_t end = i + window;
+            while (end > i && in[end - 1] != ' ' && in[end - 1] != '\n') --end;
+            if (end > i && decode_ahead(in + i, end - i)) {
+                i = end;
+                continue;
+            }
+            if (end == i) end = i + window;
+            if (!decode_slowly(in, i, end)) return;
+            i = end;
+        }
+    }
+
+    // Decodes and writes a window when nothing in it needs a place; false (with the context
+    // as it was) otherwise.
+    bool decode_ahead(const unsigned char* in, std::size_t n) {
+        for (std::size_t k = 0; k < n; ++k)
+            if (is_viscii_control_letter(in[k])) return false;
+        viqr_snapshot before;
+        viqr_save(viqr_ctx, &before);
+        std::size_t m = 0;
+        int state = decoder_state;
+        for (std::size_t k = 0; k < n; ++k) {
+            int count = 0;
+            state = viqr_step(viqr_ctx, in[k], decoded + m, &count);
+            m += std::size_t(count);
+        }
+        std::uint16_t problems = 0;
+        for (std::size_t k = 0; k < m; ++k) problems |= byte_map[decoded[k]];
+        if ((problems & kProblemBit) != 0) {
+            viqr_restore(viqr_ctx, &before);
+            return false;
+        }
+        decoder_state = state;
+        write_bytes(decoded, 0, m);
+        return true;
+    }
+
+    bool decode_slowly(const unsigned char* in, std::size_t from, std::size_t n) {
+        for (std::size_t i = from; i < n; ++i) {
             const unsigned char b = in[i];
             const bool was_holding = decoder_state == VIQR_HOLDING;
-            unsigned char decoded[2];
+            unsigned char out2[2];
             int count = 0;
-            const int state = viqr_step(viqr_ctx, b, decoded, &count);
+            const int state = viqr_step(viqr_ctx, b, out2, &count);
             decoder_state = state;
-            if (!emit_decoded(decoded, count, was_holding, is_viscii_control_letter(b),
-                              offset + i)) {
+            if (!emit_decoded(out2, count, was_holding, is_viscii_control_letter(b), offset + i)) {
                 stop_index = i;
-                return;
+                return false;
             }
             if (state == VIQR_HOLDING && (!was_holding || count > 0)) hold_start = offset + i;
         }
+        return true;
     }
 
     // The bytes one decoder step wrote. A step from a held letter writes that letter first;
@@ -595,9 +646,11 @@ Converter::Converter(const ConvertOptions& options)
         for (char32_t c = detail::kAdditionalFirst; c < detail::kAdditionalEnd; ++c)
             s.additional_targets[c - detail::kAdditionalFirst] = fast(c);
     }
-    if (options.from < kViqr) {
+    if (options.from <= kViqr) {
+        // A VIQR source writes through the tables of VISCII, what its decoder gives.
+        const int source = options.from == kViqr ? kViscii : options.from;
         for (int b = 0; b < 256; ++b) {
-            const ByteUnit u = byte_unit(options.from, options.to, options.nfd, b);
+            const ByteUnit u = byte_unit(source, options.to, options.nfd, b);
             s.units[std::size_t(b)] = u;
             s.byte_map[std::size_t(b)] = u.problem ? State::kProblemBit : u.bytes[0];
         }
