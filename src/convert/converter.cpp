@@ -113,6 +113,10 @@ struct Converter::State {
     std::size_t growth;  // output bytes one input byte can become, at most
 
     std::array<ByteUnit, 256> units{};  // an 8-bit source's bytes in the target
+    // The same for UTF-8, composed: up to three bytes, their number in the top byte, and
+    // kShortProblem in place of a unit that is a problem.
+    static constexpr std::uint32_t kShortProblem = 0x80000000;
+    std::array<std::uint32_t, 256> short_units{};
     // The same for a target of one byte each: the byte, or kProblemBit.
     static constexpr std::uint16_t kProblemBit = 0x100;
     std::array<std::uint16_t, 256> byte_map{};
@@ -289,7 +293,9 @@ struct Converter::State {
                 w = stage + staged;
             }
             const std::size_t run_start = i;
-            if (options.to == kUtf8) {
+            if (options.to == kUtf8 && !options.nfd) {
+                i = put_short_units(in, i, stop, w);
+            } else if (options.to == kUtf8) {
                 for (; i < stop; ++i) {
                     const ByteUnit& u = units[in[i]];
                     if (u.problem) break;
@@ -303,6 +309,37 @@ struct Converter::State {
             sync(w);
             count_positions(in + run_start, i - run_start);
             if (i < stop) return i;
+        }
+        return i;
+    }
+
+    // Units of up to three bytes (UTF-8, composed), stored four bytes at a time with the
+    // length in the fourth; blocks are checked for problems at once. Returns where the first
+    // problem is, or `end`, and moves w past what it wrote.
+    std::size_t put_short_units(const unsigned char* in, std::size_t i, std::size_t end,
+                                unsigned char*& w) const {
+        constexpr std::size_t kBlock = 16;
+        while (i + kBlock <= end) {
+            std::uint32_t problems = 0;
+            unsigned char* const block_start = w;
+#pragma GCC unroll 16
+            for (std::size_t k = 0; k < kBlock; ++k) {
+                const std::uint32_t u = short_units[in[i + k]];
+                std::memcpy(w, &u, 4);
+                w += u >> 24;
+                problems |= u;
+            }
+            if ((problems & kShortProblem) != 0) {
+                w = block_start;
+                break;
+            }
+            i += kBlock;
+        }
+        for (; i < end; ++i) {
+            const std::uint32_t u = short_units[in[i]];
+            if ((u & kShortProblem) != 0) break;
+            std::memcpy(w, &u, 4);
+            w += u >> 24;
         }
         return i;
     }
@@ -440,7 +477,9 @@ struct Converter::State {
                     stop_index = i;
                     return;
                 }
-                i = to_utf8() ? fast_utf8<true>(in, i, n) : fast_utf8<false>(in, i, n);
+                i = to_utf8()   ? fast_utf8<FastTarget::kUtf8>(in, i, n)
+                    : to_viqr() ? fast_utf8<FastTarget::kStaged>(in, i, n)
+                                : fast_utf8<FastTarget::kBytes>(in, i, n);
                 if (i >= n) return;
             }
             const unsigned char b = in[i];
@@ -484,16 +523,20 @@ struct Converter::State {
     }
 
     // The common case of a UTF-8 source: characters that are their own normal form (ASCII,
-    // anything below U+0300, the letters of U+1EA0..U+1EF9), each followed by a byte that
-    // shows that no mark joins it, and each written exactly by the target. Stops at the first
-    // byte that needs more (a possible mark next, a sequence cut by the end of the piece,
-    // invalid input, a loss) and returns its index; the general path takes it from there,
-    // with the same result. Lines and columns are counted over the run at its end.
-    template <bool kToUtf8>
+    // anything below U+0300, the letters of U+1EA0..U+1EF9) that the target writes exactly.
+    // Each is written at once; when the next character might join it (a mark, or anything
+    // the loop does not know), or the piece ends after it, it is taken back, so that the
+    // general path sees it with what follows. Stops at the first byte that needs the
+    // general path and returns its index; lines and columns are counted over the run.
+    enum class FastTarget { kBytes, kStaged, kUtf8 };
+
+    template <FastTarget kTarget>
     std::size_t fast_utf8(const unsigned char* in, std::size_t i, std::size_t n) {
-        unsigned char* w = to_viqr() ? stage + staged : out;
-        unsigned char* const w_limit = to_viqr() ? stage + kStageRoom : nullptr;
+        unsigned char* w = kTarget == FastTarget::kStaged ? stage + staged : out;
+        unsigned char* const w_limit = stage + kStageRoom;
         const std::size_t run_start = i;
+        std::size_t last = i;   // where the character written last began
+        bool take_back = true;  // whether that one still waits for what follows
         while (i < n) {
             const unsigned char b = in[i];
             std::uint16_t t;
@@ -511,16 +554,11 @@ struct Converter::State {
                                        (detail::kAdditionalFirst & 0x3F)];
                 length = 3;
             } else {
+                // Below U+0300 nothing joins what comes before; beyond it, maybe.
+                take_back = b >= 0xCC;
                 break;
             }
-            // What follows must be ASCII, below U+0300, or a letter of U+1EA0..U+1EF9.
-            const std::size_t next = i + length;
-            if (next >= n) break;
-            const unsigned char nb = in[next];
-            if (nb >= 0xCC &&
-                !(nb == 0xE1 && next + 1 < n && (in[next + 1] == 0xBA || in[next + 1] == 0xBB)))
-                break;
-            if constexpr (kToUtf8) {
+            if constexpr (kTarget == FastTarget::kUtf8) {
                 if (i + 4 <= n) {
                     std::memcpy(w, in + i, 4);
                 } else {
@@ -528,14 +566,24 @@ struct Converter::State {
                 }
                 w += length;
             } else {
-                if (t == kSlowChar) break;
-                *w++ = static_cast<unsigned char>(t);
-                if (w_limit != nullptr && w >= w_limit) {
-                    i = next;
+                if (t == kSlowChar) {
+                    take_back = false;
                     break;
                 }
+                *w++ = static_cast<unsigned char>(t);
             }
-            i = next;
+            last = i;
+            i += length;
+            if (kTarget == FastTarget::kStaged && w >= w_limit && i < n) {
+                // The next character is still unread: it decides about this one.
+                take_back = in[i] >= 0xCC;
+                break;
+            }
+        }
+        if (take_back && last < i && i > run_start) {
+            // The last character goes to the general path with what follows it.
+            w -= kTarget == FastTarget::kUtf8 ? i - last : 1;
+            i = last;
         }
         count_utf8_positions(in + run_start, i - run_start);
         sync(w);
@@ -652,6 +700,11 @@ Converter::Converter(const ConvertOptions& options)
         for (int b = 0; b < 256; ++b) {
             const ByteUnit u = byte_unit(source, options.to, options.nfd, b);
             s.units[std::size_t(b)] = u;
+            s.short_units[std::size_t(b)] =
+                u.problem || u.size > 3
+                    ? State::kShortProblem
+                    : std::uint32_t(u.bytes[0]) | std::uint32_t(u.bytes[1]) << 8 |
+                          std::uint32_t(u.bytes[2]) << 16 | std::uint32_t(u.size) << 24;
             s.byte_map[std::size_t(b)] = u.problem ? State::kProblemBit : u.bytes[0];
         }
     }
