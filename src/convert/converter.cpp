@@ -42,7 +42,10 @@ constexpr bool is_viscii_control_letter(unsigned char b) {
 // mark with a combining class, a character that composes with a starter before it, or one
 // that decomposes into such a mark first. Nothing below U+0300 does, nor any letter.
 bool continues_sequence(char32_t c) {
-    if (c < 0x300 || letter_position(c) >= 0) return false;
+    if (c < 0x300) return false;
+    // The combining diacritical marks, but for the grapheme joiner.
+    if (c <= 0x36F) return c != 0x34F;
+    if (letter_position(c) >= 0) return false;
     const utf8proc_property_t* p = utf8proc_get_property(utf8proc_int32_t(c));
     if (p->combining_class != 0) return true;
 #if UTF8PROC_VERSION_MAJOR == 2 && UTF8PROC_VERSION_MINOR < 9
@@ -644,6 +647,11 @@ struct Converter::State {
         const bool nfd = to_utf8() && options.nfd;
         if (size == 1 && (first < 0x80 || letter_position(first) >= 0 || (!nfd && first < 0x300)))
             return emit(first, held_offset[0]);
+        // A letter written fully decomposed, its marks in canonical order.
+        if (size <= 3) {
+            const int p = letter_of_decomposition(first, held[1], size == 3 ? held[2] : 0);
+            if (p >= 0) return emit(letter_code_points[std::size_t(p)], held_offset[0]);
+        }
         unsigned char text[4 * kMaxHeld];
         std::size_t length = 0;
         for (int k = 0; k < size; ++k) length += std::size_t(put_utf8(held[k], text + length));

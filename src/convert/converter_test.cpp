@@ -127,6 +127,14 @@ TEST(LetterCodePoints, TablesAgreeWithTheNormalizer) {
         const LetterDecomposition& d = letter_decompositions[p];
         EXPECT_EQ(nfc(letter, true), utf8(std::u32string(d.cps, d.size)));
         EXPECT_EQ(letter_position(letter_code_points[p]), int(p));
+        // The converter's shortcut for decomposed letters finds exactly these.
+        if (d.size >= 2) {
+            EXPECT_EQ(letter_of_decomposition(d.cps[0], d.cps[1], d.size == 3 ? d.cps[2] : 0),
+                      int(p));
+        }
+        if (d.size == 3) {
+            EXPECT_EQ(letter_of_decomposition(d.cps[0], d.cps[2], d.cps[1]), -1);
+        }
     }
     // The converter writes these as they come, without the normalizer.
     for (char32_t c = 1; c < 0x300; ++c) {
