@@ -102,9 +102,10 @@ constexpr bool is_newline(unsigned char b) {
     return b == '\n';
 }
 
-// A byte that begins a UTF-8 character (or is ASCII).
+// A byte that begins a character of the fast path's text: not a continuation byte, nor the
+// lead of a combining mark, which there is always part of a letter.
 constexpr bool begins_character(unsigned char b) {
-    return (b & 0xC0) != 0x80;
+    return (b & 0xC0) != 0x80 && (b & 0xFE) != 0xCC;
 }
 
 }  // namespace
@@ -538,15 +539,39 @@ struct Converter::State {
         unsigned char* w = kTarget == FastTarget::kStaged ? stage + staged : out;
         unsigned char* const w_limit = stage + kStageRoom;
         const std::size_t run_start = i;
-        std::size_t last = i;   // where the character written last began
-        bool take_back = true;  // whether that one still waits for what follows
+        std::size_t last = i;       // where the character written last began
+        unsigned char* last_w = w;  // and where its output began
+        bool take_back = true;      // whether it still waits for what follows
         while (i < n) {
             const unsigned char b = in[i];
             std::uint16_t t;
             std::size_t length;
+            char32_t composed = 0;  // a letter written decomposed
             if (b < 0x80) {
                 t = low_targets[b];
                 length = 1;
+                if (i + 2 < n && (in[i + 1] & 0xFE) == 0xCC) {
+                    // The base letter of a decomposed letter, and one or two marks.
+                    if ((in[i + 2] & 0xC0) != 0x80) {
+                        take_back = false;
+                        break;
+                    }
+                    const char32_t m1 = char32_t(in[i + 1] & 0x1F) << 6 | (in[i + 2] & 0x3F);
+                    char32_t m2 = 0;
+                    length = 3;
+                    if (i + 4 < n && (in[i + 3] & 0xFE) == 0xCC && (in[i + 4] & 0xC0) == 0x80) {
+                        m2 = char32_t(in[i + 3] & 0x1F) << 6 | (in[i + 4] & 0x3F);
+                        length = 5;
+                    }
+                    const int p = letter_of_decomposition(b, m1, m2);
+                    if (p < 0) {
+                        take_back = false;
+                        break;
+                    }
+                    composed = letter_code_points[std::size_t(p)];
+                    t = composed < 0x300 ? low_targets[composed]
+                                         : additional_targets[composed - detail::kAdditionalFirst];
+                }
             } else if (b >= 0xC2 && b <= 0xCB && i + 1 < n && (in[i + 1] & 0xC0) == 0x80) {
                 t = low_targets[char32_t(b & 0x1F) << 6 | (in[i + 1] & 0x3F)];
                 length = 2;
@@ -561,13 +586,17 @@ struct Converter::State {
                 take_back = b >= 0xCC;
                 break;
             }
+            last_w = w;
             if constexpr (kTarget == FastTarget::kUtf8) {
-                if (i + 4 <= n) {
+                if (composed != 0) {
+                    w += put_utf8(composed, w);
+                } else if (i + 4 <= n) {
                     std::memcpy(w, in + i, 4);
+                    w += length;
                 } else {
                     std::memcpy(w, in + i, length);
+                    w += length;
                 }
-                w += length;
             } else {
                 if (t == kSlowChar) {
                     take_back = false;
@@ -585,7 +614,7 @@ struct Converter::State {
         }
         if (take_back && last < i && i > run_start) {
             // The last character goes to the general path with what follows it.
-            w -= kTarget == FastTarget::kUtf8 ? i - last : 1;
+            w = last_w;
             i = last;
         }
         count_utf8_positions(in + run_start, i - run_start);
@@ -593,7 +622,7 @@ struct Converter::State {
         return i;
     }
 
-    // Lines and columns after a run of UTF-8 whose code points are its characters.
+    // Lines and columns after a run of the UTF-8 fast path.
     void count_utf8_positions(const unsigned char* run, std::size_t n) {
         const auto* newline = static_cast<const unsigned char*>(memrchr(run, '\n', n));
         if (newline == nullptr) {

@@ -345,6 +345,8 @@ TEST(Converter, LossesUnderEachPolicy) {
          0xC3},
         {"control letter byte into VIQR", kUtf8, kViqr, "a\x02", "a", "a\\?", "a\\?", 1, 1, 1, 2,
          0x02},
+        {"euro after a decomposed letter", kUtf8, kViscii, "o\xCC\xA3\xCC\x82 \xE2\x82\xAC",
+         "\xB5 ", "\xB5 ?", "\xB5 ?", 1, 6, 1, 3, 0x20AC},
         {"Chinese into VIQR", kUtf8, kViqr,
          "\xE4\xB8\xAD"
          "b",
@@ -457,6 +459,7 @@ TEST(Converter, SplittingNearBoundariesChangesNothing) {
     std::mt19937 rng(11);
     const Bytes viscii = random_viscii(rng, 400) + "\x80\xE2\x82";
     const Bytes text_utf8 = run(opts(kViscii, kUtf8, LossPolicy::kReplace), viscii).output +
+                            run(opts(kViscii, kUtf8, LossPolicy::kReplace, true), viscii).output +
                             "\xE2\x82\xAC x\xCC\x81\xCC\xA3 \xE2\x80\xA6\xF0\x9F";
     const Bytes text_viqr = run(opts(kViscii, kViqr), viscii).output;
     struct Source {
