@@ -44,12 +44,11 @@ static_assert(2 * sizeof(ConversionBuffers::data) <= sizeof(ConversionBuffers::o
 }  // namespace
 
 Conversion convert_8bit(int input, int output, int from, int to, ConversionBuffers& buffers) {
-    const ByteMap& map = recode_map(from, to);
     for (;;) {
         const ssize_t n = read_some(input, buffers.data, sizeof buffers.data);
         if (n == 0) return Conversion::kDone;
         if (n < 0) return Conversion::kReadFailed;
-        for (ssize_t i = 0; i < n; ++i) buffers.data[i] = map[buffers.data[i]];
+        recode_in_place(buffers.data, std::size_t(n), from, to);
         if (!write_all(output, buffers.data, std::size_t(n))) return Conversion::kWriteFailed;
     }
 }
