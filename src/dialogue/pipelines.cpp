@@ -88,13 +88,8 @@ Conversion convert_from_viqr(int input, int output, int to, int ctx, ConversionB
             if (n < 0) outcome = Conversion::kReadFailed;
             break;
         }
-        unsigned char* cursor = buffers.output;
-        for (ssize_t i = 0; i < n; ++i) {
-            int count = 0;
-            viqr_step(ctx, buffers.data[i], cursor, &count);
-            cursor += count;
-        }
-        if (!put(std::size_t(cursor - buffers.output))) return Conversion::kWriteFailed;
+        const std::size_t m = viqr_decode_run(ctx, buffers.data, std::size_t(n), buffers.output);
+        if (!put(m)) return Conversion::kWriteFailed;
     }
     // Drain what the context still holds; a lone escape character that ended the input in
     // literal mode is written once, as it is in the other modes.
