@@ -25,6 +25,10 @@ class DecodeRunTest : public DecoderTest {
                std::memcmp(&x.record, &y.record, sizeof x.record) == 0;
     }
 
+    // Makes `reference` an exact copy of `fast` (open leaves some fields as the slot's last
+    // user left them).
+    static void copy_context(int fast, int reference) { slot(reference) = slot(fast); }
+
     // Feeds `text` to context `fast` in runs that end at `cuts` and to `reference` byte by
     // byte; checks that both write the same and end the same after every run.
     static void expect_same(int fast, int reference, const std::string& text,
@@ -59,6 +63,7 @@ TEST_F(DecodeRunTest, TheTablesOfCasesThroughRunsOfEveryLength) {
                 SetUp();
                 const int fast = open_dialogue_context(deferred);
                 const int reference = open_dialogue_context(deferred);
+                copy_context(fast, reference);
                 expect_same(fast, reference, text, {cut});
             }
         }
@@ -82,6 +87,7 @@ TEST_F(DecodeRunTest, RandomTextsInRandomRunsInEveryConfiguration) {
         ASSERT_GE(reference, 0);
         viqr_set(fast, deferred, VIQR_DEFERRED);
         viqr_set(reference, deferred, VIQR_DEFERRED);
+        copy_context(fast, reference);
         if (round % 11 == 0) {
             viqr_record scratch{};
             viqr_reset(&scratch);
