@@ -1,10 +1,22 @@
 #include "tables/simd_dispatch.h"
 
+#if HWY_ARCH_X86
+#include <cpuid.h>
+#endif
+
 namespace toneshift::simd {
 namespace detail {
 
 std::int64_t cpu_targets = 0;
 std::int64_t restriction = 0;
+
+#if HWY_ARCH_X86
+// Not every compiler's __builtin_cpu_supports knows this one.
+bool has_f16c() {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (ecx & bit_F16C) != 0;
+}
+#endif
 
 std::int64_t find_supported_targets() {
     std::int64_t targets = HWY_STATIC_TARGET | HWY_EMU128 | HWY_SCALAR;
@@ -19,7 +31,7 @@ std::int64_t find_supported_targets() {
     targets |= HWY_SSE4;
     if (__builtin_cpu_supports("avx") && __builtin_cpu_supports("avx2") &&
         __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
-        __builtin_cpu_supports("fma") && __builtin_cpu_supports("f16c"))
+        __builtin_cpu_supports("fma") && has_f16c())
         targets |= HWY_AVX2;
 #endif
     return targets;
