@@ -71,16 +71,15 @@ std::size_t EncodeRun(const unsigned char* text, std::size_t length, unsigned ch
 #if HWY_TARGET != HWY_SCALAR  // one lane holds no 16-byte table
     const hn::ScalableTag<std::uint8_t> d;
     const std::size_t lanes = hn::Lanes(d);
-    if (lanes <= 64 && length >= lanes) {
+    if (lanes <= 64 && length >= lanes + 1) {
         const auto low_table = hn::LoadDup128(d, detail::rules_by_low_nibble.data());
         const auto high_table = hn::LoadDup128(d, detail::rules_by_high_nibble.data());
         const auto low_nibble = hn::Set(d, 0x0F);
         const auto escape = hn::Set(d, escape_char);
         const hn::RebindToSigned<decltype(d)> di;
         const hn::Repartition<std::uint16_t, decltype(d)> d16;
-        // Every vector fits: the output so far is at most 3i bytes, and 3 * length in all.
-        for (; i + lanes <= length;) {
-            const auto v = hn::LoadU(d, text + i);
+        // The bytes of a vector that need the rules, as bits.
+        auto special_bits = [&](decltype(hn::Zero(d)) v) HWY_ATTR {
             const auto high =
                 hn::And(hn::BitCast(d, hn::ShiftRight<4>(hn::BitCast(d16, v))), low_nibble);
             const auto found = hn::And(hn::TableLookupBytes(low_table, hn::And(v, low_nibble)),
@@ -89,31 +88,55 @@ std::size_t EncodeRun(const unsigned char* text, std::size_t length, unsigned ch
                 hn::Or(hn::Or(hn::RebindMask(d, hn::Lt(hn::BitCast(di, v), hn::Zero(di))),
                               hn::Eq(v, escape)),
                        hn::Ne(found, hn::Zero(d)));
-            hn::StoreU(v, d, o);
-            if (hn::AllFalse(d, special)) {
-                i += lanes;
-                o += lanes;
-                continue;
-            }
-            std::uint8_t bit_bytes[8] = {};
-            hn::StoreMaskBits(d, special, bit_bytes);
             std::uint64_t bits = 0;
-            for (std::size_t b = 0; b < (lanes + 7) / 8; ++b)
-                bits |= std::uint64_t(bit_bytes[b]) << (8 * b);
+            if (!hn::AllFalse(d, special)) {
+                std::uint8_t bit_bytes[8] = {};
+                hn::StoreMaskBits(d, special, bit_bytes);
+                for (std::size_t b = 0; b < (lanes + 7) / 8; ++b)
+                    bits |= std::uint64_t(bit_bytes[b]) << (8 * b);
+            }
+            return bits;
+        };
+        // The first byte follows `previous`; every later one follows the byte before it.
+        o = detail::encode_after(previous, text[0], o, escape_char, match);
+        i = 1;
+        // While a whole vector follows the current one, every copy and every four-byte write
+        // stays inside the bound: the output so far is at most 3i bytes, of 3 * length.
+        for (; i + 2 * lanes <= length; i += lanes) {
+            const unsigned char* t = text + i;
+            const auto v = hn::LoadU(d, t);
+            hn::StoreU(v, d, o);
+            std::uint64_t bits = special_bits(v);
             std::size_t done = 0;  // bytes of this vector written
             while (bits != 0) {
                 const auto j = std::size_t(__builtin_ctzll(bits));
                 bits &= bits - 1;
                 o += j - done;  // the plain bytes before j, already copied
-                const unsigned char before = i + j > 0 ? text[i + j - 1] : previous;
-                o = detail::encode_after(before, text[i + j], o, escape_char, match);
+                o = detail::encode_after_wide(t[j - 1], t[j], o, escape_char, match);
                 done = j + 1;
-                // The rest of the vector's plain bytes, copied again after what j became;
-                // by the byte near the end of the text, where a vector would pass it.
+                // The rest of the vector's plain bytes, copied again after what j became.
+                hn::StoreU(hn::LoadU(d, t + done), d, o);
+            }
+            o += lanes - done;
+        }
+        // The last whole vector: copies that would pass the end of the text are made byte
+        // by byte.
+        if (i + lanes <= length) {
+            const unsigned char* t = text + i;
+            const auto v = hn::LoadU(d, t);
+            hn::StoreU(v, d, o);
+            std::uint64_t bits = special_bits(v);
+            std::size_t done = 0;
+            while (bits != 0) {
+                const auto j = std::size_t(__builtin_ctzll(bits));
+                bits &= bits - 1;
+                o += j - done;
+                o = detail::encode_after(t[j - 1], t[j], o, escape_char, match);
+                done = j + 1;
                 if (i + done + lanes <= length) {
-                    hn::StoreU(hn::LoadU(d, text + i + done), d, o);
+                    hn::StoreU(hn::LoadU(d, t + done), d, o);
                 } else {
-                    for (std::size_t r = done; r < lanes; ++r) o[r - done] = text[i + r];
+                    for (std::size_t r = done; r < lanes; ++r) o[r - done] = t[r];
                 }
             }
             o += lanes - done;
