@@ -112,7 +112,8 @@ std::size_t EncodeRun(const unsigned char* text, std::size_t length, unsigned ch
                 const auto j = std::size_t(__builtin_ctzll(bits));
                 bits &= bits - 1;
                 o += j - done;  // the plain bytes before j, already copied
-                o = detail::encode_after_wide(t[j - 1], t[j], o, escape_char, match);
+                o = detail::encode_after_wide(t[std::ptrdiff_t(j) - 1], t[j], o, escape_char,
+                                              match);
                 done = j + 1;
                 // The rest of the vector's plain bytes, copied again after what j became.
                 hn::StoreU(hn::LoadU(d, t + done), d, o);
@@ -131,7 +132,7 @@ std::size_t EncodeRun(const unsigned char* text, std::size_t length, unsigned ch
                 const auto j = std::size_t(__builtin_ctzll(bits));
                 bits &= bits - 1;
                 o += j - done;
-                o = detail::encode_after(t[j - 1], t[j], o, escape_char, match);
+                o = detail::encode_after(t[std::ptrdiff_t(j) - 1], t[j], o, escape_char, match);
                 done = j + 1;
                 if (i + done + lanes <= length) {
                     hn::StoreU(hn::LoadU(d, t + done), d, o);
