@@ -1,0 +1,273 @@
+// viqr_decode_run: viqr_step over a whole run of input, with the context's fields in locals.
+// In deferred mode the states that nearly every byte of a text meets (compose mode with no
+// letter open, holding a letter, the byte after an escape character, pass and literal mode)
+// run here as one state machine on the locals, with the composition steps of compose_step
+// written out for the phase each state knows; anything else (immediate mode, a letter left
+// open in compose mode, the escape in literal mode, a class given to 0x00) takes viqr_step
+// itself for one byte, on the context brought up to date.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "viqr/decoder/class_tables.h"
+#include "viqr/decoder/composer.h"
+#include "viqr/decoder/contexts.h"
+#include "viqr/decoder/viqr_decoder.h"
+
+namespace toneshift {
+namespace {
+
+// One byte through viqr_step; returns the count. Kept out of line: it is the rare path.
+[[gnu::noinline]] int step_one(int ctx, unsigned char ch, unsigned char* out) {
+    int count = 0;
+    viqr_step(ctx, ch, out, &count);
+    return count;
+}
+
+constexpr int mode_of_letter(unsigned ch) {
+    switch (ch) {
+        case 'V':
+        case 'v':
+            return VIQR_MODE_COMPOSE;
+        case 'M':
+        case 'm':
+            return VIQR_MODE_PASS;
+        case 'L':
+        case 'l':
+            return VIQR_MODE_LITERAL;
+        default:
+            return -1;
+    }
+}
+
+constexpr unsigned kEscapeBit = 0x80;  // in a byte's code: the byte is the escape character
+
+// Copies the bytes of code 0 from the start of `in` (at most n) to `out`; returns how many.
+inline std::size_t copy_plain(const unsigned char* in, std::size_t n, unsigned char* out,
+                              const std::uint8_t* code) {
+    std::size_t i = 0;
+    for (; i < n; ++i) {
+        const unsigned char b = in[i];
+        if (code[b] != 0) break;
+        out[i] = b;
+    }
+    return i;
+}
+
+constexpr bool is_letter(unsigned k) {
+    return k - kFirstLetterClass <= unsigned(kLastLetterClass - kFirstLetterClass);
+}
+
+}  // namespace
+
+std::size_t viqr_decode_run(int ctx, const unsigned char* in, std::size_t n, unsigned char* out) {
+    if (!detail::is_context(ctx)) return 0;  // a step on no context writes nothing
+    detail::decoder_context& c = detail::context_slots[std::size_t(ctx)];
+    const unsigned char* p = in;
+    const unsigned char* const end = in + n;
+    unsigned char* o = out;
+    if (c.deferred == 0) {
+        while (p != end) o += step_one(ctx, *p++, o);
+        return std::size_t(o - out);
+    }
+
+    // Each byte's class, with the escape character marked: one lookup answers both tests.
+    static_assert(kClassCount <= kEscapeBit);
+    std::uint8_t code[256];
+    std::memcpy(code, active_class_table.data(), sizeof code);
+    const unsigned escape = c.escape_char;
+    code[escape] = static_cast<std::uint8_t>(code[escape] | kEscapeBit);
+    // The step with 0x00 after an escape closes the open letter in the way written out below
+    // only when 0x00 has no class (no mark was moved to it).
+    const bool nul_has_no_class = active_class_table[0] == 0;
+
+    // The state, the mode to resume, the record's phase and its base and mark characters
+    // live in the context and are written there as they change; the held letter and the
+    // letter state, which the steps read back, are kept in locals.
+    viqr_record& rec = c.record;
+    unsigned pending = c.pending_char;
+    unsigned letter_state = rec.letter_state;
+    unsigned ch = 0, k = 0;
+
+dispatch:
+    if (p == end) goto done;
+    switch (c.state) {
+        case VIQR_MODE_COMPOSE:
+            if (rec.phase == 0) goto compose;
+            break;
+        case VIQR_MODE_PASS:
+            goto pass;
+        case VIQR_MODE_LITERAL:
+            goto literal;
+        case VIQR_AFTER_ESCAPE:
+            if (nul_has_no_class) goto after_escape;
+            break;
+        case VIQR_HOLDING:
+            if (rec.phase == 1) goto holding_base;
+            if (rec.phase == 2) goto holding_shape;
+            ch = *p++;
+            k = code[ch] & ~kEscapeBit;
+            goto holding_other;
+        default:
+            break;
+    }
+    c.pending_char = static_cast<std::uint8_t>(pending);
+    rec.letter_state = static_cast<std::uint8_t>(letter_state);
+    o += step_one(ctx, *p++, o);
+    pending = c.pending_char;
+    letter_state = rec.letter_state;
+    goto dispatch;
+
+compose:
+    // Compose mode, no letter open: a byte of class 0 is written as it is, and becomes the
+    // record's base in letter state 0.
+    for (;;) {
+        const std::size_t copied = copy_plain(p, std::size_t(end - p), o, code);
+        if (copied != 0) {
+            p += copied;
+            o += copied;
+            rec.base_char = p[-1];
+            letter_state = 0;
+        }
+        if (p == end) goto done;
+        ch = *p++;
+        const unsigned x = code[ch];
+        if ((x & kEscapeBit) != 0) {  // the record is not touched
+            c.resume_state = VIQR_MODE_COMPOSE;
+            c.state = VIQR_AFTER_ESCAPE;
+            goto dispatch;
+        }
+        rec.base_char = static_cast<std::uint8_t>(ch);
+        letter_state = x;
+        if (is_letter(x)) {  // opens a letter: held back
+            rec.phase = 1;
+            pending = ch;
+            c.resume_state = VIQR_MODE_COMPOSE;
+            c.state = VIQR_HOLDING;
+            goto holding_base;
+        }
+        *o++ = static_cast<unsigned char>(ch);  // a mark with no letter open
+    }
+
+holding_base:
+    // Holding a base letter (phase 1): a mark that it accepts composes.
+    if (p == end) goto done;
+    ch = *p++;
+    k = code[ch] & ~kEscapeBit;
+    rec.mark1_char = static_cast<std::uint8_t>(ch);
+    rec.mark1_class = static_cast<std::uint8_t>(k);
+    {
+        const unsigned m =
+            first_mark_outcome[detail::bounded_letter_state(std::uint8_t(letter_state)) * 256 + k];
+        if ((m & kFirstMarkAccepted) != 0) {
+            letter_state = m >> kFirstMarkStateShift & kFirstMarkStateMask;
+            if ((m & kFirstMarkShape) != 0) {  // shape accepted: still held
+                rec.phase = 2;
+                pending = m & 0xFF;
+                goto holding_shape;
+            }
+            rec.phase = 0;  // finished, in place of the held letter
+            *o++ = static_cast<unsigned char>(m);
+            c.state = c.resume_state;
+            goto dispatch;
+        }
+    }
+    goto holding_other;
+
+holding_shape:
+    // Holding a letter with its shape mark (phase 2): only a tone mark composes.
+    if (p == end) goto done;
+    ch = *p++;
+    k = code[ch] & ~kEscapeBit;
+    rec.mark2_char = static_cast<std::uint8_t>(ch);
+    rec.mark2_class = static_cast<std::uint8_t>(k);
+    if (detail::is_tone_class(k)) {
+        rec.phase = 0;
+        const unsigned s = detail::bounded_letter_state(std::uint8_t(letter_state));
+        *o++ = composed_letter[s * kToneColumnCount + (mark_bits[k] & kMarkTone)];
+        c.state = c.resume_state;
+        goto dispatch;
+    }
+    goto holding_other;
+
+holding_other:
+    // Holding, and ch (class k) is no mark of the held letter.
+    rec.base_char = static_cast<std::uint8_t>(ch);
+    letter_state = k;
+    if (is_letter(k)) {  // the held letter is complete and ch opens the next one
+        rec.phase = 1;
+        if (pending != 0) *o++ = static_cast<unsigned char>(pending);
+        pending = ch;
+        goto holding_base;
+    }
+    rec.phase = 0;  // no letter: only now is the escape character recognised
+    if (pending != 0) *o++ = static_cast<unsigned char>(pending);
+    if (ch == escape) {
+        c.state = VIQR_AFTER_ESCAPE;
+        goto dispatch;
+    }
+    *o++ = static_cast<unsigned char>(ch);
+    c.state = c.resume_state;
+    goto dispatch;
+
+after_escape:
+    ch = *p++;
+    {
+        const int mode = mode_of_letter(ch);
+        if (mode >= 0) {  // the held letter and the record stay as they are
+            c.state = mode;
+            goto dispatch;
+        }
+    }
+    // The step with 0x00 (class 0) closes an open letter.
+    pending = 0;
+    if (rec.phase == 1) {
+        rec.mark1_char = 0;
+        rec.mark1_class = 0;
+    } else if (rec.phase == 2) {
+        rec.mark2_char = 0;
+        rec.mark2_class = 0;
+    }
+    rec.base_char = 0;
+    letter_state = 0;
+    rec.phase = 0;
+    if (ch == escape) {  // one escape character for the two read
+        *o++ = static_cast<unsigned char>(ch);
+        c.state = c.resume_state;
+        goto dispatch;
+    }
+    c.state = VIQR_HOLDING;  // handled at once, with nothing held
+    k = code[ch] & ~kEscapeBit;
+    goto holding_other;
+
+pass:
+    // Pass mode: bytes pass unchanged; the record is not touched.
+    for (;;) {
+        if (p == end) goto done;
+        ch = *p++;
+        if (ch == escape) {
+            c.resume_state = VIQR_MODE_PASS;
+            c.state = VIQR_AFTER_ESCAPE;
+            goto dispatch;
+        }
+        *o++ = static_cast<unsigned char>(ch);
+    }
+
+literal:
+    for (;;) {
+        if (p == end) goto done;
+        ch = *p++;
+        if (ch == escape) {
+            c.state = VIQR_LITERAL_AFTER_ESCAPE;
+            goto dispatch;
+        }
+        *o++ = static_cast<unsigned char>(ch);
+    }
+
+done:
+    c.pending_char = static_cast<std::uint8_t>(pending);
+    rec.letter_state = static_cast<std::uint8_t>(letter_state);
+    return std::size_t(o - out);
+}
+
+}  // namespace toneshift
