@@ -117,13 +117,18 @@ struct Converter::State {
     std::size_t growth;  // output bytes one input byte can become, at most
 
     std::array<ByteUnit, 256> units{};  // an 8-bit source's bytes in the target
-    // The same for UTF-8, composed: up to three bytes, their number in the top byte, and
-    // kShortProblem in place of a unit that is a problem.
+    // The same for UTF-8, composed: up to three bytes and their number in bits 24 and 25;
+    // kShortProblem (advancing by nothing) in place of a unit that is a problem.
     static constexpr std::uint32_t kShortProblem = 0x80000000;
     std::array<std::uint32_t, 256> short_units{};
     // The same for a target of one byte each: the byte, or kProblemBit.
     static constexpr std::uint16_t kProblemBit = 0x100;
     std::array<std::uint16_t, 256> byte_map{};
+    // byte_map as vectors take it: the bytes written, and the problems marked by 0x00.
+    ByteMap target_map{}, problem_map{};
+    NibblePlan target_plan{}, problem_plan{};
+    static constexpr std::size_t kVectorBlock = 16384;
+    unsigned char vector_block[kVectorBlock] = {};
 
     // The byte that an 8-bit or VIQR target writes for each character below U+01B1 and in
     // U+1EA0..U+1EF9 (all the letters), kSlowChar where emit() must decide.
@@ -306,6 +311,9 @@ struct Converter::State {
                     std::memcpy(w, &u, sizeof u);
                     w += u.size;
                 }
+            } else if (!to_viqr()) {
+                i = map_blocks(in, i, stop, w);
+                w += i - run_start;
             } else {
                 i = map_bytes(in, i, stop, w);
                 w += i - run_start;
@@ -330,7 +338,7 @@ struct Converter::State {
             for (std::size_t k = 0; k < kBlock; ++k) {
                 const std::uint32_t u = short_units[in[i + k]];
                 std::memcpy(w, &u, 4);
-                w += u >> 24;
+                w += (u >> 24) & 3;  // a problem unit advances by 0: it is rewritten
                 problems |= u;
             }
             if ((problems & kShortProblem) != 0) {
@@ -343,7 +351,26 @@ struct Converter::State {
             const std::uint32_t u = short_units[in[i]];
             if ((u & kShortProblem) != 0) break;
             std::memcpy(w, &u, 4);
-            w += u >> 24;
+            w += (u >> 24) & 3;
+        }
+        return i;
+    }
+
+    // One byte for each byte, in vectors: a block is first mapped through problem_map,
+    // which turns each byte that is a problem into 0x00 and no other byte, and written
+    // through target_map only if none turned up; a block with a problem (or a NUL, which
+    // the check cannot tell from one) goes byte by byte. Returns where the first problem is.
+    std::size_t map_blocks(const unsigned char* in, std::size_t i, std::size_t end,
+                           unsigned char* w) {
+        unsigned char* const start = w - i;
+        while (i < end) {
+            const std::size_t m = std::min(end - i, kVectorBlock);
+            std::memcpy(vector_block, in + i, m);
+            map_in_place(problem_map, problem_plan, vector_block, m);
+            if (std::memchr(vector_block, 0, m) != nullptr) return map_bytes(in, i, end, start + i);
+            std::memcpy(start + i, in + i, m);
+            map_in_place(target_map, target_plan, start + i, m);
+            i += m;
         }
         return i;
     }
@@ -409,17 +436,14 @@ struct Converter::State {
     // Decodes and writes a window when nothing in it needs a place; false (with the context
     // as it was) otherwise.
     bool decode_ahead(const unsigned char* in, std::size_t n) {
-        for (std::size_t k = 0; k < n; ++k)
-            if (is_viscii_control_letter(in[k])) return false;
+        bool controls = false;
+        for (std::size_t k = 0; k < n; ++k) controls |= is_viscii_control_letter(in[k]);
+        if (controls) return false;
         viqr_snapshot before;
         viqr_save(viqr_ctx, &before);
-        std::size_t m = 0;
-        int state = decoder_state;
-        for (std::size_t k = 0; k < n; ++k) {
-            int count = 0;
-            state = viqr_step(viqr_ctx, in[k], decoded + m, &count);
-            m += std::size_t(count);
-        }
+        const std::size_t m = viqr_decode_run(viqr_ctx, in, n, decoded);
+        int state = VIQR_MODE_COMPOSE;
+        viqr_get(viqr_ctx, &state, VIQR_STATE);
         std::uint16_t problems = 0;
         for (std::size_t k = 0; k < m; ++k) problems |= byte_map[decoded[k]];
         if ((problems & kProblemBit) != 0) {
@@ -743,7 +767,13 @@ Converter::Converter(const ConvertOptions& options)
                     : std::uint32_t(u.bytes[0]) | std::uint32_t(u.bytes[1]) << 8 |
                           std::uint32_t(u.bytes[2]) << 16 | std::uint32_t(u.size) << 24;
             s.byte_map[std::size_t(b)] = u.problem ? State::kProblemBit : u.bytes[0];
+            s.target_map[std::size_t(b)] = u.problem ? static_cast<unsigned char>(b) : u.bytes[0];
+            s.problem_map[std::size_t(b)] = u.problem ? 0
+                                            : b == 0  ? 1
+                                                      : static_cast<unsigned char>(b);
         }
+        s.target_plan = nibble_plan(s.target_map);
+        s.problem_plan = nibble_plan(s.problem_map);
     }
     if (options.from == kViqr) {
         s.viqr_ctx = viqr_open(VIQR_MODE_COMPOSE, kEscape, kErase);

@@ -12,6 +12,7 @@
 
 #include "tables/letter_table.h"
 #include "tables/letter_unicode.h"
+#include "tables/recode.h"
 #include "viqr/encoder/viqr_encoder.h"
 
 namespace toneshift {
@@ -308,6 +309,14 @@ TEST(Converter, UndefinedBytesOfEightBitFormats) {
     EXPECT_EQ(o.problems, 1u);
     EXPECT_EQ(o.first.kind, Problem::Kind::kUndefined);
     EXPECT_EQ(o.first.offset, 1u);
+    // A run of them long enough to fill the converter's blocks (a fault the fuzzer found:
+    // a problem in a block of units moved the output past its buffer).
+    const Outcome many =
+        run(opts(kPlainVietnamese, kUtf8, LossPolicy::kReplace), Bytes(40, '\xFF'));
+    Bytes replacements;
+    for (int k = 0; k < 40; ++k) replacements += "\xEF\xBF\xBD";
+    EXPECT_EQ(many.output, replacements);
+    EXPECT_EQ(many.problems, 40u);
     o = run(opts(kPlainVietnamese, kViscii, LossPolicy::kReplace), "x\x80\x81");
     EXPECT_EQ(o.output, "x??");
     EXPECT_EQ(o.problems, 2u);
@@ -478,6 +487,42 @@ TEST(Converter, SplittingNearBoundariesChangesNothing) {
                 for (std::size_t cut = 0; cut < s.text->size(); cut += 1 + cut / 16)
                     EXPECT_EQ(run(o, *s.text, {cut, cut + 1, cut + 3}), whole) << "cut " << cut;
             }
+        }
+    }
+}
+
+TEST(Converter, PlacesStayExactPastEveryInternalBlock) {
+    // Long enough for several blocks of every path, with a NUL early on and one loss late.
+    std::mt19937 rng(5);
+    Bytes viscii;
+    while (viscii.size() < 70000) viscii += random_viscii(rng, 50) + "\n";
+    // VPSedit uses these ASCII bytes for letters.
+    for (char& b : viscii)
+        if (Bytes("@^`{|}~").find(b) != Bytes::npos) b = 'x';
+    viscii[20000] = '\0';
+    viscii[60001] = '@';
+    const std::uint64_t line =
+        std::uint64_t(std::count(viscii.begin(), viscii.begin() + 60001, '\n')) + 1;
+    const std::uint64_t column = 60001 - viscii.rfind('\n', 60000);
+    Bytes recoded;
+    for (char b : viscii.substr(0, 60001))
+        recoded.push_back(char(recode_byte(static_cast<unsigned char>(b), kViscii, 2)));
+    const Bytes utf8_text = run(opts(kViscii, kUtf8), viscii).output;
+    struct Case {
+        int from;
+        const Bytes* text;
+        std::uint64_t offset;
+    } cases[] = {{kViscii, &viscii, 60001}, {kUtf8, &utf8_text, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.from);
+        const Outcome o = run(opts(c.from, 2), *c.text, {30000});
+        EXPECT_TRUE(o.refused);
+        EXPECT_EQ(o.first.line, line);
+        EXPECT_EQ(o.first.column, column);
+        EXPECT_EQ(o.first.character, char32_t('@'));
+        EXPECT_TRUE(o.output == recoded);
+        if (c.from == kViscii) {
+            EXPECT_EQ(o.first.offset, c.offset);
         }
     }
 }
