@@ -563,64 +563,60 @@ struct Converter::State {
         unsigned char* w = kTarget == FastTarget::kStaged ? stage + staged : out;
         unsigned char* const w_limit = stage + kStageRoom;
         const std::size_t run_start = i;
-        std::size_t last = i;       // where the character written last began
-        unsigned char* last_w = w;  // and where its output began
-        bool take_back = true;      // whether it still waits for what follows
-        while (i < n) {
+        unsigned char* last_w = w;  // where the output of the last character began (UTF-8)
+        bool take_back = true;      // whether the last character still waits for what follows
+        // Every read below stays within the piece: the last bytes go the general way.
+        const std::size_t fast_end = n > 5 ? n - 5 : 0;
+        while (i < fast_end) {
             const unsigned char b = in[i];
             std::uint16_t t;
             std::size_t length;
-            char32_t composed = 0;  // a letter written decomposed
             if (b < 0x80) {
                 t = low_targets[b];
                 length = 1;
-                if (i + 2 < n && (in[i + 1] & 0xFE) == 0xCC) {
-                    // The base letter of a decomposed letter, and one or two marks.
-                    if ((in[i + 2] & 0xC0) != 0x80) {
-                        take_back = false;
-                        break;
-                    }
-                    const char32_t m1 = char32_t(in[i + 1] & 0x1F) << 6 | (in[i + 2] & 0x3F);
-                    char32_t m2 = 0;
-                    length = 3;
-                    if (i + 4 < n && (in[i + 3] & 0xFE) == 0xCC && (in[i + 4] & 0xC0) == 0x80) {
-                        m2 = char32_t(in[i + 3] & 0x1F) << 6 | (in[i + 4] & 0x3F);
-                        length = 5;
-                    }
-                    const int p = letter_of_decomposition(b, m1, m2);
-                    if (p < 0) {
-                        take_back = false;
-                        break;
-                    }
-                    composed = letter_code_points[std::size_t(p)];
-                    t = composed < 0x300 ? low_targets[composed]
-                                         : additional_targets[composed - detail::kAdditionalFirst];
-                }
-            } else if (b >= 0xC2 && b <= 0xCB && i + 1 < n && (in[i + 1] & 0xC0) == 0x80) {
+            } else if (b >= 0xC2 && b <= 0xCB && (in[i + 1] & 0xC0) == 0x80) {
                 t = low_targets[char32_t(b & 0x1F) << 6 | (in[i + 1] & 0x3F)];
                 length = 2;
-            } else if (b == 0xE1 && i + 2 < n && (in[i + 2] & 0xC0) == 0x80 &&
+            } else if (b == 0xE1 && (in[i + 2] & 0xC0) == 0x80 &&
                        ((in[i + 1] == 0xBA && in[i + 2] >= 0xA0) ||
                         (in[i + 1] == 0xBB && in[i + 2] <= 0xB9))) {
                 t = additional_targets[std::size_t(in[i + 1] - 0xBA) * 64 + (in[i + 2] & 0x3F) -
                                        (detail::kAdditionalFirst & 0x3F)];
                 length = 3;
+            } else if ((b & 0xFE) == 0xCC && i > run_start && in[i - 1] < 0x80 &&
+                       (in[i + 1] & 0xC0) == 0x80) {
+                // One or two marks after the ASCII letter written last: a decomposed letter
+                // takes its place.
+                const char32_t m1 = char32_t(b & 0x1F) << 6 | (in[i + 1] & 0x3F);
+                char32_t m2 = 0;
+                length = 2;
+                if ((in[i + 2] & 0xFE) == 0xCC && (in[i + 3] & 0xC0) == 0x80) {
+                    m2 = char32_t(in[i + 2] & 0x1F) << 6 | (in[i + 3] & 0x3F);
+                    length = 4;
+                }
+                const int p = letter_of_decomposition(in[i - 1], m1, m2);
+                if (p < 0) break;
+                const char32_t letter = letter_code_points[std::size_t(p)];
+                if constexpr (kTarget == FastTarget::kUtf8) {
+                    w = last_w + put_utf8(letter, last_w);
+                } else {
+                    const std::uint16_t lt =
+                        letter < 0x300 ? low_targets[letter]
+                                       : additional_targets[letter - detail::kAdditionalFirst];
+                    if (lt == kSlowChar) break;
+                    w[-1] = static_cast<unsigned char>(lt);
+                }
+                i += length;
+                continue;
             } else {
                 // Below U+0300 nothing joins what comes before; beyond it, maybe.
                 take_back = b >= 0xCC;
                 break;
             }
-            last_w = w;
             if constexpr (kTarget == FastTarget::kUtf8) {
-                if (composed != 0) {
-                    w += put_utf8(composed, w);
-                } else if (i + 4 <= n) {
-                    std::memcpy(w, in + i, 4);
-                    w += length;
-                } else {
-                    std::memcpy(w, in + i, length);
-                    w += length;
-                }
+                last_w = w;
+                std::memcpy(w, in + i, 4);
+                w += length;
             } else {
                 if (t == kSlowChar) {
                     take_back = false;
@@ -628,17 +624,20 @@ struct Converter::State {
                 }
                 *w++ = static_cast<unsigned char>(t);
             }
-            last = i;
             i += length;
-            if (kTarget == FastTarget::kStaged && w >= w_limit && i < n) {
-                // The next character is still unread: it decides about this one.
-                take_back = in[i] >= 0xCC;
-                break;
-            }
+            if (kTarget == FastTarget::kStaged && w >= w_limit) break;
         }
-        if (take_back && last < i && i > run_start) {
-            // The last character goes to the general path with what follows it.
-            w = last_w;
+        // Where the loop ran out, the next character decides about the last one.
+        if (i >= fast_end) take_back = i >= n || in[i] >= 0xCC;
+        if (take_back && i > run_start) {
+            // The last character goes to the general path with what follows it: back to
+            // its first byte, past any marks of a decomposed letter.
+            std::size_t last = i;
+            do {
+                --last;
+                while (last > run_start && (in[last] & 0xC0) == 0x80) --last;
+            } while (last > run_start && (in[last] & 0xFE) == 0xCC);
+            w = kTarget == FastTarget::kUtf8 ? last_w : w - 1;
             i = last;
         }
         count_utf8_positions(in + run_start, i - run_start);
