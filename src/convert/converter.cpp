@@ -148,6 +148,7 @@ struct Converter::State {
     int viqr_ctx = -1;
     static constexpr std::size_t kViqrWindow = 4096;
     unsigned char decoded[2 * kViqrWindow] = {};  // a window decoded ahead
+    bool viscii_can_fail = true;                  // whether the target lacks any VISCII character
     int decoder_state = VIQR_MODE_COMPOSE;        // as the last step left it
     std::uint64_t hold_start = 0;                 // where the letter the decoder holds began
 
@@ -436,16 +437,16 @@ struct Converter::State {
     // Decodes and writes a window when nothing in it needs a place; false (with the context
     // as it was) otherwise.
     bool decode_ahead(const unsigned char* in, std::size_t n) {
-        bool controls = false;
-        for (std::size_t k = 0; k < n; ++k) controls |= is_viscii_control_letter(in[k]);
-        if (controls) return false;
+        for (unsigned char control : {0x02, 0x05, 0x06, 0x14, 0x19, 0x1E})
+            if (std::memchr(in, control, n) != nullptr) return false;
         viqr_snapshot before;
         viqr_save(viqr_ctx, &before);
         const std::size_t m = viqr_decode_run(viqr_ctx, in, n, decoded);
         int state = VIQR_MODE_COMPOSE;
         viqr_get(viqr_ctx, &state, VIQR_STATE);
         std::uint16_t problems = 0;
-        for (std::size_t k = 0; k < m; ++k) problems |= byte_map[decoded[k]];
+        if (viscii_can_fail)
+            for (std::size_t k = 0; k < m; ++k) problems |= byte_map[decoded[k]];
         if ((problems & kProblemBit) != 0) {
             viqr_restore(viqr_ctx, &before);
             return false;
@@ -771,6 +772,9 @@ Converter::Converter(const ConvertOptions& options)
                                             : b == 0  ? 1
                                                       : static_cast<unsigned char>(b);
         }
+        s.viscii_can_fail = std::any_of(s.byte_map.begin(), s.byte_map.end(), [](std::uint16_t e) {
+            return (e & State::kProblemBit) != 0;
+        });
         s.target_plan = nibble_plan(s.target_map);
         s.problem_plan = nibble_plan(s.problem_map);
     }
