@@ -98,6 +98,21 @@ std::uint64_t count_bytes(const unsigned char* p, std::size_t n, Match matches) 
     return total;
 }
 
+// How many of eight bytes (in memory order) are printable ASCII (0x20..0x7F) before the
+// first that is not: the bytes that most formats and targets read and write as themselves.
+// A byte below 0x20 may also mark the bytes after it, but never one before it.
+inline std::size_t printable_prefix(std::uint64_t eight) {
+    constexpr std::uint64_t kHigh = 0x8080808080808080, kSpaces = 0x2020202020202020;
+    const std::uint64_t stops = (eight | ((eight - kSpaces) & ~eight)) & kHigh;
+    return stops == 0 ? 8 : std::size_t(__builtin_ctzll(stops)) / 8;
+}
+
+inline std::uint64_t load8(const unsigned char* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
 constexpr bool is_newline(unsigned char b) {
     return b == '\n';
 }
@@ -149,8 +164,11 @@ struct Converter::State {
     static constexpr std::size_t kViqrWindow = 4096;
     unsigned char decoded[2 * kViqrWindow] = {};  // a window decoded ahead
     bool viscii_can_fail = true;                  // whether the target lacks any VISCII character
-    int decoder_state = VIQR_MODE_COMPOSE;        // as the last step left it
-    std::uint64_t hold_start = 0;                 // where the letter the decoder holds began
+    // Whether printable ASCII (0x20..0x7F) passes as itself: through the byte tables of an
+    // 8-bit source, and into the target from a UTF-8 source.
+    bool ascii_passes = false;
+    int decoder_state = VIQR_MODE_COMPOSE;  // as the last step left it
+    std::uint64_t hold_start = 0;           // where the letter the decoder holds began
 
     // A UTF-8 source: a sequence cut by the end of a piece, and the combining sequence held.
     unsigned char partial[4] = {};
@@ -333,10 +351,21 @@ struct Converter::State {
                                 unsigned char*& w) const {
         constexpr std::size_t kBlock = 16;
         while (i + kBlock <= end) {
+            if (ascii_passes) {
+                // A run of printable ASCII, up to eight at a time.
+                const std::size_t k = printable_prefix(load8(in + i));
+                if (k != 0) {
+                    std::memcpy(w, in + i, 8);
+                    w += k;
+                    i += k;
+                    continue;
+                }
+            }
+            // Four units, then ASCII again.
             std::uint32_t problems = 0;
             unsigned char* const block_start = w;
-#pragma GCC unroll 16
-            for (std::size_t k = 0; k < kBlock; ++k) {
+#pragma GCC unroll 4
+            for (std::size_t k = 0; k < 4; ++k) {
                 const std::uint32_t u = short_units[in[i + k]];
                 std::memcpy(w, &u, 4);
                 w += (u >> 24) & 3;  // a problem unit advances by 0: it is rewritten
@@ -346,13 +375,13 @@ struct Converter::State {
                 w = block_start;
                 break;
             }
-            i += kBlock;
+            i += 4;
         }
         for (; i < end; ++i) {
             const std::uint32_t u = short_units[in[i]];
             if ((u & kShortProblem) != 0) break;
             std::memcpy(w, &u, 4);
-            w += (u >> 24) & 3;
+            w += u >> 24;
         }
         return i;
     }
@@ -569,6 +598,18 @@ struct Converter::State {
         // Every read below stays within the piece: the last bytes go the general way.
         const std::size_t fast_end = n > 5 ? n - 5 : 0;
         while (i < fast_end) {
+            if (ascii_passes && i + 8 <= n) {
+                // A run of printable ASCII, up to eight at a time.
+                const std::size_t k = printable_prefix(load8(in + i));
+                if (k != 0) {
+                    if constexpr (kTarget == FastTarget::kUtf8) last_w = w + k - 1;
+                    std::memcpy(w, in + i, 8);
+                    w += k;
+                    i += k;
+                    if (kTarget == FastTarget::kStaged && w >= w_limit) break;
+                    continue;
+                }
+            }
             const unsigned char b = in[i];
             std::uint16_t t;
             std::size_t length;
@@ -752,8 +793,13 @@ Converter::Converter(const ConvertOptions& options)
             return tb.exact ? tb.byte : State::kSlowChar;
         };
         for (char32_t c = 0; c < 0x300; ++c) s.low_targets[c] = fast(c);
+        bool passes = true;
+        for (char32_t c = 0x20; c < 0x80; ++c) passes = passes && s.low_targets[c] == c;
+        if (options.from == kUtf8) s.ascii_passes = passes;
         for (char32_t c = detail::kAdditionalFirst; c < detail::kAdditionalEnd; ++c)
             s.additional_targets[c - detail::kAdditionalFirst] = fast(c);
+    } else if (options.from == kUtf8) {
+        s.ascii_passes = true;
     }
     if (options.from <= kViqr) {
         // A VIQR source writes through the tables of VISCII, what its decoder gives.
@@ -772,6 +818,11 @@ Converter::Converter(const ConvertOptions& options)
                                             : b == 0  ? 1
                                                       : static_cast<unsigned char>(b);
         }
+        bool passes = true;
+        for (int b = 0x20; b < 0x80; ++b)
+            passes = passes && s.short_units[std::size_t(b)] == (std::uint32_t(b) | 1u << 24);
+        if (options.to != kUtf8 || options.nfd) passes = false;
+        s.ascii_passes = passes;
         s.viscii_can_fail = std::any_of(s.byte_map.begin(), s.byte_map.end(), [](std::uint16_t e) {
             return (e & State::kProblemBit) != 0;
         });
