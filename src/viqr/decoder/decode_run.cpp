@@ -81,19 +81,23 @@ std::size_t viqr_decode_run(int ctx, const unsigned char* in, std::size_t n, uns
     // only when 0x00 has no class (no mark was moved to it).
     const bool nul_has_no_class = active_class_table[0] == 0;
 
-    // The state, the mode to resume, the record's phase and its base and mark characters
-    // live in the context and are written there as they change; the held letter and the
-    // letter state, which the steps read back, are kept in locals.
+    // Where the machine is (state and record phase) is the label it runs at; the held letter,
+    // the letter state, the mode to resume and, for the escape sequences, the phase are in
+    // locals. The record's base and mark characters and classes are only ever written, and
+    // are written in place.
     viqr_record& rec = c.record;
     unsigned pending = c.pending_char;
     unsigned letter_state = rec.letter_state;
+    int resume = c.resume_state;
+    int state = c.state;
+    unsigned phase = rec.phase;
     unsigned ch = 0, k = 0;
 
-dispatch:
+dispatch:  // from `state` and `phase`
     if (p == end) goto done;
-    switch (c.state) {
+    switch (state) {
         case VIQR_MODE_COMPOSE:
-            if (rec.phase == 0) goto compose;
+            if (phase == 0) goto compose;
             break;
         case VIQR_MODE_PASS:
             goto pass;
@@ -103,18 +107,25 @@ dispatch:
             if (nul_has_no_class) goto after_escape;
             break;
         case VIQR_HOLDING:
-            if (rec.phase == 1) goto holding_base;
-            if (rec.phase == 2) goto holding_shape;
+            if (phase == 1) goto holding_base;
+            if (phase == 2) goto holding_shape;
             ch = *p++;
             k = code[ch] & ~kEscapeBit;
             goto holding_other;
         default:
             break;
     }
+    // Anything else: viqr_step on the context, brought up to date and read back.
+    c.state = state;
+    c.resume_state = resume;
     c.pending_char = static_cast<std::uint8_t>(pending);
+    rec.phase = static_cast<std::uint8_t>(phase);
     rec.letter_state = static_cast<std::uint8_t>(letter_state);
     o += step_one(ctx, *p++, o);
+    state = c.state;
+    resume = c.resume_state;
     pending = c.pending_char;
+    phase = rec.phase;
     letter_state = rec.letter_state;
     goto dispatch;
 
@@ -129,21 +140,23 @@ compose:
             rec.base_char = p[-1];
             letter_state = 0;
         }
-        if (p == end) goto done;
+        if (p == end) {
+            state = VIQR_MODE_COMPOSE;
+            phase = 0;
+            goto done;
+        }
         ch = *p++;
         const unsigned x = code[ch];
         if ((x & kEscapeBit) != 0) {  // the record is not touched
-            c.resume_state = VIQR_MODE_COMPOSE;
-            c.state = VIQR_AFTER_ESCAPE;
-            goto dispatch;
+            resume = VIQR_MODE_COMPOSE;
+            phase = 0;
+            goto after_escape;
         }
         rec.base_char = static_cast<std::uint8_t>(ch);
         letter_state = x;
         if (is_letter(x)) {  // opens a letter: held back
-            rec.phase = 1;
             pending = ch;
-            c.resume_state = VIQR_MODE_COMPOSE;
-            c.state = VIQR_HOLDING;
+            resume = VIQR_MODE_COMPOSE;
             goto holding_base;
         }
         *o++ = static_cast<unsigned char>(ch);  // a mark with no letter open
@@ -151,7 +164,11 @@ compose:
 
 holding_base:
     // Holding a base letter (phase 1): a mark that it accepts composes.
-    if (p == end) goto done;
+    if (p == end) {
+        state = VIQR_HOLDING;
+        phase = 1;
+        goto done;
+    }
     ch = *p++;
     k = code[ch] & ~kEscapeBit;
     rec.mark1_char = static_cast<std::uint8_t>(ch);
@@ -162,31 +179,30 @@ holding_base:
         if ((m & kFirstMarkAccepted) != 0) {
             letter_state = m >> kFirstMarkStateShift & kFirstMarkStateMask;
             if ((m & kFirstMarkShape) != 0) {  // shape accepted: still held
-                rec.phase = 2;
                 pending = m & 0xFF;
                 goto holding_shape;
             }
-            rec.phase = 0;  // finished, in place of the held letter
-            *o++ = static_cast<unsigned char>(m);
-            c.state = c.resume_state;
-            goto dispatch;
+            *o++ = static_cast<unsigned char>(m);  // finished, in place of the held letter
+            goto resumed;
         }
     }
     goto holding_other;
 
 holding_shape:
     // Holding a letter with its shape mark (phase 2): only a tone mark composes.
-    if (p == end) goto done;
+    if (p == end) {
+        state = VIQR_HOLDING;
+        phase = 2;
+        goto done;
+    }
     ch = *p++;
     k = code[ch] & ~kEscapeBit;
     rec.mark2_char = static_cast<std::uint8_t>(ch);
     rec.mark2_class = static_cast<std::uint8_t>(k);
     if (detail::is_tone_class(k)) {
-        rec.phase = 0;
         const unsigned s = detail::bounded_letter_state(std::uint8_t(letter_state));
         *o++ = composed_letter[s * kToneColumnCount + (mark_bits[k] & kMarkTone)];
-        c.state = c.resume_state;
-        goto dispatch;
+        goto resumed;
     }
     goto holding_other;
 
@@ -195,77 +211,91 @@ holding_other:
     rec.base_char = static_cast<std::uint8_t>(ch);
     letter_state = k;
     if (is_letter(k)) {  // the held letter is complete and ch opens the next one
-        rec.phase = 1;
         if (pending != 0) *o++ = static_cast<unsigned char>(pending);
         pending = ch;
         goto holding_base;
     }
-    rec.phase = 0;  // no letter: only now is the escape character recognised
+    // No letter: only now is the escape character recognised.
     if (pending != 0) *o++ = static_cast<unsigned char>(pending);
-    if (ch == escape) {
-        c.state = VIQR_AFTER_ESCAPE;
-        goto dispatch;
-    }
+    phase = 0;
+    if (ch == escape) goto after_escape;
     *o++ = static_cast<unsigned char>(ch);
-    c.state = c.resume_state;
+    goto resumed;
+
+resumed:
+    // A letter is done (record phase 0): back to the mode that the context resumes.
+    phase = 0;
+    if (resume == VIQR_MODE_COMPOSE) goto compose;
+    if (resume == VIQR_MODE_PASS) goto pass;
+    state = resume;
     goto dispatch;
 
 after_escape:
+    if (p == end) {
+        state = VIQR_AFTER_ESCAPE;
+        goto done;
+    }
     ch = *p++;
     {
         const int mode = mode_of_letter(ch);
         if (mode >= 0) {  // the held letter and the record stay as they are
-            c.state = mode;
+            state = mode;
             goto dispatch;
         }
     }
     // The step with 0x00 (class 0) closes an open letter.
     pending = 0;
-    if (rec.phase == 1) {
+    if (phase == 1) {
         rec.mark1_char = 0;
         rec.mark1_class = 0;
-    } else if (rec.phase == 2) {
+    } else if (phase == 2) {
         rec.mark2_char = 0;
         rec.mark2_class = 0;
     }
     rec.base_char = 0;
     letter_state = 0;
-    rec.phase = 0;
+    phase = 0;
     if (ch == escape) {  // one escape character for the two read
         *o++ = static_cast<unsigned char>(ch);
-        c.state = c.resume_state;
-        goto dispatch;
+        goto resumed;
     }
-    c.state = VIQR_HOLDING;  // handled at once, with nothing held
-    k = code[ch] & ~kEscapeBit;
+    k = code[ch] & ~kEscapeBit;  // handled at once as holding, with nothing held
     goto holding_other;
 
 pass:
     // Pass mode: bytes pass unchanged; the record is not touched.
     for (;;) {
-        if (p == end) goto done;
+        if (p == end) {
+            state = VIQR_MODE_PASS;
+            goto done;
+        }
         ch = *p++;
         if (ch == escape) {
-            c.resume_state = VIQR_MODE_PASS;
-            c.state = VIQR_AFTER_ESCAPE;
-            goto dispatch;
+            resume = VIQR_MODE_PASS;
+            goto after_escape;
         }
         *o++ = static_cast<unsigned char>(ch);
     }
 
 literal:
     for (;;) {
-        if (p == end) goto done;
+        if (p == end) {
+            state = VIQR_MODE_LITERAL;
+            goto done;
+        }
         ch = *p++;
         if (ch == escape) {
-            c.state = VIQR_LITERAL_AFTER_ESCAPE;
+            state = VIQR_LITERAL_AFTER_ESCAPE;
             goto dispatch;
         }
         *o++ = static_cast<unsigned char>(ch);
     }
 
 done:
+    c.state = state;
+    c.resume_state = resume;
     c.pending_char = static_cast<std::uint8_t>(pending);
+    rec.phase = static_cast<std::uint8_t>(phase);
     rec.letter_state = static_cast<std::uint8_t>(letter_state);
     return std::size_t(o - out);
 }
