@@ -42,18 +42,6 @@ constexpr int mode_of_letter(unsigned ch) {
 
 constexpr unsigned kEscapeBit = 0x80;  // in a byte's code: the byte is the escape character
 
-// Copies the bytes of code 0 from the start of `in` (at most n) to `out`; returns how many.
-inline std::size_t copy_plain(const unsigned char* in, std::size_t n, unsigned char* out,
-                              const std::uint8_t* code) {
-    std::size_t i = 0;
-    for (; i < n; ++i) {
-        const unsigned char b = in[i];
-        if (code[b] != 0) break;
-        out[i] = b;
-    }
-    return i;
-}
-
 constexpr bool is_letter(unsigned k) {
     return k - kFirstLetterClass <= unsigned(kLastLetterClass - kFirstLetterClass);
 }
@@ -75,8 +63,7 @@ std::size_t viqr_decode_run(int ctx, const unsigned char* in, std::size_t n, uns
     static_assert(kClassCount <= kEscapeBit);
     std::uint8_t code[256];
     std::memcpy(code, active_class_table.data(), sizeof code);
-    const unsigned escape = c.escape_char;
-    code[escape] = static_cast<std::uint8_t>(code[escape] | kEscapeBit);
+    code[c.escape_char] = static_cast<std::uint8_t>(code[c.escape_char] | kEscapeBit);
     // The step with 0x00 after an escape closes the open letter in the way written out below
     // only when 0x00 has no class (no mark was moved to it).
     const bool nul_has_no_class = active_class_table[0] == 0;
@@ -85,19 +72,19 @@ std::size_t viqr_decode_run(int ctx, const unsigned char* in, std::size_t n, uns
     // the letter state, the mode to resume and, for the escape sequences, the phase are in
     // locals. The record's base and mark characters and classes are only ever written, and
     // are written in place.
-    viqr_record& rec = c.record;
+    // A copy of the record on the stack takes the written fields: each write is one store.
+    viqr_record rec = c.record;
     unsigned pending = c.pending_char;
     unsigned letter_state = rec.letter_state;
     int resume = c.resume_state;
-    int state = c.state;
-    unsigned phase = rec.phase;
     unsigned ch = 0, k = 0;
+    const unsigned char* plain_from = p;
 
-dispatch:  // from `state` and `phase`
+dispatch:  // from the context's state and the record's phase
     if (p == end) goto done;
-    switch (state) {
+    switch (c.state) {
         case VIQR_MODE_COMPOSE:
-            if (phase == 0) goto compose;
+            if (rec.phase == 0) goto compose;
             break;
         case VIQR_MODE_PASS:
             goto pass;
@@ -107,8 +94,8 @@ dispatch:  // from `state` and `phase`
             if (nul_has_no_class) goto after_escape;
             break;
         case VIQR_HOLDING:
-            if (phase == 1) goto holding_base;
-            if (phase == 2) goto holding_shape;
+            if (rec.phase == 1) goto holding_base;
+            if (rec.phase == 2) goto holding_shape;
             ch = *p++;
             k = code[ch] & ~kEscapeBit;
             goto holding_other;
@@ -116,40 +103,44 @@ dispatch:  // from `state` and `phase`
             break;
     }
     // Anything else: viqr_step on the context, brought up to date and read back.
-    c.state = state;
     c.resume_state = resume;
     c.pending_char = static_cast<std::uint8_t>(pending);
-    rec.phase = static_cast<std::uint8_t>(phase);
     rec.letter_state = static_cast<std::uint8_t>(letter_state);
+    c.record = rec;
     o += step_one(ctx, *p++, o);
-    state = c.state;
+    rec = c.record;
     resume = c.resume_state;
     pending = c.pending_char;
-    phase = rec.phase;
     letter_state = rec.letter_state;
     goto dispatch;
 
 compose:
     // Compose mode, no letter open: a byte of class 0 is written as it is, and becomes the
-    // record's base in letter state 0.
+    // record's base in letter state 0 (set only where it shows: at an escape or the end).
+    plain_from = p;
     for (;;) {
-        const std::size_t copied = copy_plain(p, std::size_t(end - p), o, code);
-        if (copied != 0) {
-            p += copied;
-            o += copied;
-            rec.base_char = p[-1];
-            letter_state = 0;
-        }
         if (p == end) {
-            state = VIQR_MODE_COMPOSE;
-            phase = 0;
+            if (p != plain_from) {
+                rec.base_char = p[-1];
+                letter_state = 0;
+            }
+            c.state = VIQR_MODE_COMPOSE;
+            rec.phase = 0;
             goto done;
         }
         ch = *p++;
         const unsigned x = code[ch];
+        if (x == 0) {
+            *o++ = static_cast<unsigned char>(ch);
+            continue;
+        }
         if ((x & kEscapeBit) != 0) {  // the record is not touched
+            if (p - 1 != plain_from) {
+                rec.base_char = p[-2];
+                letter_state = 0;
+            }
             resume = VIQR_MODE_COMPOSE;
-            phase = 0;
+            rec.phase = 0;
             goto after_escape;
         }
         rec.base_char = static_cast<std::uint8_t>(ch);
@@ -160,18 +151,31 @@ compose:
             goto holding_base;
         }
         *o++ = static_cast<unsigned char>(ch);  // a mark with no letter open
+        plain_from = p;
     }
 
 holding_base:
     // Holding a base letter (phase 1): a mark that it accepts composes.
     if (p == end) {
-        state = VIQR_HOLDING;
-        phase = 1;
+        c.state = VIQR_HOLDING;
+        rec.phase = 1;
         goto done;
     }
     ch = *p++;
-    k = code[ch] & ~kEscapeBit;
+    k = code[ch];
     rec.mark1_char = static_cast<std::uint8_t>(ch);
+    if (k == 0 && resume == VIQR_MODE_COMPOSE) {
+        // The most common end of a letter: a byte of class 0 (no mark, no letter, not the
+        // escape character) writes the letter and itself, and compose mode goes on.
+        rec.mark1_class = 0;
+        rec.base_char = static_cast<std::uint8_t>(ch);
+        letter_state = 0;
+        if (pending != 0) *o++ = static_cast<unsigned char>(pending);
+        *o++ = static_cast<unsigned char>(ch);
+        rec.phase = 0;
+        goto compose;
+    }
+    k &= ~kEscapeBit;
     rec.mark1_class = static_cast<std::uint8_t>(k);
     {
         const unsigned m =
@@ -191,8 +195,8 @@ holding_base:
 holding_shape:
     // Holding a letter with its shape mark (phase 2): only a tone mark composes.
     if (p == end) {
-        state = VIQR_HOLDING;
-        phase = 2;
+        c.state = VIQR_HOLDING;
+        rec.phase = 2;
         goto done;
     }
     ch = *p++;
@@ -217,45 +221,45 @@ holding_other:
     }
     // No letter: only now is the escape character recognised.
     if (pending != 0) *o++ = static_cast<unsigned char>(pending);
-    phase = 0;
-    if (ch == escape) goto after_escape;
+    rec.phase = 0;
+    if ((code[ch] & kEscapeBit) != 0) goto after_escape;
     *o++ = static_cast<unsigned char>(ch);
     goto resumed;
 
 resumed:
     // A letter is done (record phase 0): back to the mode that the context resumes.
-    phase = 0;
+    rec.phase = 0;
     if (resume == VIQR_MODE_COMPOSE) goto compose;
     if (resume == VIQR_MODE_PASS) goto pass;
-    state = resume;
+    c.state = resume;
     goto dispatch;
 
 after_escape:
     if (p == end) {
-        state = VIQR_AFTER_ESCAPE;
+        c.state = VIQR_AFTER_ESCAPE;
         goto done;
     }
     ch = *p++;
     {
         const int mode = mode_of_letter(ch);
         if (mode >= 0) {  // the held letter and the record stay as they are
-            state = mode;
+            c.state = mode;
             goto dispatch;
         }
     }
     // The step with 0x00 (class 0) closes an open letter.
     pending = 0;
-    if (phase == 1) {
+    if (rec.phase == 1) {
         rec.mark1_char = 0;
         rec.mark1_class = 0;
-    } else if (phase == 2) {
+    } else if (rec.phase == 2) {
         rec.mark2_char = 0;
         rec.mark2_class = 0;
     }
     rec.base_char = 0;
     letter_state = 0;
-    phase = 0;
-    if (ch == escape) {  // one escape character for the two read
+    rec.phase = 0;
+    if ((code[ch] & kEscapeBit) != 0) {  // one escape character for the two read
         *o++ = static_cast<unsigned char>(ch);
         goto resumed;
     }
@@ -266,11 +270,11 @@ pass:
     // Pass mode: bytes pass unchanged; the record is not touched.
     for (;;) {
         if (p == end) {
-            state = VIQR_MODE_PASS;
+            c.state = VIQR_MODE_PASS;
             goto done;
         }
         ch = *p++;
-        if (ch == escape) {
+        if ((code[ch] & kEscapeBit) != 0) {
             resume = VIQR_MODE_PASS;
             goto after_escape;
         }
@@ -280,23 +284,22 @@ pass:
 literal:
     for (;;) {
         if (p == end) {
-            state = VIQR_MODE_LITERAL;
+            c.state = VIQR_MODE_LITERAL;
             goto done;
         }
         ch = *p++;
-        if (ch == escape) {
-            state = VIQR_LITERAL_AFTER_ESCAPE;
+        if ((code[ch] & kEscapeBit) != 0) {
+            c.state = VIQR_LITERAL_AFTER_ESCAPE;
             goto dispatch;
         }
         *o++ = static_cast<unsigned char>(ch);
     }
 
 done:
-    c.state = state;
     c.resume_state = resume;
     c.pending_char = static_cast<std::uint8_t>(pending);
-    rec.phase = static_cast<std::uint8_t>(phase);
     rec.letter_state = static_cast<std::uint8_t>(letter_state);
+    c.record = rec;
     return std::size_t(o - out);
 }
 
