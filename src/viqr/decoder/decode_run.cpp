@@ -119,21 +119,23 @@ compose:
     // record's base in letter state 0 (set only where it shows: at an escape or the end).
     plain_from = p;
     for (;;) {
-        if (p == end) {
-            if (p != plain_from) {
-                rec.base_char = p[-1];
-                letter_state = 0;
+        // The loop carries nothing but the two cursors; what stopped it is read again after.
+        for (;;) {
+            if (p == end) {
+                if (p != plain_from) {
+                    rec.base_char = p[-1];
+                    letter_state = 0;
+                }
+                c.state = VIQR_MODE_COMPOSE;
+                rec.phase = 0;
+                goto done;
             }
-            c.state = VIQR_MODE_COMPOSE;
-            rec.phase = 0;
-            goto done;
+            const unsigned char b = *p++;
+            if (code[b] != 0) break;
+            *o++ = b;
         }
-        ch = *p++;
+        ch = p[-1];
         const unsigned x = code[ch];
-        if (x == 0) {
-            *o++ = static_cast<unsigned char>(ch);
-            continue;
-        }
         if ((x & kEscapeBit) != 0) {  // the record is not touched
             if (p - 1 != plain_from) {
                 rec.base_char = p[-2];
