@@ -42,18 +42,6 @@ constexpr int mode_of_letter(unsigned ch) {
 
 constexpr unsigned kEscapeBit = 0x80;  // in a byte's code: the byte is the escape character
 
-// Copies the bytes of code 0 from the start of `in` (at most n) to `out`; returns how many.
-inline std::size_t copy_plain(const unsigned char* in, std::size_t n, unsigned char* out,
-                              const std::uint8_t* code) {
-    std::size_t i = 0;
-    for (; i < n; ++i) {
-        const unsigned char b = in[i];
-        if (code[b] != 0) break;
-        out[i] = b;
-    }
-    return i;
-}
-
 constexpr bool is_letter(unsigned k) {
     return k - kFirstLetterClass <= unsigned(kLastLetterClass - kFirstLetterClass);
 }
@@ -75,21 +63,24 @@ std::size_t viqr_decode_run(int ctx, const unsigned char* in, std::size_t n, uns
     static_assert(kClassCount <= kEscapeBit);
     std::uint8_t code[256];
     std::memcpy(code, active_class_table.data(), sizeof code);
-    const unsigned escape = c.escape_char;
-    code[escape] = static_cast<std::uint8_t>(code[escape] | kEscapeBit);
+    code[c.escape_char] = static_cast<std::uint8_t>(code[c.escape_char] | kEscapeBit);
     // The step with 0x00 after an escape closes the open letter in the way written out below
     // only when 0x00 has no class (no mark was moved to it).
     const bool nul_has_no_class = active_class_table[0] == 0;
 
-    // The state, the mode to resume, the record's phase and its base and mark characters
-    // live in the context and are written there as they change; the held letter and the
-    // letter state, which the steps read back, are kept in locals.
-    viqr_record& rec = c.record;
+    // Where the machine is (state and record phase) is the label it runs at; the held letter,
+    // the letter state, the mode to resume and, for the escape sequences, the phase are in
+    // locals. The record's base and mark characters and classes are only ever written, and
+    // are written in place.
+    // A copy of the record on the stack takes the written fields: each write is one store.
+    viqr_record rec = c.record;
     unsigned pending = c.pending_char;
     unsigned letter_state = rec.letter_state;
+    int resume = c.resume_state;
     unsigned ch = 0, k = 0;
+    const unsigned char* plain_from = p;
 
-dispatch:
+dispatch:  // from the context's state and the record's phase
     if (p == end) goto done;
     switch (c.state) {
         case VIQR_MODE_COMPOSE:
@@ -111,50 +102,82 @@ dispatch:
         default:
             break;
     }
+    // Anything else: viqr_step on the context, brought up to date and read back.
+    c.resume_state = resume;
     c.pending_char = static_cast<std::uint8_t>(pending);
     rec.letter_state = static_cast<std::uint8_t>(letter_state);
+    c.record = rec;
     o += step_one(ctx, *p++, o);
+    rec = c.record;
+    resume = c.resume_state;
     pending = c.pending_char;
     letter_state = rec.letter_state;
     goto dispatch;
 
 compose:
     // Compose mode, no letter open: a byte of class 0 is written as it is, and becomes the
-    // record's base in letter state 0.
+    // record's base in letter state 0 (set only where it shows: at an escape or the end).
+    plain_from = p;
     for (;;) {
-        const std::size_t copied = copy_plain(p, std::size_t(end - p), o, code);
-        if (copied != 0) {
-            p += copied;
-            o += copied;
-            rec.base_char = p[-1];
-            letter_state = 0;
+        // The loop carries nothing but the two cursors; what stopped it is read again after.
+        for (;;) {
+            if (p == end) {
+                if (p != plain_from) {
+                    rec.base_char = p[-1];
+                    letter_state = 0;
+                }
+                c.state = VIQR_MODE_COMPOSE;
+                rec.phase = 0;
+                goto done;
+            }
+            const unsigned char b = *p++;
+            if (code[b] != 0) break;
+            *o++ = b;
         }
-        if (p == end) goto done;
-        ch = *p++;
+        ch = p[-1];
         const unsigned x = code[ch];
         if ((x & kEscapeBit) != 0) {  // the record is not touched
-            c.resume_state = VIQR_MODE_COMPOSE;
-            c.state = VIQR_AFTER_ESCAPE;
-            goto dispatch;
+            if (p - 1 != plain_from) {
+                rec.base_char = p[-2];
+                letter_state = 0;
+            }
+            resume = VIQR_MODE_COMPOSE;
+            rec.phase = 0;
+            goto after_escape;
         }
         rec.base_char = static_cast<std::uint8_t>(ch);
         letter_state = x;
         if (is_letter(x)) {  // opens a letter: held back
-            rec.phase = 1;
             pending = ch;
-            c.resume_state = VIQR_MODE_COMPOSE;
-            c.state = VIQR_HOLDING;
+            resume = VIQR_MODE_COMPOSE;
             goto holding_base;
         }
         *o++ = static_cast<unsigned char>(ch);  // a mark with no letter open
+        plain_from = p;
     }
 
 holding_base:
     // Holding a base letter (phase 1): a mark that it accepts composes.
-    if (p == end) goto done;
+    if (p == end) {
+        c.state = VIQR_HOLDING;
+        rec.phase = 1;
+        goto done;
+    }
     ch = *p++;
-    k = code[ch] & ~kEscapeBit;
+    k = code[ch];
     rec.mark1_char = static_cast<std::uint8_t>(ch);
+    if (k == 0 && resume == VIQR_MODE_COMPOSE) {
+        // The most common end of a letter: a byte of class 0 (no mark, no letter, not the
+        // escape character) writes the letter and itself, and compose mode goes on.
+        rec.mark1_class = 0;
+        rec.base_char = static_cast<std::uint8_t>(ch);
+        letter_state = 0;
+        if (pending != 0) *o++ = static_cast<unsigned char>(pending);
+        *o++ = static_cast<unsigned char>(ch);
+        rec.phase = 0;
+        goto compose;
+    }
+    k &= ~kEscapeBit;
     rec.mark1_class = static_cast<std::uint8_t>(k);
     {
         const unsigned m =
@@ -162,31 +185,30 @@ holding_base:
         if ((m & kFirstMarkAccepted) != 0) {
             letter_state = m >> kFirstMarkStateShift & kFirstMarkStateMask;
             if ((m & kFirstMarkShape) != 0) {  // shape accepted: still held
-                rec.phase = 2;
                 pending = m & 0xFF;
                 goto holding_shape;
             }
-            rec.phase = 0;  // finished, in place of the held letter
-            *o++ = static_cast<unsigned char>(m);
-            c.state = c.resume_state;
-            goto dispatch;
+            *o++ = static_cast<unsigned char>(m);  // finished, in place of the held letter
+            goto resumed;
         }
     }
     goto holding_other;
 
 holding_shape:
     // Holding a letter with its shape mark (phase 2): only a tone mark composes.
-    if (p == end) goto done;
+    if (p == end) {
+        c.state = VIQR_HOLDING;
+        rec.phase = 2;
+        goto done;
+    }
     ch = *p++;
     k = code[ch] & ~kEscapeBit;
     rec.mark2_char = static_cast<std::uint8_t>(ch);
     rec.mark2_class = static_cast<std::uint8_t>(k);
     if (detail::is_tone_class(k)) {
-        rec.phase = 0;
         const unsigned s = detail::bounded_letter_state(std::uint8_t(letter_state));
         *o++ = composed_letter[s * kToneColumnCount + (mark_bits[k] & kMarkTone)];
-        c.state = c.resume_state;
-        goto dispatch;
+        goto resumed;
     }
     goto holding_other;
 
@@ -195,22 +217,30 @@ holding_other:
     rec.base_char = static_cast<std::uint8_t>(ch);
     letter_state = k;
     if (is_letter(k)) {  // the held letter is complete and ch opens the next one
-        rec.phase = 1;
         if (pending != 0) *o++ = static_cast<unsigned char>(pending);
         pending = ch;
         goto holding_base;
     }
-    rec.phase = 0;  // no letter: only now is the escape character recognised
+    // No letter: only now is the escape character recognised.
     if (pending != 0) *o++ = static_cast<unsigned char>(pending);
-    if (ch == escape) {
-        c.state = VIQR_AFTER_ESCAPE;
-        goto dispatch;
-    }
+    rec.phase = 0;
+    if ((code[ch] & kEscapeBit) != 0) goto after_escape;
     *o++ = static_cast<unsigned char>(ch);
-    c.state = c.resume_state;
+    goto resumed;
+
+resumed:
+    // A letter is done (record phase 0): back to the mode that the context resumes.
+    rec.phase = 0;
+    if (resume == VIQR_MODE_COMPOSE) goto compose;
+    if (resume == VIQR_MODE_PASS) goto pass;
+    c.state = resume;
     goto dispatch;
 
 after_escape:
+    if (p == end) {
+        c.state = VIQR_AFTER_ESCAPE;
+        goto done;
+    }
     ch = *p++;
     {
         const int mode = mode_of_letter(ch);
@@ -231,33 +261,36 @@ after_escape:
     rec.base_char = 0;
     letter_state = 0;
     rec.phase = 0;
-    if (ch == escape) {  // one escape character for the two read
+    if ((code[ch] & kEscapeBit) != 0) {  // one escape character for the two read
         *o++ = static_cast<unsigned char>(ch);
-        c.state = c.resume_state;
-        goto dispatch;
+        goto resumed;
     }
-    c.state = VIQR_HOLDING;  // handled at once, with nothing held
-    k = code[ch] & ~kEscapeBit;
+    k = code[ch] & ~kEscapeBit;  // handled at once as holding, with nothing held
     goto holding_other;
 
 pass:
     // Pass mode: bytes pass unchanged; the record is not touched.
     for (;;) {
-        if (p == end) goto done;
+        if (p == end) {
+            c.state = VIQR_MODE_PASS;
+            goto done;
+        }
         ch = *p++;
-        if (ch == escape) {
-            c.resume_state = VIQR_MODE_PASS;
-            c.state = VIQR_AFTER_ESCAPE;
-            goto dispatch;
+        if ((code[ch] & kEscapeBit) != 0) {
+            resume = VIQR_MODE_PASS;
+            goto after_escape;
         }
         *o++ = static_cast<unsigned char>(ch);
     }
 
 literal:
     for (;;) {
-        if (p == end) goto done;
+        if (p == end) {
+            c.state = VIQR_MODE_LITERAL;
+            goto done;
+        }
         ch = *p++;
-        if (ch == escape) {
+        if ((code[ch] & kEscapeBit) != 0) {
             c.state = VIQR_LITERAL_AFTER_ESCAPE;
             goto dispatch;
         }
@@ -265,8 +298,10 @@ literal:
     }
 
 done:
+    c.resume_state = resume;
     c.pending_char = static_cast<std::uint8_t>(pending);
     rec.letter_state = static_cast<std::uint8_t>(letter_state);
+    c.record = rec;
     return std::size_t(o - out);
 }
 
