@@ -299,8 +299,11 @@ TEST_F(Tsconv, ExitStatusIsTheWorstAndEveryOtherFileIsStillProcessed) {
         int status;
     };
     const Case cases[] = {
-        {{"good", "good"}, 0},           {{"bad", "good"}, 1},    {{"good", "missing"}, 2},
-        {{"bad", "missing", "good"}, 2}, {{"missing", "bad"}, 2},
+        {{"good"}, 0},
+        {{"bad", "good"}, 1},
+        {{"good", "missing"}, 2},
+        {{"bad", "missing", "good"}, 2},
+        {{"missing", "bad"}, 2},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(::testing::PrintToString(k.inputs));

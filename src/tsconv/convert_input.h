@@ -15,7 +15,7 @@ namespace toneshift::tsconv {
 // buffer can become, so the converter takes every buffer whole.
 struct Buffers {
     static constexpr std::size_t kInputSize = std::size_t(64) << 10;
-    static constexpr std::size_t kOutputSize = 3 * kInputSize + kConvertSlack;
+    static constexpr std::size_t kOutputSize = kConvertGrowth * kInputSize + kConvertSlack;
     std::unique_ptr<unsigned char[]> input{new unsigned char[kInputSize]};
     std::unique_ptr<unsigned char[]> output{new unsigned char[kOutputSize]};
 };
