@@ -142,7 +142,9 @@ std::string describe_replacement(const Problem& problem) {
     for (std::size_t i = 0; i < problem.replacement_size; ++i) text += utf8(problem.replacement[i]);
     if (problem.replacement_size == 1 && !prints(problem.replacement[0]))
         return code_point(problem.replacement[0]);
-    return "\"" + text + "\"";
+    // In double quotes, or in single quotes where it holds a double quote itself.
+    const char quote = text.find('"') == std::string::npos ? '"' : '\'';
+    return quote + text + quote;
 }
 
 std::string problem_place(std::string_view input, const Problem& problem) {

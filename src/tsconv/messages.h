@@ -31,7 +31,8 @@ std::string unknown_format_message(std::string_view name);
 // A character or undefined input as messages show it: U+20AC "€" (the character itself
 // only when it prints), or "undefined bytes 0xC3 0x28".
 std::string describe_problem(const Problem& problem);
-// What a problem became under --replace or --translit, in quotes.
+// What a problem became under --replace or --translit, in quotes (single ones around a
+// double quote), or as U+XXXX when it does not print.
 std::string describe_replacement(const Problem& problem);
 // "NAME:LINE:COLUMN" for a problem of input NAME.
 std::string problem_place(std::string_view input, const Problem& problem);

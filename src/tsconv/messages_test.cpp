@@ -46,7 +46,7 @@ TEST(Messages, ReplacementsAreQuotedAndPlacesCountFromOne) {
     Problem p = loss(U'\u201C');
     p.replacement[0] = U'"';
     p.replacement_size = 1;
-    EXPECT_EQ(describe_replacement(p), "\"\"\"");
+    EXPECT_EQ(describe_replacement(p), "'\"'");
     p.replacement[0] = U'\uFFFD';
     EXPECT_EQ(describe_replacement(p), "\"\xEF\xBF\xBD\"");
     p.replacement[0] = '.';
