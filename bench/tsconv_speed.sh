@@ -29,9 +29,10 @@ pin=()
 if command -v taskset >/dev/null; then pin=(taskset -c "$(($(nproc) - 1))"); fi
 
 # The text: every manual page's prose, in VISCII (typographic punctuation that VISCII
-# lacks becomes ASCII), doubled up to the size wanted.
+# lacks becomes ASCII; the ASCII characters that VNI lacks, @ ^ ` { | } ~, blanks), doubled up to the size wanted.
 find /usr/share/man/vi -type f -name '*.gz' -exec zcat {} + |
-  grep -v "^[.']" | sed -e 's/\\f[BIRP]//g' -e 's/\\-/-/g' -e 's/\\[,/&]//g' > seed.utf8
+  grep -v "^[.']" | sed -e 's/\\f[BIRP]//g' -e 's/\\-/-/g' -e 's/\\[,/&]//g' |
+  tr '@^`{|}~' '       ' > seed.utf8
 "$bin" -f utf-8 -t viscii --translit -q -o text.viscii seed.utf8
 while [ "$(stat -c %s text.viscii)" -lt $((mib << 20)) ]; do
   cat text.viscii text.viscii > grow && mv grow text.viscii
