@@ -127,6 +127,19 @@ TEST(LetterCodePoints, TablesAgreeWithTheNormalizer) {
         const LetterDecomposition& d = letter_decompositions[p];
         EXPECT_EQ(nfc(letter, true), utf8(std::u32string(d.cps, d.size)));
         EXPECT_EQ(letter_position(letter_code_points[p]), int(p));
+        // The converter's shortcut for decomposed letters finds exactly these.
+        if (d.size >= 2) {
+            EXPECT_EQ(letter_of_decomposition(d.cps[0], d.cps[1], d.size == 3 ? d.cps[2] : 0),
+                      int(p));
+        }
+        if (d.size == 3) {
+            EXPECT_EQ(letter_of_decomposition(d.cps[0], d.cps[2], d.cps[1]), -1);
+        }
+    }
+    // The converter writes these as they come, without the normalizer.
+    for (char32_t c = 1; c < 0x300; ++c) {
+        const Bytes one = utf8(std::u32string(1, c));
+        EXPECT_EQ(nfc(one), one) << std::hex << std::uint32_t(c);
     }
     for (char32_t c = 0; c < 0x2000; ++c) {
         const int p = letter_position(c);
@@ -332,6 +345,8 @@ TEST(Converter, LossesUnderEachPolicy) {
          0xC3},
         {"control letter byte into VIQR", kUtf8, kViqr, "a\x02", "a", "a\\?", "a\\?", 1, 1, 1, 2,
          0x02},
+        {"euro after a decomposed letter", kUtf8, kViscii, "o\xCC\xA3\xCC\x82 \xE2\x82\xAC",
+         "\xB5 ", "\xB5 ?", "\xB5 ?", 1, 6, 1, 3, 0x20AC},
         {"Chinese into VIQR", kUtf8, kViqr,
          "\xE4\xB8\xAD"
          "b",
@@ -444,6 +459,7 @@ TEST(Converter, SplittingNearBoundariesChangesNothing) {
     std::mt19937 rng(11);
     const Bytes viscii = random_viscii(rng, 400) + "\x80\xE2\x82";
     const Bytes text_utf8 = run(opts(kViscii, kUtf8, LossPolicy::kReplace), viscii).output +
+                            run(opts(kViscii, kUtf8, LossPolicy::kReplace, true), viscii).output +
                             "\xE2\x82\xAC x\xCC\x81\xCC\xA3 \xE2\x80\xA6\xF0\x9F";
     const Bytes text_viqr = run(opts(kViscii, kViqr), viscii).output;
     struct Source {

@@ -19,6 +19,14 @@ void viqr_close(int ctx, unsigned char* out, int* count);
 // viqr_flush would drop it.
 void viqr_finish(int ctx, unsigned char* out, int* count);
 
+// Everything a context holds, to go back to: a reader that decodes ahead and finds that it
+// must decode again more carefully saves the context before and restores it after.
+struct viqr_snapshot {
+    alignas(8) unsigned char bytes[40];
+};
+void viqr_save(int ctx, viqr_snapshot* snapshot);
+void viqr_restore(int ctx, const viqr_snapshot* snapshot);
+
 // Composition records owned by the caller, and the mark characters.
 int viqr_compose(viqr_record* record, unsigned char ch, int* held, int* composed);
 void viqr_reset(viqr_record* record);
