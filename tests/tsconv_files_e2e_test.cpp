@@ -106,6 +106,21 @@ TEST_F(Files, InPlaceReplacesEachFileKeepingItsMode) {
     EXPECT_EQ(names(), (std::vector<std::string>{"a", "b c"}));
 }
 
+TEST_F(Files, InPlaceKeepsTheOwnerAndGroupWhereItMay) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only a privileged process may give a file away";
+    put("a", kGood, 04750);
+    ASSERT_EQ(::chown((dir_ / "a").c_str(), 4321, 8765), 0);
+    ASSERT_EQ(::chmod((dir_ / "a").c_str(), 04750), 0);  // chown cleared the set-user-ID bit
+    const ProgramRun r = run(to_viscii_ + std::vector<std::string>{"-i", "a"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir_ / "a"), viscii_);
+    struct stat s {};
+    ASSERT_EQ(::stat((dir_ / "a").c_str(), &s), 0);
+    EXPECT_EQ(s.st_uid, 4321u);
+    EXPECT_EQ(s.st_gid, 8765u);
+    EXPECT_EQ(s.st_mode & 07777, 04750u) << "the set-user-ID bit kept after the owner";
+}
+
 TEST_F(Files, OutDirWritesEachInputUnderItsBaseName) {
     fs::create_directories(dir_ / "src" / "deep");
     fs::create_directory(dir_ / "dst");
