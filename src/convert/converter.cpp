@@ -142,6 +142,7 @@ struct Converter::State {
     // byte_map as vectors take it: the bytes written, and the problems marked by 0x00.
     ByteMap target_map{}, problem_map{};
     NibblePlan target_plan{}, problem_plan{};
+    int sentinel = -1;  // a byte written for no exact byte, or -1
     static constexpr std::size_t kVectorBlock = 16384;
     unsigned char vector_block[kVectorBlock] = {};
 
@@ -386,20 +387,29 @@ struct Converter::State {
         return i;
     }
 
-    // One byte for each byte, in vectors: a block is first mapped through problem_map,
-    // which turns each byte that is a problem into 0x00 and no other byte, and written
-    // through target_map only if none turned up; a block with a problem (or a NUL, which
-    // the check cannot tell from one) goes byte by byte. Returns where the first problem is.
+    // One byte for each byte, in vectors. Where some byte value is written for no byte that
+    // converts exactly, the problem bytes map to it (the sentinel) and one search of the
+    // output finds them; otherwise a copy of the block is first mapped through problem_map,
+    // which turns each problem byte into 0x00 and no other byte. A block with a problem (or,
+    // without a sentinel, a NUL) goes byte by byte. Returns where the first problem is.
     std::size_t map_blocks(const unsigned char* in, std::size_t i, std::size_t end,
                            unsigned char* w) {
         unsigned char* const start = w - i;
         while (i < end) {
             const std::size_t m = std::min(end - i, kVectorBlock);
-            std::memcpy(vector_block, in + i, m);
-            map_in_place(problem_map, problem_plan, vector_block, m);
-            if (std::memchr(vector_block, 0, m) != nullptr) return map_bytes(in, i, end, start + i);
-            std::memcpy(start + i, in + i, m);
-            map_in_place(target_map, target_plan, start + i, m);
+            if (sentinel >= 0) {
+                std::memcpy(start + i, in + i, m);
+                map_in_place(target_map, target_plan, start + i, m);
+                if (std::memchr(start + i, sentinel, m) != nullptr)
+                    return map_bytes(in, i, end, start + i);
+            } else {
+                std::memcpy(vector_block, in + i, m);
+                map_in_place(problem_map, problem_plan, vector_block, m);
+                if (std::memchr(vector_block, 0, m) != nullptr)
+                    return map_bytes(in, i, end, start + i);
+                std::memcpy(start + i, in + i, m);
+                map_in_place(target_map, target_plan, start + i, m);
+            }
             i += m;
         }
         return i;
@@ -826,6 +836,17 @@ Converter::Converter(const ConvertOptions& options)
         s.viscii_can_fail = std::any_of(s.byte_map.begin(), s.byte_map.end(), [](std::uint16_t e) {
             return (e & State::kProblemBit) != 0;
         });
+        // A byte value that no exact byte becomes marks the problems, where there is one.
+        std::array<bool, 256> written{};
+        for (int b = 0; b < 256; ++b)
+            if ((s.byte_map[std::size_t(b)] & State::kProblemBit) == 0)
+                written[s.byte_map[std::size_t(b)]] = true;
+        for (int v = 255; v >= 0 && s.sentinel < 0; --v)
+            if (!written[std::size_t(v)]) s.sentinel = v;
+        if (s.sentinel >= 0)
+            for (int b = 0; b < 256; ++b)
+                if ((s.byte_map[std::size_t(b)] & State::kProblemBit) != 0)
+                    s.target_map[std::size_t(b)] = static_cast<unsigned char>(s.sentinel);
         s.target_plan = nibble_plan(s.target_map);
         s.problem_plan = nibble_plan(s.problem_map);
     }
