@@ -17,6 +17,10 @@ fi
 if command -v valgrind >/dev/null; then
   echo "== toneshift instructions per input byte (callgrind, whole process)"
   "$(dirname "$0")/callgrind_toneshift.sh" "$build/toneshift"
+  echo "== tsconv instructions per input byte (callgrind, whole process)"
+  "$(dirname "$0")/callgrind_tsconv.sh" "$build/tsconv"
 fi
 echo "== end to end"
 "$(dirname "$0")/end_to_end.sh" "$build/toneshift"
+echo "== tsconv against cat, iconv and recode"
+"$(dirname "$0")/tsconv_speed.sh" "$build/tsconv"
