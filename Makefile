@@ -10,7 +10,7 @@ all: release
 
 release:
 	$(CMAKE) -S . -B $(BUILD)/release -DCMAKE_BUILD_TYPE=Release -DTONESHIFT_TESTS=OFF
-	$(CMAKE) --build $(BUILD)/release -j $(JOBS) --target toneshift
+	$(CMAKE) --build $(BUILD)/release -j $(JOBS) --target toneshift tsconv
 
 run: release
 	@$(BUILD)/release/toneshift
