@@ -22,7 +22,7 @@ struct Detection {
 // Fed a text in pieces of any size, then asked once. Memory stays bounded whatever the
 // text's size.
 class Detector {
-public:
+  public:
     Detector();
     ~Detector();
     Detector(const Detector&) = delete;
@@ -33,7 +33,7 @@ public:
 
     struct State;
 
-private:
+  private:
     std::unique_ptr<State> state_;
 };
 

@@ -1,0 +1,1 @@
+#include "detect/detect.h"
