@@ -33,10 +33,10 @@ struct ConvertOptions {
 struct Problem {
     enum class Kind { kLoss, kUndefined };
     Kind kind = Kind::kLoss;
-    std::uint64_t offset = 0;  // of the piece's first byte in the input, from 0
-    std::uint64_t line = 1;    // from 1: the line feeds of the decoded text before it, plus 1
-    std::uint64_t column = 1;  // from 1: the characters since its line began, plus 1
-    char32_t character = 0;    // kLoss: the character
+    std::uint64_t offset = 0;     // of the piece's first byte in the input, from 0
+    std::uint64_t line = 1;       // from 1: the line feeds of the decoded text before it, plus 1
+    std::uint64_t column = 1;     // from 1: the characters since its line began, plus 1
+    char32_t character = 0;       // kLoss: the character
     unsigned char bytes[4] = {};  // kUndefined: the bytes of the piece (a maximal subpart)
     std::uint8_t byte_count = 0;
     // What it becomes under kReplace or kTransliterate, as characters of the target.
@@ -46,27 +46,29 @@ struct Problem {
 
 struct ConvertResult {
     enum class Stop {
-        kInputUsed,  // all of the piece was taken (and, when it was the last, everything held)
+        kInputUsed,   // all of the piece was taken (and, when it was the last, everything held)
         kOutputFull,  // the output had no room for more: call again with the rest of the input
-        kRefused,    // kRefuse met a problem: see first_problem(); nothing more is converted
+        kRefused,     // kRefuse met a problem: see first_problem(); nothing more is converted
     };
     std::size_t consumed = 0;  // bytes of the piece taken
     std::size_t written = 0;   // bytes written to the output
     Stop stop = Stop::kInputUsed;
 };
 
-// Room that convert() needs beyond three output bytes for every input byte, for what it
-// holds back between pieces and writes at the end.
-inline constexpr std::size_t kConvertSlack = 256;
+// The most output bytes one input byte becomes (a VISCII letter written as UTF-8 NFD: five),
+// and the room convert() needs beyond that for what it holds back between pieces and writes
+// at the end. Most conversions need less: at most three bytes for each input byte.
+inline constexpr std::size_t kConvertGrowth = 5;
+inline constexpr std::size_t kConvertSlack = 1024;
 
 constexpr bool is_convert_format(int f) {
     return f >= 0 && f < kConvertFormatCount;
 }
 
 class Converter {
-public:
+  public:
     // Formats outside 0..11 make a converter whose ok() is false; so does a VIQR source
-    // when no decoder context is free (the decoder has three).
+    // when no decoder context is free (the decoder has three, shared by the process).
     explicit Converter(const ConvertOptions& options);
     ~Converter();
     Converter(const Converter&) = delete;
@@ -78,8 +80,8 @@ public:
     // Converts the next piece of input. `last` says that no input follows it: what is
     // still held (a combining sequence, a VIQR letter, a truncated UTF-8 sequence) is then
     // written or reported. Takes as much of the piece as is sure to fit in `out`: all of
-    // it when out_size >= 3 * in_size + kConvertSlack. Allocates nothing. Feeding a text
-    // whole, byte by byte, or split anywhere gives the same output and the same problems.
+    // it when out_size >= kConvertGrowth * in_size + kConvertSlack. Allocates nothing. Feeding a
+    // text whole, byte by byte, or split anywhere gives the same output and the same problems.
     ConvertResult convert(const unsigned char* in, std::size_t in_size, unsigned char* out,
                           std::size_t out_size, bool last);
 
@@ -96,7 +98,7 @@ public:
 
     struct State;  // what is carried from one piece to the next; allocated once, here
 
-private:
+  private:
     ConvertOptions options_;
     bool ok_ = false;
     std::uint64_t problem_count_ = 0;

@@ -34,8 +34,8 @@ struct LatinToned {
 };
 // Latin-1 (capital 0x20 below) and the two tildes of Latin Extended-A (capital one below).
 inline constexpr LatinToned latin_toned[] = {
-    {'a', '`', 0xE0}, {'a', '\'', 0xE1}, {'a', '~', 0xE3}, {'e', '`', 0xE8}, {'e', '\'', 0xE9},
-    {'i', '`', 0xEC}, {'i', '\'', 0xED}, {'o', '`', 0xF2}, {'o', '\'', 0xF3}, {'o', '~', 0xF5},
+    {'a', '`', 0xE0}, {'a', '\'', 0xE1}, {'a', '~', 0xE3},  {'e', '`', 0xE8},  {'e', '\'', 0xE9},
+    {'i', '`', 0xEC}, {'i', '\'', 0xED}, {'o', '`', 0xF2},  {'o', '\'', 0xF3}, {'o', '~', 0xF5},
     {'u', '`', 0xF9}, {'u', '\'', 0xFA}, {'y', '\'', 0xFD}, {'i', '~', 0x129}, {'u', '~', 0x169},
 };
 
@@ -117,15 +117,24 @@ namespace detail {
 
 constexpr char32_t combining_mark(char m) {
     switch (m) {
-        case '^': return 0x302;
-        case '(': return 0x306;
-        case '+': return 0x31B;
-        case '\'': return 0x301;
-        case '`': return 0x300;
-        case '?': return 0x309;
-        case '~': return 0x303;
-        case '.': return 0x323;
-        default: return 0;
+        case '^':
+            return 0x302;
+        case '(':
+            return 0x306;
+        case '+':
+            return 0x31B;
+        case '\'':
+            return 0x301;
+        case '`':
+            return 0x300;
+        case '?':
+            return 0x309;
+        case '~':
+            return 0x303;
+        case '.':
+            return 0x323;
+        default:
+            return 0;
     }
 }
 
@@ -147,7 +156,8 @@ inline constexpr auto letter_decompositions = [] {
         }
         d.cps[0] = char32_t(name.text[0]);
         d.size = 1;
-        for (std::size_t i = 1; i < name.size(); ++i) d.cps[d.size++] = detail::combining_mark(name.text[i]);
+        for (std::size_t i = 1; i < name.size(); ++i)
+            d.cps[d.size++] = detail::combining_mark(name.text[i]);
         // Stable sort of the (at most two) marks by combining class.
         if (d.size == 3 && detail::combining_class(d.cps[2]) < detail::combining_class(d.cps[1])) {
             const char32_t t = d.cps[1];

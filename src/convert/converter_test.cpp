@@ -1,0 +1,536 @@
+#include "convert/converter.h"
+
+#include <gtest/gtest.h>
+#include <iconv.h>
+#include <utf8proc.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tables/letter_table.h"
+#include "tables/letter_unicode.h"
+#include "viqr/encoder/viqr_encoder.h"
+
+namespace toneshift {
+namespace {
+
+using Bytes = std::string;
+
+struct Outcome {
+    Bytes output;
+    std::uint64_t problems = 0;
+    Problem first;
+    bool refused = false;
+
+    bool operator==(const Outcome& o) const {
+        return output == o.output && problems == o.problems && refused == o.refused &&
+               (problems == 0 ||
+                (first.offset == o.first.offset && first.line == o.first.line &&
+                 first.column == o.first.column && first.character == o.first.character &&
+                 first.byte_count == o.first.byte_count));
+    }
+};
+
+// Converts `input` fed in the pieces that `cuts` (ascending offsets) make.
+Outcome run(const ConvertOptions& options, const Bytes& input,
+            const std::vector<std::size_t>& cuts = {}) {
+    Converter c(options);
+    EXPECT_TRUE(c.ok());
+    Outcome o;
+    std::vector<unsigned char> out;
+    std::size_t at = 0;
+    std::vector<std::size_t> ends = cuts;
+    ends.push_back(input.size());
+    for (std::size_t k = 0; k < ends.size() && !o.refused; ++k) {
+        const std::size_t end = std::max(at, std::min(ends[k], input.size()));
+        const bool last = k + 1 == ends.size();
+        const auto* in = reinterpret_cast<const unsigned char*>(input.data()) + at;
+        std::size_t left = end - at;
+        for (;;) {
+            out.assign(kConvertGrowth * left + kConvertSlack, 0);
+            const ConvertResult r = c.convert(in, left, out.data(), out.size(), last);
+            o.output.append(reinterpret_cast<const char*>(out.data()), r.written);
+            if (r.stop == ConvertResult::Stop::kRefused) {
+                o.refused = true;
+                break;
+            }
+            EXPECT_EQ(r.stop, ConvertResult::Stop::kInputUsed);
+            EXPECT_EQ(r.consumed, left);
+            break;
+        }
+        at = end;
+    }
+    o.problems = c.problem_count();
+    if (c.first_problem() != nullptr) o.first = *c.first_problem();
+    return o;
+}
+
+Bytes utf8(std::u32string_view text) {
+    Bytes s;
+    for (char32_t c : text) {
+        unsigned char b[4];
+        const auto n = utf8proc_encode_char(utf8proc_int32_t(c), b);
+        s.append(reinterpret_cast<const char*>(b), std::size_t(n));
+    }
+    return s;
+}
+
+// The libc's own conversion, for comparison.
+Bytes iconv_bytes(const char* from, const char* to, const Bytes& input) {
+    iconv_t cd = iconv_open(to, from);
+    EXPECT_NE(cd, iconv_t(-1));
+    Bytes out(input.size() * 4 + 16, '\0');
+    char* in = const_cast<char*>(input.data());
+    std::size_t in_left = input.size();
+    char* o = out.data();
+    std::size_t out_left = out.size();
+    EXPECT_NE(iconv(cd, &in, &in_left, &o, &out_left), std::size_t(-1));
+    iconv_close(cd);
+    out.resize(out.size() - out_left);
+    return out;
+}
+
+Bytes nfc(const Bytes& s, bool decompose = false) {
+    utf8proc_uint8_t* r = nullptr;
+    const auto options =
+        utf8proc_option_t(UTF8PROC_STABLE | (decompose ? UTF8PROC_DECOMPOSE : UTF8PROC_COMPOSE));
+    const auto n = utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(s.data()),
+                                utf8proc_ssize_t(s.size()), &r, options);
+    EXPECT_GE(n, 0);
+    Bytes out(reinterpret_cast<const char*>(r), std::size_t(n));
+    std::free(r);
+    return out;
+}
+
+ConvertOptions opts(int from, int to, LossPolicy policy = LossPolicy::kRefuse, bool nfd = false) {
+    return ConvertOptions{from, to, policy, nfd};
+}
+
+TEST(LetterCodePoints, EveryVisciiByteAsIconvReadsIt) {
+    // glibc's VISCII agrees with the letter table's VISCII row.
+    Bytes all;
+    for (int b = 0; b < 256; ++b) all.push_back(char(b));
+    const Outcome o = run(opts(kViscii, kUtf8), all);
+    EXPECT_EQ(o.problems, 0u);
+    EXPECT_EQ(o.output, iconv_bytes("VISCII", "UTF-8", all));
+}
+
+TEST(LetterCodePoints, TablesAgreeWithTheNormalizer) {
+    // The letters are their own NFC, and the derived decompositions are their NFD.
+    for (std::size_t p = 0; p < kLetterCount; ++p) {
+        SCOPED_TRACE(p);
+        const Bytes letter = utf8(std::u32string(1, letter_code_points[p]));
+        EXPECT_EQ(nfc(letter), letter);
+        const LetterDecomposition& d = letter_decompositions[p];
+        EXPECT_EQ(nfc(letter, true), utf8(std::u32string(d.cps, d.size)));
+        EXPECT_EQ(letter_position(letter_code_points[p]), int(p));
+    }
+    for (char32_t c = 0; c < 0x2000; ++c) {
+        const int p = letter_position(c);
+        if (p >= 0) {
+            EXPECT_EQ(letter_code_points[std::size_t(p)], c);
+        }
+    }
+}
+
+TEST(Converter, EveryLetterOfEveryFormatToUtf8AndBack) {
+    for (int f = 0; f < kEightBitFormatCount - 1; ++f) {
+        for (std::size_t p = 0; p < kLetterCount; ++p) {
+            SCOPED_TRACE(testing::Message() << "format " << f << " position " << p);
+            const Bytes byte(1, char(letter_table[std::size_t(f)][p]));
+            const Bytes viscii(1, char(letter_table[kViscii][p]));
+            const Outcome there = run(opts(f, kUtf8), byte);
+            // The letter that the format's byte first stands for, as iconv reads it in VISCII.
+            const std::size_t first = std::size_t(std::find(letter_table[std::size_t(f)].begin(),
+                                                            letter_table[std::size_t(f)].end(),
+                                                            letter_table[std::size_t(f)][p]) -
+                                                  letter_table[std::size_t(f)].begin());
+            EXPECT_EQ(there.output,
+                      iconv_bytes("VISCII", "UTF-8", Bytes(1, char(letter_table[0][first]))));
+            const Outcome back =
+                run(opts(kUtf8, f, LossPolicy::kReplace), iconv_bytes("VISCII", "UTF-8", viscii));
+            EXPECT_EQ(back.output, byte);
+            // Only the capitals that share their small letter's byte are losses.
+            EXPECT_EQ(back.problems, first == p ? 0u : 1u);
+        }
+    }
+}
+
+TEST(Converter, EveryLetterThroughViqrAndUtf8) {
+    for (std::size_t p = 0; p < kLetterCount; ++p) {
+        SCOPED_TRACE(p);
+        const Bytes letter = iconv_bytes("VISCII", "UTF-8", Bytes(1, char(letter_table[0][p])));
+        const Outcome viqr = run(opts(kUtf8, kViqr), letter);
+        EXPECT_EQ(viqr.output, Bytes(letter_names[p].text, letter_names[p].size()));
+        EXPECT_EQ(run(opts(kViqr, kUtf8), viqr.output).output, letter);
+    }
+}
+
+// Every spelling of a letter that is canonically equivalent to it: a precomposed prefix of its
+// decomposition followed by the remaining marks in any order that keeps it equivalent.
+std::vector<Bytes> equivalent_spellings(std::size_t p) {
+    const LetterDecomposition& d = letter_decompositions[p];
+    const Bytes target = nfc(utf8(std::u32string(d.cps, d.size)));
+    std::vector<Bytes> found;
+    for (int prefix = 1; prefix <= d.size; ++prefix) {
+        const Bytes head = nfc(utf8(std::u32string(d.cps, std::size_t(prefix))));
+        std::u32string tail(d.cps + prefix, d.cps + d.size);
+        std::sort(tail.begin(), tail.end());
+        do {
+            const Bytes s = head + utf8(tail);
+            if (nfc(s) == target && std::find(found.begin(), found.end(), s) == found.end())
+                found.push_back(s);
+        } while (std::next_permutation(tail.begin(), tail.end()));
+        // A precomposed form of the base and a later mark, with an earlier mark after it.
+        if (prefix == 1 && d.size == 3) {
+            for (int k = 1; k < 3; ++k) {
+                const Bytes s = nfc(utf8(std::u32string{d.cps[0], d.cps[k]})) +
+                                utf8(std::u32string(1, d.cps[3 - k]));
+                if (nfc(s) == target && std::find(found.begin(), found.end(), s) == found.end())
+                    found.push_back(s);
+            }
+        }
+    }
+    return found;
+}
+
+TEST(Converter, EveryCanonicallyEquivalentSpellingIsTheLetter) {
+    std::size_t spellings = 0;
+    for (std::size_t p = 0; p < kLetterCount; ++p) {
+        for (const Bytes& s : equivalent_spellings(p)) {
+            SCOPED_TRACE(testing::Message() << "position " << p << " spelling of " << s.size());
+            const Outcome o = run(opts(kUtf8, kViscii), "x" + s + "x");
+            EXPECT_EQ(o.problems, 0u);
+            EXPECT_EQ(o.output, "x" + Bytes(1, char(letter_table[0][p])) + "x");
+            ++spellings;
+        }
+    }
+    // "o" with circumflex and dot below alone has five spellings.
+    EXPECT_EQ(equivalent_spellings(45).size(), 5u);
+    EXPECT_GT(spellings, 2 * kLetterCount);
+}
+
+TEST(Converter, Utf8OutputIsNfcOrNfdAsAsked) {
+    Bytes all;
+    for (int b = 0; b < 256; ++b) all.push_back(char(b));
+    const Bytes composed = run(opts(kViscii, kUtf8), all).output;
+    const Bytes decomposed = run(opts(kViscii, kUtf8, LossPolicy::kRefuse, true), all).output;
+    EXPECT_EQ(decomposed, nfc(composed, true));
+    EXPECT_EQ(run(opts(kUtf8, kUtf8), decomposed).output, composed);
+    EXPECT_EQ(run(opts(kUtf8, kUtf8, LossPolicy::kRefuse, true), composed).output, decomposed);
+    // Text that is no Vietnamese is normalized too: e + combining acute, Hangul jamo.
+    const Bytes mixed = utf8(U"e\u0301 \u1100\u1161\u11A8 x\u0323\u0302 \u00C5");
+    EXPECT_EQ(run(opts(kUtf8, kUtf8), mixed).output, nfc(mixed));
+    EXPECT_EQ(run(opts(kUtf8, kUtf8, LossPolicy::kRefuse, true), mixed).output, nfc(mixed, true));
+}
+
+TEST(Converter, ByteOrderMarkIsDroppedOnlyAtTheStart) {
+    const Bytes bom = utf8(U"\uFEFF");
+    EXPECT_EQ(run(opts(kUtf8, kViscii), bom + "ab").output, "ab");
+    const Outcome inner = run(opts(kUtf8, kViscii), "a" + bom);
+    EXPECT_EQ(inner.problems, 1u);
+    EXPECT_EQ(inner.first.character, 0xFEFFu);
+}
+
+struct InvalidCase {
+    const char* name;
+    Bytes input;
+    Bytes expected;  // under replace, into UTF-8
+    std::uint64_t first_offset;
+    int first_bytes;
+};
+
+TEST(Converter, InvalidUtf8IsUndefinedOneReplacementPerMaximalSubpart) {
+    const Bytes r = "\xEF\xBF\xBD";
+    const InvalidCase cases[] = {
+        {"stray continuation",
+         "a\x80"
+         "b",
+         "a" + r + "b", 1, 1},
+        {"overlong two bytes", "\xC0\x80", r + r, 0, 1},
+        {"overlong three bytes", "\xE0\x80\x80", r + r + r, 0, 1},
+        {"overlong four bytes", "\xF0\x80\x80\x80", r + r + r + r, 0, 1},
+        {"surrogate", "\xED\xA0\x80", r + r + r, 0, 1},
+        {"past U+10FFFF", "\xF4\x90\x80\x80", r + r + r + r, 0, 1},
+        {"never a lead", "\xF5\xFF", r + r, 0, 1},
+        {"truncated then ASCII",
+         "\xE1\x80"
+         "A",
+         r + "A", 0, 2},
+        {"truncated at the end", "ab\xF0\x9F\x98", "ab" + r, 2, 3},
+        // The Unicode standard's own example of maximal subparts.
+        {"standard's example", "\x61\xF1\x80\x80\xE1\x80\xC2\x62\x80\x63\x80\xBF\x64",
+         "a" + r + r + r + "b" + r + "c" + r + r + "d", 1, 3},
+    };
+    for (const InvalidCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome replaced = run(opts(kUtf8, kUtf8, LossPolicy::kReplace), c.input);
+        EXPECT_EQ(replaced.output, c.expected);
+        EXPECT_EQ(replaced.first.kind, Problem::Kind::kUndefined);
+        EXPECT_EQ(replaced.first.offset, c.first_offset);
+        EXPECT_EQ(replaced.first.byte_count, c.first_bytes);
+        EXPECT_EQ(replaced.first.bytes[0], static_cast<unsigned char>(c.input[c.first_offset]));
+        // Into an 8-bit format each becomes "?"; refused, nothing from it on is written.
+        const Outcome refused = run(opts(kUtf8, kViscii), c.input);
+        EXPECT_TRUE(refused.refused);
+        EXPECT_EQ(refused.output, c.input.substr(0, c.first_offset));
+        // Split at every point: the same output and the same reports.
+        for (std::size_t cut = 0; cut <= c.input.size(); ++cut)
+            EXPECT_EQ(run(opts(kUtf8, kUtf8, LossPolicy::kReplace), c.input, {cut}), replaced)
+                << "cut at " << cut;
+    }
+}
+
+TEST(Converter, UndefinedBytesOfEightBitFormats) {
+    // VNI has no letter at 0xFF; Plain Vietnamese is ASCII.
+    Outcome o = run(opts(3, kUtf8, LossPolicy::kReplace),
+                    "a\xFF"
+                    "b");
+    EXPECT_EQ(o.output,
+              "a\xEF\xBF\xBD"
+              "b");
+    EXPECT_EQ(o.problems, 1u);
+    EXPECT_EQ(o.first.kind, Problem::Kind::kUndefined);
+    EXPECT_EQ(o.first.offset, 1u);
+    o = run(opts(kPlainVietnamese, kViscii, LossPolicy::kReplace), "x\x80\x81");
+    EXPECT_EQ(o.output, "x??");
+    EXPECT_EQ(o.problems, 2u);
+    o = run(opts(kPlainVietnamese, kViscii), "x\x80\x81");
+    EXPECT_TRUE(o.refused);
+    EXPECT_EQ(o.output, "x");
+}
+
+struct LossCase {
+    const char* name;
+    int from;
+    int to;
+    Bytes input;
+    Bytes refused;   // written before the refusal
+    Bytes replaced;  // under replace
+    Bytes translit;  // under transliterate
+    std::uint64_t count;
+    std::uint64_t offset, line, column;
+    char32_t character;
+};
+
+TEST(Converter, LossesUnderEachPolicy) {
+    const LossCase cases[] = {
+        {"euro into VISCII", kUtf8, kViscii, "ab\n\xE2\x82\xAC", "ab\n", "ab\n?", "ab\n?", 1, 3, 2,
+         1, 0x20AC},
+        {"ellipsis and quotes", kUtf8, 3, "\xE2\x80\x9Cx\xE2\x80\x9D\xE2\x80\xA6", "", "?x??",
+         "\"x\"...", 3, 0, 1, 1, 0x201C},
+        {"en dash, nbsp, bullet", kUtf8, kViscii,
+         "a\xE2\x80\x93"
+         "b\xC2\xA0\xE2\x80\xA2",
+         "a", "a?b??", "a-b *", 3, 1, 1, 2, 0x2013},
+        {"at sign into VPSedit", kViscii, 2, "x@y", "x", "x?y", "x?y", 1, 1, 1, 2, '@'},
+        // VNU (Windows) writes the capital A with tilde as its small letter's byte.
+        {"capital into VNU (Windows)", kViscii, 5, "a\xC3", "a", "a\xAC", "a\xAC", 1, 1, 1, 2,
+         0xC3},
+        {"control letter byte into VIQR", kUtf8, kViqr, "a\x02", "a", "a\\?", "a\\?", 1, 1, 1, 2,
+         0x02},
+        {"Chinese into VIQR", kUtf8, kViqr,
+         "\xE4\xB8\xAD"
+         "b",
+         "", "?b", "?b", 1, 0, 1, 1, 0x4E2D},
+    };
+    for (const LossCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome refused = run(opts(c.from, c.to), c.input);
+        EXPECT_TRUE(refused.refused);
+        EXPECT_EQ(refused.output, c.refused);
+        EXPECT_EQ(refused.problems, 1u);
+        const Outcome replaced = run(opts(c.from, c.to, LossPolicy::kReplace), c.input);
+        const Outcome translit = run(opts(c.from, c.to, LossPolicy::kTransliterate), c.input);
+        EXPECT_EQ(replaced.output, c.replaced);
+        EXPECT_EQ(translit.output, c.translit);
+        for (const Outcome* o : {&refused, &replaced, &translit}) {
+            if (o != &refused) {
+                EXPECT_EQ(o->problems, c.count);
+            }
+            EXPECT_EQ(o->first.kind, Problem::Kind::kLoss);
+            EXPECT_EQ(o->first.offset, c.offset);
+            EXPECT_EQ(o->first.line, c.line);
+            EXPECT_EQ(o->first.column, c.column);
+            EXPECT_EQ(o->first.character, c.character);
+        }
+    }
+}
+
+TEST(Converter, PlainVietnameseDropsDiacriticsWithoutLoss) {
+    const Outcome o = run(opts(kUtf8, kPlainVietnamese), "Vi\xE1\xBB\x87t \xC4\x90\xC3\xB4ng\x02");
+    EXPECT_EQ(o.output, "Viet Dong\x02");
+    EXPECT_EQ(o.problems, 0u);
+}
+
+TEST(Converter, ViqrIsReadAndWrittenAsTheDialogueDoes) {
+    struct Case {
+        Bytes viqr;
+        Bytes utf8;
+    } cases[] = {
+        {"Vie^.t Nam", "Vi\xE1\xBB\x87t Nam"},
+        {"dd\\d D\\DD",
+         "\xC4\x91"
+         "d D\xC4\x90"},
+        {"a\\'", "a'"},
+        {"\\\\", "\\"},
+        {"\\Mab'c\\a'b",
+         "ab'c\xC3\xA1"
+         "b"},
+        {"\\La\\\\b\\", "a\\\\b\\"},  // a lone escape at the end of literal mode, written once
+        {"ba", "ba"},                 // a letter held at the end is drained
+        {"x\x02y", "x\x02y"},         // a control byte is itself, not the VISCII letter
+        {"\xE1", "\xC3\xA1"},         // a high byte is the VISCII letter
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.viqr);
+        const Outcome o = run(opts(kViqr, kUtf8), c.viqr);
+        EXPECT_EQ(o.output, c.utf8);
+        EXPECT_EQ(o.problems, 0u);
+        for (std::size_t cut = 0; cut <= c.viqr.size(); ++cut)
+            EXPECT_EQ(run(opts(kViqr, kUtf8), c.viqr, {cut}).output, c.utf8);
+    }
+    // Into VIQR, "d" before the d with stroke, and marks after vowels, are escaped.
+    EXPECT_EQ(run(opts(kUtf8, kViqr), "d\xC4\x91 a' \\").output, "d\\dd a\\' \\\\");
+}
+
+TEST(Converter, LossInViqrInputStandsAtItsLetter) {
+    // "A(?" is the capital that VNU (Windows) cannot tell from its small letter.
+    const Outcome o = run(opts(kViqr, 5), "xy\nab A(? z");
+    EXPECT_TRUE(o.refused);
+    EXPECT_EQ(o.first.offset, 6u);
+    EXPECT_EQ(o.first.line, 2u);
+    EXPECT_EQ(o.first.column, 4u);
+    EXPECT_EQ(o.output, "xy\nab ");
+}
+
+// A random text of Vietnamese letters (as VISCII bytes), ASCII letters, marks, blanks and
+// escape characters: what the VIQR writer must protect.
+Bytes random_viscii(std::mt19937& rng, std::size_t n) {
+    const Bytes ascii = "adeiouyADEIOUYbcnght '`?~.(^+\\\n0";
+    Bytes s;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (rng() % 3 == 0) {
+            s.push_back(char(letter_table[0][2 + rng() % (kLetterCount - 2 - 6)]));
+        } else {
+            s.push_back(ascii[rng() % ascii.size()]);
+        }
+    }
+    return s;
+}
+
+TEST(Converter, ViqrRoundTripsThroughUtf8) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 300; ++round) {
+        const Bytes viscii = random_viscii(rng, 1 + rng() % 60);
+        SCOPED_TRACE(viscii);
+        const Outcome to_utf8 = run(opts(kViscii, kUtf8), viscii);
+        const Outcome viqr = run(opts(kUtf8, kViqr), to_utf8.output);
+        EXPECT_EQ(viqr.problems, 0u);
+        // The encoder writes the same VIQR from VISCII.
+        std::vector<unsigned char> encoded(3 * viscii.size() + 1);
+        const std::size_t n = viqr_encode_run(reinterpret_cast<const unsigned char*>(viscii.data()),
+                                              viscii.size(), 0, encoded.data(), '\\');
+        EXPECT_EQ(viqr.output, Bytes(encoded.begin(), encoded.begin() + std::ptrdiff_t(n)));
+        EXPECT_EQ(run(opts(kViqr, kUtf8), viqr.output).output, to_utf8.output);
+        EXPECT_EQ(run(opts(kViqr, kViscii), viqr.output).output, viscii);
+    }
+}
+
+TEST(Converter, SplittingNearBoundariesChangesNothing) {
+    std::mt19937 rng(11);
+    const Bytes viscii = random_viscii(rng, 400) + "\x80\xE2\x82";
+    const Bytes text_utf8 = run(opts(kViscii, kUtf8, LossPolicy::kReplace), viscii).output +
+                            "\xE2\x82\xAC x\xCC\x81\xCC\xA3 \xE2\x80\xA6\xF0\x9F";
+    const Bytes text_viqr = run(opts(kViscii, kViqr), viscii).output;
+    struct Source {
+        int format;
+        const Bytes* text;
+    } sources[] = {{kViscii, &viscii}, {kUtf8, &text_utf8}, {kViqr, &text_viqr}};
+    for (const Source& s : sources) {
+        for (int to : {kViscii, 3, 5, kViqr, kUtf8}) {
+            for (LossPolicy policy : {LossPolicy::kRefuse, LossPolicy::kTransliterate}) {
+                SCOPED_TRACE(testing::Message() << s.format << " to " << to);
+                const ConvertOptions o = opts(s.format, to, policy);
+                const Outcome whole = run(o, *s.text);
+                std::vector<std::size_t> every(s.text->size());
+                for (std::size_t i = 0; i < every.size(); ++i) every[i] = i;
+                EXPECT_EQ(run(o, *s.text, every), whole);
+                for (std::size_t cut = 0; cut < s.text->size(); cut += 1 + cut / 16)
+                    EXPECT_EQ(run(o, *s.text, {cut, cut + 1, cut + 3}), whole) << "cut " << cut;
+            }
+        }
+    }
+}
+
+TEST(Converter, SmallOutputBuffersTakeLessInput) {
+    const Bytes text(10000, '\xE1');  // a with acute: two bytes of UTF-8 each
+    Converter c(opts(kViscii, kUtf8));
+    std::vector<unsigned char> out(kConvertSlack + 300);
+    Bytes all;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const ConvertResult r = c.convert(reinterpret_cast<const unsigned char*>(text.data()) + at,
+                                          text.size() - at, out.data(), out.size(), true);
+        ASSERT_NE(r.stop, ConvertResult::Stop::kRefused);
+        ASSERT_GT(r.consumed, 0u);
+        all.append(reinterpret_cast<const char*>(out.data()), r.written);
+        at += r.consumed;
+    }
+    EXPECT_EQ(all, iconv_bytes("VISCII", "UTF-8", text));
+    EXPECT_EQ(c.convert(nullptr, 0, out.data(), 10, true).stop, ConvertResult::Stop::kOutputFull);
+}
+
+TEST(Converter, NextInputReadsAfreshButTheOutputContinues) {
+    Converter c(opts(kViqr, kViqr));
+    std::vector<unsigned char> out(4096);
+    Bytes all;
+    auto feed = [&](const Bytes& in) {
+        const ConvertResult r = c.convert(reinterpret_cast<const unsigned char*>(in.data()),
+                                          in.size(), out.data(), out.size(), true);
+        all.append(reinterpret_cast<const char*>(out.data()), r.written);
+        c.next_input();
+    };
+    feed("\\Lxa");  // ends in literal mode, with the letter "a" last
+    feed("\\'?");   // read in compose mode again; its apostrophe follows that "a"
+    EXPECT_EQ(all, "xa\\'?");
+
+    // Offsets and lines count from each input's start; problems are per input.
+    Converter d(opts(kUtf8, kViscii, LossPolicy::kReplace));
+    const Bytes first = "\n\n\xE2\x82\xAC", second = "ab\xE2\x82\xAC";
+    d.convert(reinterpret_cast<const unsigned char*>(first.data()), first.size(), out.data(),
+              out.size(), true);
+    EXPECT_EQ(d.first_problem()->line, 3u);
+    d.next_input();
+    EXPECT_EQ(d.problem_count(), 0u);
+    d.convert(reinterpret_cast<const unsigned char*>(second.data()), second.size(), out.data(),
+              out.size(), true);
+    ASSERT_NE(d.first_problem(), nullptr);
+    EXPECT_EQ(d.first_problem()->offset, 2u);
+    EXPECT_EQ(d.first_problem()->line, 1u);
+    EXPECT_EQ(d.first_problem()->column, 3u);
+}
+
+TEST(Converter, RefusesBadFormatsAndStopsAfterARefusal) {
+    EXPECT_FALSE(Converter(opts(-1, 0)).ok());
+    EXPECT_FALSE(Converter(opts(0, 12)).ok());
+    Converter c(opts(kUtf8, kViscii));
+    std::vector<unsigned char> out(4096);
+    const Bytes bad =
+        "a\xFF"
+        "b";
+    EXPECT_EQ(c.convert(reinterpret_cast<const unsigned char*>(bad.data()), bad.size(), out.data(),
+                        out.size(), false)
+                  .stop,
+              ConvertResult::Stop::kRefused);
+    const ConvertResult again =
+        c.convert(reinterpret_cast<const unsigned char*>("c"), 1, out.data(), out.size(), true);
+    EXPECT_EQ(again.stop, ConvertResult::Stop::kRefused);
+    EXPECT_EQ(again.written, 0u);
+}
+
+}  // namespace
+}  // namespace toneshift
