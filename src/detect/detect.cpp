@@ -1,7 +1,9 @@
 #include "detect/detect.h"
 
+#include <algorithm>
 #include <array>
 #include <bitset>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -85,7 +87,7 @@ constexpr std::int64_t kUndefinedWeight = 8;
 // The winner's lead over any reading that decodes the text differently.
 constexpr std::int64_t kMinMargin = 3;
 // The least share of valid syllables (in percent) that a format's reading must reach.
-constexpr std::uint64_t kMinValidPercent = 85;
+constexpr std::uint64_t kMinValidPercent = 60;
 
 std::int64_t score_of(const Stats& s, int c) {
     const auto i = std::size_t(c);
@@ -209,8 +211,9 @@ unsigned consistent_with(const Stats& s) {
     return mask;
 }
 
-// A line range is closed at the end of a line once it holds this many marked syllables.
-constexpr std::uint64_t kChunkEvidence = 16;
+// A line range is closed at the end of a line once it holds this many words that are not
+// plain ASCII.
+constexpr std::uint64_t kChunkWords = 32;
 // A range decides a part of a mixed text only with this many marked syllables behind it.
 constexpr std::uint64_t kStrongEvidence = 24;
 constexpr std::size_t kMaxSegments = 32;
@@ -222,22 +225,74 @@ struct Segment {
     Stats stats;
 };
 
+// The counts of a WordScore as one row of bytes (valid, invalid and undefined by candidate,
+// then the weak VIQR counts), packed eight to a word so that adding a word's counts to the
+// running totals is a few word operations.
+constexpr std::size_t kCounts = 3 * kCandidateCount + 2;
+constexpr std::size_t kPacked = (kCounts + 7) / 8;
+
+std::uint8_t count_at(const WordScore& w, std::size_t k) {
+    if (k < kCandidateCount) return w.valid[k];
+    if (k < 2 * kCandidateCount) return w.invalid[k - kCandidateCount];
+    if (k < 3 * kCandidateCount) return w.undefined[k - 2 * kCandidateCount];
+    return k == 3 * kCandidateCount ? w.weak_valid : w.weak_invalid;
+}
+
+void add_count(Stats& s, std::size_t k, std::uint64_t v) {
+    if (k < kCandidateCount) {
+        s.valid[k] += v;
+    } else if (k < 2 * kCandidateCount) {
+        s.invalid[k - kCandidateCount] += v;
+    } else if (k < 3 * kCandidateCount) {
+        s.undefined[k - 2 * kCandidateCount] += v;
+    } else if (k == 3 * kCandidateCount) {
+        s.weak_valid += v;
+    } else if (k == 3 * kCandidateCount + 1) {
+        s.weak_invalid += v;
+    }
+}
+
+// Sixteen-bit lanes: the even bytes of a packed word in one, the odd in the other.
+constexpr std::uint64_t kLaneMask = 0x00FF00FF00FF00FFull;
+// Lanes take at most this many words before they are settled (255 * 256 < 65536).
+constexpr unsigned kLaneWords = 256;
+
+// A word's score, and the bytes it holds, kept for the next time the word comes.
 struct CacheEntry {
-    std::uint32_t hash = 0;
-    std::uint8_t size = 0;  // 0: empty
-    unsigned char bytes[32] = {};
-    WordScore score;
+    std::uint8_t size = 0;
+    std::uint8_t high = 0;      // bytes 0x80 and above
+    std::uint64_t key[4] = {};  // the bytes, padded with zeros
+    std::uint64_t packed[kPacked] = {};
+    std::bitset<256> seen;
 };
-constexpr std::size_t kCacheSize = 4096;
+constexpr std::size_t kCacheWays = 2;
+constexpr std::size_t kCacheSets = 4096;
+
+void fill(CacheEntry& e, const unsigned char* bytes, std::size_t size) {
+    e.size = std::uint8_t(size);
+    std::memset(e.key, 0, sizeof e.key);
+    std::memcpy(e.key, bytes, std::min(size, sizeof e.key));
+    const WordScore score = detect::score_word(bytes, size);
+    for (std::size_t j = 0; j < kPacked; ++j) {
+        e.packed[j] = 0;
+        for (std::size_t b = 0; b < 8 && 8 * j + b < kCounts; ++b)
+            e.packed[j] |= std::uint64_t(count_at(score, 8 * j + b)) << (8 * b);
+    }
+    e.seen.reset();
+    e.high = 0;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (detect::byte_class[bytes[i]] == ByteClass::kWordByte) e.seen[bytes[i]] = true;
+        e.high = std::uint8_t(e.high + (bytes[i] >> 7));
+    }
+}
 
 }  // namespace
 
 struct Detector::State {
-    // The raw word being read.
+    // The start of a raw word that the last piece ended in, kept for the next piece.
     unsigned char word[detect::kMaxWordBytes] = {};
     std::size_t word_size = 0;
     bool word_plain = true;  // ASCII letters only: reads the same in every format
-    std::uint32_t word_hash = 2166136261u;
 
     std::uint64_t line = 1;
     bool line_open = false;  // bytes read since the last line feed
@@ -247,50 +302,104 @@ struct Detector::State {
     std::array<Segment, kMaxSegments> segments;
     std::size_t segment_count = 0;
 
-    std::array<CacheEntry, kCacheSize> cache;
-    WordScore uncached;
+    std::array<std::uint32_t, kCacheSets * kCacheWays> tags{};  // word hashes, 0: empty
+    std::array<CacheEntry, kCacheSets * kCacheWays> entries;
+    std::array<std::uint64_t, 2 * kPacked> lanes{};  // counts not yet in `chunk`
+    unsigned lane_words = 0;
+    CacheEntry uncached;  // for a word too long to keep
 
-    const WordScore& score(const unsigned char* bytes, std::size_t size, std::uint32_t hash) {
-        if (size > sizeof(CacheEntry::bytes)) {
-            uncached = detect::score_word(bytes, size);
-            return uncached;
+    void score(const unsigned char* bytes, std::size_t size) {
+        if (size > sizeof(CacheEntry::key)) {
+            fill(uncached, bytes, size);
+            add(uncached);
+            return;
         }
-        CacheEntry& e = cache[(hash ^ (hash >> 15)) % kCacheSize];
-        if (e.size != size || e.hash != hash || std::memcmp(e.bytes, bytes, size) != 0) {
-            e.hash = hash;
-            e.size = std::uint8_t(size);
-            std::memcpy(e.bytes, bytes, size);
-            e.score = detect::score_word(bytes, size);
+        std::uint64_t key[4] = {};
+        std::memcpy(key, bytes, size);
+        std::uint64_t h = size;
+        for (std::uint64_t k : key) h = (h ^ k) * 0x9E3779B97F4A7C15ull;
+        const auto hash = std::uint32_t(h >> 32) | 1;  // 0 marks an empty way
+        const std::size_t set = (hash % kCacheSets) * kCacheWays;
+        for (std::size_t w = set; w < set + kCacheWays; ++w) {
+            const CacheEntry& e = entries[w];
+            if (tags[w] == hash && e.size == size && e.key[0] == key[0] && e.key[1] == key[1] &&
+                e.key[2] == key[2] && e.key[3] == key[3]) {
+                add(e);
+                return;
+            }
         }
-        return e.score;
+        // The way used least lately goes: the first way always holds the newest word.
+        for (std::size_t w = set + kCacheWays - 1; w > set; --w) {
+            tags[w] = tags[w - 1];
+            entries[w] = entries[w - 1];
+        }
+        tags[set] = hash;
+        fill(entries[set], bytes, size);
+        add(entries[set]);
+    }
+
+    void add(const CacheEntry& e) {
+        for (std::size_t j = 0; j < kPacked; ++j) {
+            lanes[2 * j] += e.packed[j] & kLaneMask;
+            lanes[2 * j + 1] += (e.packed[j] >> 8) & kLaneMask;
+        }
+        chunk.seen |= e.seen;
+        chunk.high += e.high;
+        ++chunk_words;
+        if (++lane_words == kLaneWords) settle();
+    }
+
+    // Moves the counts in the lanes into the open range's statistics.
+    void settle() {
+        for (std::size_t j = 0; j < kPacked; ++j)
+            for (std::size_t b = 0; b < 8; ++b)
+                add_count(chunk, 8 * j + b, (lanes[2 * j + (b & 1)] >> (16 * (b / 2))) & 0xFFFF);
+        lanes.fill(0);
+        lane_words = 0;
+    }
+
+    // Scores a whole raw word; a long run in pieces of at most kMaxWordBytes, never cut
+    // inside a UTF-8 sequence where that can be helped.
+    void score_run(const unsigned char* bytes, std::size_t size) {
+        while (size > detect::kMaxWordBytes) {
+            std::size_t cut = 48;
+            while (cut < detect::kMaxWordBytes && (bytes[cut] & 0xC0) == 0x80) ++cut;
+            score(bytes, cut);
+            bytes += cut;
+            size -= cut;
+        }
+        score(bytes, size);
     }
 
     void end_word() {
-        if (word_size == 0) return;
-        if (!word_plain) chunk.add(score(word, word_size, word_hash));
+        if (word_size != 0 && !word_plain) score_run(word, word_size);
         word_size = 0;
         word_plain = true;
-        word_hash = 2166136261u;
     }
 
-    void append(unsigned char b) {
-        // Long runs are cut, but never inside a UTF-8 sequence while there is room.
-        if (word_size >= 48 && ((b & 0xC0) != 0x80 || word_size == detect::kMaxWordBytes))
-            end_word();
-        word[word_size++] = b;
-        word_hash = (word_hash ^ b) * 16777619u;
+    // Keeps the unfinished word at the end of a piece.
+    void hold(const unsigned char* bytes, std::size_t size, bool plain) {
+        word_plain = word_plain && plain;
+        while (size != 0) {
+            if (word_size == detect::kMaxWordBytes) {
+                if (!word_plain) score_run(word, word_size);
+                word_size = 0;
+            }
+            const std::size_t n = std::min(size, detect::kMaxWordBytes - word_size);
+            std::memcpy(word + word_size, bytes, n);
+            word_size += n;
+            bytes += n;
+            size -= n;
+        }
     }
 
-    std::uint64_t chunk_evidence() const {
-        std::uint64_t most = chunk.weak_valid + chunk.weak_invalid;
-        for (int c = 0; c < kCandidateCount; ++c)
-            if (chunk.marked(c) > most) most = chunk.marked(c);
-        return most;
-    }
+    // Words scored in the open range: it is closed at a line end once there are enough.
+    std::uint64_t chunk_words = 0;
 
     // Adds the lines read since the last range to the last range when they agree with it,
     // or opens a new range.
     void close_chunk(std::uint64_t last_line) {
+        settle();
         if (chunk.bytes == 0) return;
         const unsigned mask = consistent_with(chunk);
         Segment* seg = segment_count != 0 ? &segments[segment_count - 1] : nullptr;
@@ -306,44 +415,55 @@ struct Detector::State {
         seg->stats.add(chunk);
         total.add(chunk);
         chunk = Stats{};
+        chunk_words = 0;
         chunk_first_line = last_line + 1;
     }
 
     void feed(const unsigned char* data, std::size_t size) {
         if (size != 0) line_open = data[size - 1] != '\n';
-        for (std::size_t i = 0; i < size; ++i) {
-            const unsigned char b = data[i];
-            ++chunk.bytes;
-            switch (detect::byte_class[b]) {
-                case ByteClass::kLetter:
-                    append(b);
-                    break;
-                case ByteClass::kWordByte:
-                    append(b);
-                    word_plain = false;
-                    chunk.seen.set(b);
-                    if (b >= 0x80) ++chunk.high;
-                    break;
-                case ByteClass::kMark:
-                    if (word_size != 0) {
-                        append(b);
-                        word_plain = false;
+        std::size_t counted = 0;  // bytes up to here are in chunk.bytes
+        std::size_t i = 0;
+        while (i < size) {
+            const ByteClass c = detect::byte_class[data[i]];
+            if (c == ByteClass::kLetter || c == ByteClass::kWordByte ||
+                (c == ByteClass::kMark && word_size != 0)) {
+                // A run of word bytes; a mark joins a word but never starts one.
+                const std::size_t start = i;
+                bool plain = true;
+                for (; i < size; ++i) {
+                    const unsigned char b = data[i];
+                    const ByteClass k = detect::byte_class[b];
+                    if (k == ByteClass::kLetter) continue;
+                    if (k == ByteClass::kWordByte || k == ByteClass::kMark) {
+                        plain = false;
+                        continue;
                     }
                     break;
-                case ByteClass::kNewline:
+                }
+                if (i == size) {
+                    hold(data + start, i - start, plain);
+                } else if (word_size != 0) {
+                    hold(data + start, i - start, plain);
                     end_word();
-                    if (chunk_evidence() >= kChunkEvidence) close_chunk(line);
-                    ++line;
-                    break;
-                case ByteClass::kBinary:
-                    end_word();
-                    ++chunk.binary;
-                    break;
-                case ByteClass::kOther:
-                    end_word();
-                    break;
+                } else if (!plain) {
+                    score_run(data + start, i - start);
+                }
+                continue;
             }
+            end_word();
+            if (c == ByteClass::kNewline) {
+                if (chunk_words >= kChunkWords) {
+                    chunk.bytes += i + 1 - counted;
+                    counted = i + 1;
+                    close_chunk(line);
+                }
+                ++line;
+            } else if (c == ByteClass::kBinary) {
+                ++chunk.binary;
+            }
+            ++i;
         }
+        chunk.bytes += size - counted;
     }
 
     Detection finish();

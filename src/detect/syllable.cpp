@@ -1,5 +1,6 @@
 #include "detect/syllable.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -133,15 +134,30 @@ constexpr bool rhymes_well_formed() {
 }
 static_assert(rhymes_well_formed());
 
+// A rhyme as a number, five bits a letter, for a binary search.
+constexpr std::uint32_t rhyme_code(const char* text, std::size_t size) {
+    constexpr std::string_view kAlphabet = "aeiouyAWEOPUchmngpt";
+    std::uint32_t code = 0;
+    for (std::size_t k = 0; k < size; ++k) {
+        const std::size_t at = kAlphabet.find(text[k]);
+        if (at == std::string_view::npos) return 0;
+        code = code * 32 + std::uint32_t(at + 1);
+    }
+    return code;
+}
+
+constexpr auto kRhymeCodes = [] {
+    std::array<std::uint32_t, kRhymes.size()> out{};
+    for (std::size_t i = 0; i < kRhymes.size(); ++i)
+        out[i] = rhyme_code(kRhymes[i].text, kRhymes[i].size);
+    std::sort(out.begin(), out.end());
+    return out;
+}();
+
 constexpr bool is_rhyme(const char* text, std::size_t size) {
     if (size == 0 || size > kMaxRhyme) return false;
-    for (const Rhyme& r : kRhymes) {
-        if (r.size != size) continue;
-        std::size_t k = 0;
-        while (k < size && r.text[k] == text[k]) ++k;
-        if (k == size) return true;
-    }
-    return false;
+    const std::uint32_t code = rhyme_code(text, size);
+    return code != 0 && std::binary_search(kRhymeCodes.begin(), kRhymeCodes.end(), code);
 }
 
 static_assert(is_rhyme("UPng", 4) && is_rhyme("uyEn", 4) && !is_rhyme("Pc", 2) &&
@@ -233,8 +249,16 @@ bool valid_syllable(const SyllableLetter* letters, std::size_t count) {
         }
         if (l.capital) ++capitals;
     }
-    // All small, the first capital, or all capitals.
-    if (capitals != 0 && capitals != count && !(capitals == 1 && letters[0].capital)) return false;
+    // All small, the first capital, or all capitals. Formats 5 and 7 write some capitals
+    // as their small letter, so a word whose first letter and ASCII letters are capitals
+    // may hold small letters outside ASCII.
+    if (capitals != 0 && capitals != count && !(capitals == 1 && letters[0].capital)) {
+        if (!letters[0].capital) return false;
+        for (std::size_t k = 0; k < count; ++k) {
+            const SyllableLetter& l = letters[k];
+            if (!l.capital && l.shape == '\0' && l.tone == 0 && l.base != 'D') return false;
+        }
+    }
 
     for (std::string_view onset : kOnsets) {
         if (onset.size() > count) continue;

@@ -220,6 +220,18 @@ void score_viqr(const unsigned char* bytes, std::size_t size, WordScore& score) 
             plain_d = b == 'd' || b == 'D';
             continue;
         }
+        if (b == '\\' && i + 1 < size && s.last() != nullptr &&
+            (tone_of_mark(char(bytes[i + 1])) != 0 || takes_shape('a', char(bytes[i + 1])) ||
+             takes_shape('o', char(bytes[i + 1])) ||
+             (plain_d && (bytes[i + 1] == 'd' || bytes[i + 1] == 'D')))) {
+            // An escape that keeps the next byte from joining the letter before it: only
+            // VIQR writes these.
+            ++score.valid[kViqr];
+            s.end(score, kViqr);
+            plain_d = final_tone = false;
+            ++i;
+            continue;
+        }
         plain_d = false;
         SyllableLetter* l = s.last();
         const char m = char(b);
