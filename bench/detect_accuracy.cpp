@@ -249,11 +249,13 @@ int main(int argc, char** argv) {
                     (std::atoi(std::getenv("DETECT_SHOW")) == f)) {
                     std::string u8;
                     for (char32_t c : p) {
+                        if (c == '\n') c = '/';
                         utf8proc_uint8_t buf[4];
                         u8.append(reinterpret_cast<char*>(buf),
                                   std::size_t(utf8proc_encode_char(utf8proc_int32_t(c), buf)));
                     }
-                    std::fprintf(stderr, "%s %s %s | %s\n", o == kWrong ? "WRONG" : "unkn",
+                    std::fprintf(stderr, "%s %zu %s %s | %s\n", o == kWrong ? "WRONG" : "unkn",
+                                 p.size(),
                                  d.format >= 0
                                      ? std::string(format_names[std::size_t(d.format)].name).c_str()
                                      : "-",

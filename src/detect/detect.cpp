@@ -22,6 +22,8 @@ using detect::WordScore;
 // What one stretch of text (a line range, or the whole text) says about each candidate.
 struct Stats {
     std::array<std::uint64_t, kCandidateCount> valid{};
+    std::array<std::uint64_t, kCandidateCount> known{};
+    std::array<std::uint64_t, kCandidateCount> common{};
     std::array<std::uint64_t, kCandidateCount> invalid{};
     std::array<std::uint64_t, kCandidateCount> undefined{};
     std::uint64_t weak_valid = 0;
@@ -31,18 +33,11 @@ struct Stats {
     std::uint64_t binary = 0;  // control bytes that no text holds
     std::bitset<256> seen;     // word bytes that are no ASCII letter
 
-    void add(const WordScore& w) {
-        for (std::size_t c = 0; c < kCandidateCount; ++c) {
-            valid[c] += w.valid[c];
-            invalid[c] += w.invalid[c];
-            undefined[c] += w.undefined[c];
-        }
-        weak_valid += w.weak_valid;
-        weak_invalid += w.weak_invalid;
-    }
     void add(const Stats& o) {
         for (std::size_t c = 0; c < kCandidateCount; ++c) {
             valid[c] += o.valid[c];
+            known[c] += o.known[c];
+            common[c] += o.common[c];
             invalid[c] += o.invalid[c];
             undefined[c] += o.undefined[c];
         }
@@ -83,6 +78,9 @@ std::string name_of(int f) {
 // A syllable that a wrong reading makes weighs this many valid ones; a byte that means
 // nothing in a format, this many.
 constexpr std::int64_t kInvalidWeight = 4;
+// A valid syllable counts once, once more when the dictionary knows it, and this many times
+// more when it is one of the common ones.
+constexpr std::uint64_t kCommonWeight = 2;
 constexpr std::int64_t kUndefinedWeight = 8;
 // The winner's lead over any reading that decodes the text differently.
 constexpr std::int64_t kMinMargin = 3;
@@ -91,7 +89,8 @@ constexpr std::uint64_t kMinValidPercent = 60;
 
 std::int64_t score_of(const Stats& s, int c) {
     const auto i = std::size_t(c);
-    return std::int64_t(s.valid[i]) - kInvalidWeight * std::int64_t(s.invalid[i]) -
+    return std::int64_t(s.valid[i] + s.known[i] + kCommonWeight * s.common[i]) -
+           kInvalidWeight * std::int64_t(s.invalid[i]) -
            kUndefinedWeight * std::int64_t(s.undefined[i]);
 }
 
@@ -225,30 +224,52 @@ struct Segment {
     Stats stats;
 };
 
-// The counts of a WordScore as one row of bytes (valid, invalid and undefined by candidate,
-// then the weak VIQR counts), packed eight to a word so that adding a word's counts to the
-// running totals is a few word operations.
-constexpr std::size_t kCounts = 3 * kCandidateCount + 2;
+// The counts of a WordScore as one row of bytes (valid, known, invalid, undefined and
+// common, each by candidate, then the weak VIQR counts), packed eight to a word so that adding a
+// word's counts to the running totals is a few word operations.
+constexpr std::size_t kCountGroups = 5;
+constexpr std::size_t kCounts = kCountGroups * kCandidateCount + 2;
 constexpr std::size_t kPacked = (kCounts + 7) / 8;
 
 std::uint8_t count_at(const WordScore& w, std::size_t k) {
-    if (k < kCandidateCount) return w.valid[k];
-    if (k < 2 * kCandidateCount) return w.invalid[k - kCandidateCount];
-    if (k < 3 * kCandidateCount) return w.undefined[k - 2 * kCandidateCount];
-    return k == 3 * kCandidateCount ? w.weak_valid : w.weak_invalid;
+    const std::size_t c = k % kCandidateCount;
+    switch (k / kCandidateCount) {
+        case 0:
+            return w.valid[c];
+        case 1:
+            return w.known[c];
+        case 2:
+            return w.invalid[c];
+        case 3:
+            return w.undefined[c];
+        case 4:
+            return w.common[c];
+        default:
+            return c == 0 ? w.weak_valid : w.weak_invalid;
+    }
 }
 
 void add_count(Stats& s, std::size_t k, std::uint64_t v) {
-    if (k < kCandidateCount) {
-        s.valid[k] += v;
-    } else if (k < 2 * kCandidateCount) {
-        s.invalid[k - kCandidateCount] += v;
-    } else if (k < 3 * kCandidateCount) {
-        s.undefined[k - 2 * kCandidateCount] += v;
-    } else if (k == 3 * kCandidateCount) {
-        s.weak_valid += v;
-    } else if (k == 3 * kCandidateCount + 1) {
-        s.weak_invalid += v;
+    const std::size_t c = k % kCandidateCount;
+    switch (k / kCandidateCount) {
+        case 0:
+            s.valid[c] += v;
+            break;
+        case 1:
+            s.known[c] += v;
+            break;
+        case 2:
+            s.invalid[c] += v;
+            break;
+        case 3:
+            s.undefined[c] += v;
+            break;
+        case 4:
+            s.common[c] += v;
+            break;
+        default:
+            (c == 0 ? s.weak_valid : s.weak_invalid) += v;
+            break;
     }
 }
 
@@ -353,7 +374,9 @@ struct Detector::State {
     void settle() {
         for (std::size_t j = 0; j < kPacked; ++j)
             for (std::size_t b = 0; b < 8; ++b)
-                add_count(chunk, 8 * j + b, (lanes[2 * j + (b & 1)] >> (16 * (b / 2))) & 0xFFFF);
+                if (8 * j + b < kCounts)
+                    add_count(chunk, 8 * j + b,
+                              (lanes[2 * j + (b & 1)] >> (16 * (b / 2))) & 0xFFFF);
         lanes.fill(0);
         lane_words = 0;
     }

@@ -4,6 +4,8 @@
 #include <array>
 #include <string_view>
 
+#include "detect/common_syllables.h"
+
 namespace toneshift::detect {
 
 namespace {
@@ -274,6 +276,60 @@ bool valid_syllable(const SyllableLetter* letters, std::size_t count) {
     // No onset: the word is its rhyme.
     if (!is_vowel(word[0])) return false;
     return valid_rhyme(word, count, 0, "", tone_at, tone);
+}
+
+namespace {
+
+// The common syllables as keys, read from their VIQR spellings.
+constexpr std::size_t count_words(std::string_view text) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (text[i] != ' ' && (i == 0 || text[i - 1] == ' ')) ++n;
+    return n;
+}
+
+constexpr auto kCommonKeys = [] {
+    std::array<std::uint64_t, count_words(kCommonSyllables)> keys{};
+    std::size_t n = 0;
+    SyllableLetter letters[kMaxSyllableLetters] = {};
+    std::size_t count = 0;
+    const std::string_view text = kCommonSyllables;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        const char c = i < text.size() ? text[i] : ' ';
+        if (c == ' ') {
+            if (count != 0) keys[n++] = syllable_key(letters, count);
+            count = 0;
+        } else if (c == 'd' && count != 0 && letters[count - 1].base == 'd') {
+            letters[count - 1].base = 'D';
+        } else if (c >= 'a' && c <= 'z') {
+            letters[count++] = SyllableLetter{c, '\0', 0, false};
+        } else if (c == '^' || c == '(' || c == '+') {
+            letters[count - 1].shape = c;
+        } else {
+            const std::string_view tones = "'`?~.";
+            letters[count - 1].tone = std::uint8_t(tones.find(c) + 1);
+        }
+    }
+    std::sort(keys.begin(), keys.end());
+    return keys;
+}();
+
+static_assert(std::adjacent_find(kCommonKeys.begin(), kCommonKeys.end()) == kCommonKeys.end(),
+              "each common syllable once");
+
+}  // namespace
+
+bool common_syllable(const SyllableLetter* letters, std::size_t count) {
+    return std::binary_search(kCommonKeys.begin(), kCommonKeys.end(), syllable_key(letters, count));
+}
+
+bool known_syllable(const SyllableLetter* letters, std::size_t count) {
+    const std::uint64_t key = syllable_key(letters, count);
+    return std::binary_search(known_syllable_keys, known_syllable_keys + known_syllable_count, key);
+}
+
+bool have_known_syllables() {
+    return known_syllable_count != 0;
 }
 
 }  // namespace toneshift::detect

@@ -79,12 +79,14 @@ struct Syllable {
     SyllableLetter* last() { return count != 0 && !overflow ? &letters[count - 1] : nullptr; }
     // Adds the syllable to the score of candidate c, and starts the next one.
     void end(WordScore& score, int c) {
-        if (marked) {
+        if (marked && !(count == 1 && letters[0].base == 'D' && !foreign)) {
             const bool ok = !overflow && !foreign && valid_syllable(letters, count);
             if (c == kViqr && weak) {
                 ++(ok ? score.weak_valid : score.weak_invalid);
             } else {
                 ++(ok ? score.valid[std::size_t(c)] : score.invalid[std::size_t(c)]);
+                if (ok && known_syllable(letters, count)) ++score.known[std::size_t(c)];
+                if (ok && common_syllable(letters, count)) ++score.common[std::size_t(c)];
             }
         }
         *this = Syllable{};

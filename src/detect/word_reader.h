@@ -16,10 +16,13 @@ inline constexpr int kCandidateCount = kConvertFormatCount;  // indexed by forma
 
 // The score of one raw word under every candidate. A syllable counts only when the
 // candidate decodes it to at least one letter outside ASCII ("marked"): unmarked words read
-// the same in every format. VIQR (format 10) counts a syllable as weak evidence when its
+// the same in every format. A lone d with stroke (an initial, "D." for a street) counts as
+// nothing. VIQR (format 10) counts a syllable as weak evidence when its
 // only mark is a final "?" or ".", which is also ordinary punctuation.
 struct WordScore {
     std::array<std::uint8_t, kCandidateCount> valid{};
+    std::array<std::uint8_t, kCandidateCount> known{};   // the valid ones in the dictionary
+    std::array<std::uint8_t, kCandidateCount> common{};  // the valid ones that are common
     std::array<std::uint8_t, kCandidateCount> invalid{};
     std::array<std::uint8_t, kCandidateCount> undefined{};
     std::uint8_t weak_valid = 0;
