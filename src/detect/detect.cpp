@@ -141,9 +141,37 @@ Decision decide_seven_bit(const Stats& s) {
                    {kPlainVietnamese, kViqr});
 }
 
+// 7-bit text in a format that puts letters on ASCII punctuation ("l|i" is a word in VN
+// Thin-Art (Mac)): taken only when that reading makes at least a syllable of the
+// dictionary, no reading that differs comes close, and VIQR finds nothing.
+constexpr std::int64_t kSevenBitMargin = 2;  // one syllable of the dictionary
+
+int seven_bit_letters(const Stats& s) {
+    if (s.valid[kViqr] != 0) return -1;
+    int best = -1;
+    for (int c = 0; c < kPlainVietnamese; ++c) {
+        const auto i = std::size_t(c);
+        if (s.undefined[i] != 0 || s.marked(c) == 0 ||
+            s.valid[i] * 100 < s.marked(c) * kMinValidPercent || score_of(s, c) < kSevenBitMargin)
+            continue;
+        if (best < 0 || score_of(s, c) > score_of(s, best)) best = c;
+    }
+    for (int c = 0; c < kPlainVietnamese && best >= 0; ++c)
+        if (!read_alike(best, c, s.seen) && score_of(s, c) + kSevenBitMargin > score_of(s, best))
+            return -1;
+    return best;
+}
+
 Decision decide(const Stats& s) {
     if (s.binary != 0 && s.binary * 1000 >= s.bytes) return unknown("(control bytes: not text)");
-    if (!s.eight_bit()) return decide_seven_bit(s);
+    if (!s.eight_bit()) {
+        const int f = seven_bit_letters(s);
+        if (f >= 0)
+            return found(f, s.valid[std::size_t(f)],
+                         "(7-bit; " + std::to_string(s.valid[std::size_t(f)]) +
+                             " words with letters on ASCII punctuation are syllables)");
+        return decide_seven_bit(s);
+    }
     if (s.high != 0 && s.undefined[kUtf8] == 0)
         return found(kUtf8, s.marked(kUtf8), "(valid UTF-8)");
 

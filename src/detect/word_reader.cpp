@@ -100,7 +100,10 @@ void score_eight_bit(const unsigned char* bytes, std::size_t size, int f, WordSc
         const std::uint8_t m = meaning[bytes[i]];
         if (m < kLetterCount) {
             s.add(letter_info[m]);
-            s.marked = true;
+            // A letter on an ASCII byte standing alone ("|", "~") is punctuation first.
+            const bool alone = bytes[i] < 0x80 && s.count == 1 &&
+                               (i + 1 == size || meaning[bytes[i + 1]] >= kSeparator);
+            s.marked = s.marked || !alone;
         } else if (m == kAsciiLetter) {
             s.add(ascii_letter(bytes[i]));
         } else {
@@ -222,7 +225,9 @@ void score_viqr(const unsigned char* bytes, std::size_t size, WordScore& score) 
             plain_d = b == 'd' || b == 'D';
             continue;
         }
-        if (b == '\\' && i + 1 < size && s.last() != nullptr &&
+        if (b == '\\' && i + 1 < size && i > 0 &&
+            (is_ascii_letter(bytes[i - 1]) || tone_of_mark(char(bytes[i - 1])) != 0 ||
+             takes_shape('a', char(bytes[i - 1])) || takes_shape('o', char(bytes[i - 1]))) &&
             (tone_of_mark(char(bytes[i + 1])) != 0 || takes_shape('a', char(bytes[i + 1])) ||
              takes_shape('o', char(bytes[i + 1])) ||
              (plain_d && (bytes[i + 1] == 'd' || bytes[i + 1] == 'D')))) {
