@@ -316,6 +316,10 @@ int main(int argc, char** argv) {
                 ++harmless;
             } else {
                 ++wrong;
+                if (std::getenv("DETECT_SHOW") != nullptr)
+                    std::fprintf(stderr, "WRONG %s %s %s | %s\n", name,
+                                 std::string(format_names[std::size_t(d.format)].name).c_str(),
+                                 d.details.c_str(), b.c_str());
             }
         }
         foreign_wrong += wrong;

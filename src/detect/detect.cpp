@@ -85,7 +85,10 @@ constexpr std::int64_t kUndefinedWeight = 8;
 // The winner's lead over any reading that decodes the text differently.
 constexpr std::int64_t kMinMargin = 3;
 // The least share of valid syllables (in percent) that a format's reading must reach.
-constexpr std::uint64_t kMinValidPercent = 60;
+constexpr std::uint64_t kMinValidPercent = 75;
+// A format is named on at least this many valid syllables with diacritics: one word ("ca"
+// with a cedilla) is a syllable in some format too often.
+constexpr std::uint64_t kMinValid = 2;
 
 std::int64_t score_of(const Stats& s, int c) {
     const auto i = std::size_t(c);
@@ -179,7 +182,9 @@ Decision decide(const Stats& s) {
     for (int c = 0; c < kPlainVietnamese; ++c) {
         const std::uint64_t m = s.marked(c);
         const auto i = std::size_t(c);
-        if (m == 0 || s.undefined[i] * 100 > m || s.valid[i] * 100 < m * kMinValidPercent) continue;
+        if (s.valid[i] < kMinValid || s.undefined[i] * 100 > m ||
+            s.valid[i] * 100 < m * kMinValidPercent)
+            continue;
         if (best < 0 || score_of(s, c) > score_of(s, best)) best = c;
     }
     std::vector<int> in_question;
