@@ -83,7 +83,7 @@ constexpr std::int64_t kInvalidWeight = 4;
 constexpr std::uint64_t kCommonWeight = 2;
 constexpr std::int64_t kUndefinedWeight = 8;
 // The winner's lead over any reading that decodes the text differently.
-constexpr std::int64_t kMinMargin = 3;
+constexpr std::int64_t kMinMargin = 2;
 // The least share of valid syllables (in percent) that a format's reading must reach.
 constexpr std::uint64_t kMinValidPercent = 75;
 // A format is named on at least this many valid syllables with diacritics: one word ("ca"
