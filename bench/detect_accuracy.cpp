@@ -160,6 +160,12 @@ std::vector<String> passages(const String& text, std::size_t length, std::size_t
     return out;
 }
 
+Bytes oneline(Bytes b) {
+    for (char& c : b)
+        if (c == '\n') c = '/';
+    return b;
+}
+
 Detection detect(const Bytes& b) {
     Detector d;
     d.feed(reinterpret_cast<const unsigned char*>(b.data()), b.size());
@@ -319,7 +325,7 @@ int main(int argc, char** argv) {
                 if (std::getenv("DETECT_SHOW") != nullptr)
                     std::fprintf(stderr, "WRONG %s %s %s | %s\n", name,
                                  std::string(format_names[std::size_t(d.format)].name).c_str(),
-                                 d.details.c_str(), b.c_str());
+                                 d.details.c_str(), oneline(b).c_str());
             }
         }
         foreign_wrong += wrong;

@@ -132,10 +132,11 @@ std::string percent(std::uint64_t part, std::uint64_t whole) {
 Decision decide_seven_bit(const Stats& s) {
     const std::uint64_t sv = s.valid[kViqr], si = s.invalid[kViqr];
     const std::uint64_t wv = s.weak_valid, wi = s.weak_invalid;
+    // A final "?" or "." alone is punctuation.
     if (sv == 0) return found(kPlainVietnamese, 0, "(7-bit, no VIQR spellings)");
     // Spellings that only VIQR makes (a shape mark, "dd", a tone mark inside a word) that
     // read as syllables, and few that do not.
-    if (sv + wv >= 3 * (si + wi) && !(sv == 1 && si + wi != 0)) {
+    if (sv + wv >= 3 * (si + wi) && (sv >= 2 || si + wi == 0)) {
         return found(kViqr, sv + wv,
                      "(" + std::to_string(sv + wv) + " of " + std::to_string(sv + si + wv + wi) +
                          " VIQR spellings are syllables)");
@@ -165,6 +166,8 @@ int seven_bit_letters(const Stats& s) {
     return best;
 }
 
+Decision decide_eight_bit(const Stats& s, std::uint64_t min_valid);
+
 Decision decide(const Stats& s) {
     if (s.binary != 0 && s.binary * 1000 >= s.bytes) return unknown("(control bytes: not text)");
     if (!s.eight_bit()) {
@@ -175,14 +178,27 @@ Decision decide(const Stats& s) {
                              " words with letters on ASCII punctuation are syllables)");
         return decide_seven_bit(s);
     }
-    if (s.high != 0 && s.undefined[kUtf8] == 0)
+    if (s.high != 0 && s.undefined[kUtf8] == 0) {
+        // Valid UTF-8 is UTF-8, unless it reads as no Vietnamese syllable at all while an
+        // 8-bit format reads it clearly (a few letters of a legacy text can form valid
+        // UTF-8 by chance).
+        if (s.valid[kUtf8] == 0) {
+            Decision legacy = decide_eight_bit(s, 1);
+            if (legacy.verdict == Detection::Verdict::kFormat &&
+                score_of(s, legacy.format) >= score_of(s, kUtf8) + kMinMargin)
+                return legacy;
+        }
         return found(kUtf8, s.marked(kUtf8), "(valid UTF-8)");
+    }
+    return decide_eight_bit(s, kMinValid);
+}
 
+Decision decide_eight_bit(const Stats& s, std::uint64_t min_valid) {
     int best = -1;
     for (int c = 0; c < kPlainVietnamese; ++c) {
         const std::uint64_t m = s.marked(c);
         const auto i = std::size_t(c);
-        if (s.valid[i] < kMinValid || s.undefined[i] * 100 > m ||
+        if (s.valid[i] < min_valid || s.undefined[i] * 100 > m ||
             s.valid[i] * 100 < m * kMinValidPercent)
             continue;
         if (best < 0 || score_of(s, c) > score_of(s, best)) best = c;

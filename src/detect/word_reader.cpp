@@ -79,9 +79,13 @@ struct Syllable {
     SyllableLetter* last() { return count != 0 && !overflow ? &letters[count - 1] : nullptr; }
     // Adds the syllable to the score of candidate c, and starts the next one.
     void end(WordScore& score, int c) {
-        if (marked && !(count == 1 && letters[0].base == 'D' && !foreign)) {
+        // A letter standing alone is most often a symbol that some format reads as a
+        // letter (a dash, a quotation mark, "U+" in "U+002C"), unless it is one of the
+        // common one-letter words.
+        const bool lone = count == 1 && !foreign && !common_syllable(letters, count);
+        if (marked && !(lone && c != kViqr)) {
             const bool ok = !overflow && !foreign && valid_syllable(letters, count);
-            if (c == kViqr && weak) {
+            if (c == kViqr && (weak || lone)) {
                 ++(ok ? score.weak_valid : score.weak_invalid);
             } else {
                 ++(ok ? score.valid[std::size_t(c)] : score.invalid[std::size_t(c)]);

@@ -16,8 +16,8 @@ inline constexpr int kCandidateCount = kConvertFormatCount;  // indexed by forma
 
 // The score of one raw word under every candidate. A syllable counts only when the
 // candidate decodes it to at least one letter outside ASCII ("marked"): unmarked words read
-// the same in every format. A lone d with stroke (an initial, "D." for a street) counts as
-// nothing. VIQR (format 10) counts a syllable as weak evidence when its
+// the same in every format. A lone letter counts as nothing (VIQR: as weak evidence) unless
+// it is a common one-letter word. VIQR (format 10) counts a syllable as weak evidence when its
 // only mark is a final "?" or ".", which is also ordinary punctuation.
 struct WordScore {
     std::array<std::uint8_t, kCandidateCount> valid{};
