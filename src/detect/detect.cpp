@@ -298,30 +298,6 @@ std::uint8_t count_at(const WordScore& w, std::size_t k) {
     }
 }
 
-void add_count(Stats& s, std::size_t k, std::uint64_t v) {
-    const std::size_t c = k % kCandidateCount;
-    switch (k / kCandidateCount) {
-        case 0:
-            s.valid[c] += v;
-            break;
-        case 1:
-            s.known[c] += v;
-            break;
-        case 2:
-            s.invalid[c] += v;
-            break;
-        case 3:
-            s.undefined[c] += v;
-            break;
-        case 4:
-            s.common[c] += v;
-            break;
-        default:
-            (c == 0 ? s.weak_valid : s.weak_invalid) += v;
-            break;
-    }
-}
-
 // Sixteen-bit lanes: the even bytes of a packed word in one, the odd in the other.
 constexpr std::uint64_t kLaneMask = 0x00FF00FF00FF00FFull;
 // Lanes take at most this many words before they are settled (255 * 256 < 65536).
@@ -421,11 +397,19 @@ struct Detector::State {
 
     // Moves the counts in the lanes into the open range's statistics.
     void settle() {
+        std::array<std::uint64_t, 8 * kPacked> flat;
         for (std::size_t j = 0; j < kPacked; ++j)
             for (std::size_t b = 0; b < 8; ++b)
-                if (8 * j + b < kCounts)
-                    add_count(chunk, 8 * j + b,
-                              (lanes[2 * j + (b & 1)] >> (16 * (b / 2))) & 0xFFFF);
+                flat[8 * j + b] = (lanes[2 * j + (b & 1)] >> (16 * (b / 2))) & 0xFFFF;
+        for (std::size_t c = 0; c < kCandidateCount; ++c) {
+            chunk.valid[c] += flat[c];
+            chunk.known[c] += flat[kCandidateCount + c];
+            chunk.invalid[c] += flat[2 * kCandidateCount + c];
+            chunk.undefined[c] += flat[3 * kCandidateCount + c];
+            chunk.common[c] += flat[4 * kCandidateCount + c];
+        }
+        chunk.weak_valid += flat[5 * kCandidateCount];
+        chunk.weak_invalid += flat[5 * kCandidateCount + 1];
         lanes.fill(0);
         lane_words = 0;
     }

@@ -111,3 +111,27 @@ TEST(Syllable, AcceptsTheSyllablesOfTheDictionary) {
 
 }  // namespace
 }  // namespace toneshift::detect
+
+namespace toneshift::detect {
+namespace {
+
+// The byte table against its definition: a search of the row for the first position that
+// holds the byte.
+TEST(ByteMeaning, IsTheFirstPositionOfTheByteInItsRow) {
+    for (std::size_t f = 0; f < kEightBitFormatCount; ++f) {
+        for (unsigned b = 0; b < 256; ++b) {
+            int first = -1;
+            for (std::size_t p = 0; p < kLetterCount && first < 0; ++p)
+                if (letter_table[f][p] == b) first = int(p);
+            SCOPED_TRACE("format " + std::to_string(f) + ", byte " + std::to_string(b));
+            if (first >= 0) {
+                EXPECT_EQ(byte_meaning[f][b], first);
+            } else {
+                EXPECT_GE(byte_meaning[f][b], kAsciiLetter);
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace toneshift::detect

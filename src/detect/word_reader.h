@@ -45,22 +45,17 @@ constexpr bool is_binary_control(unsigned b) {
            b == 0x7F;
 }
 
-// byte -> letter position (first position wins), or the class of a byte that is none.
+// byte -> letter position (the first position where a row holds the byte twice), or the
+// class of a byte that is no letter. Filled from the last position to the first, so that
+// the first one stays.
 inline constexpr auto byte_meaning = [] {
     std::array<std::array<std::uint8_t, 256>, kEightBitFormatCount> out{};
     for (std::size_t f = 0; f < kEightBitFormatCount; ++f) {
-        for (unsigned b = 0; b < 256; ++b) {
-            std::uint8_t m = is_ascii_letter(b)                    ? kAsciiLetter
-                             : (b >= 0x80 || is_binary_control(b)) ? kUndefinedByte
-                                                                   : kSeparator;
-            for (std::size_t p = 0; p < kLetterCount; ++p) {
-                if (letter_table[f][p] == b) {
-                    m = std::uint8_t(p);
-                    break;
-                }
-            }
-            out[f][b] = m;
-        }
+        for (unsigned b = 0; b < 256; ++b)
+            out[f][b] = is_ascii_letter(b)                    ? kAsciiLetter
+                        : (b >= 0x80 || is_binary_control(b)) ? kUndefinedByte
+                                                              : kSeparator;
+        for (std::size_t p = kLetterCount; p-- > 0;) out[f][letter_table[f][p]] = std::uint8_t(p);
     }
     return out;
 }();
