@@ -14,5 +14,9 @@ if command -v valgrind >/dev/null; then
     awk '/bytes in/ {n = $1} /Collected/ {gsub(",", "", $4); i = $4}
          END {printf "%d instructions / %d bytes = %.2f per byte\n", i, n, i / n}'
 fi
+if command -v valgrind >/dev/null; then
+  echo "== toneshift instructions per input byte (callgrind, whole process)"
+  "$(dirname "$0")/callgrind_toneshift.sh" "$build/toneshift"
+fi
 echo "== end to end"
 "$(dirname "$0")/end_to_end.sh" "$build/toneshift"

@@ -42,7 +42,10 @@ constexpr bool is_viscii_control_letter(unsigned char b) {
 // mark with a combining class, a character that composes with a starter before it, or one
 // that decomposes into such a mark first. Nothing below U+0300 does, nor any letter.
 bool continues_sequence(char32_t c) {
-    if (c < 0x300 || letter_position(c) >= 0) return false;
+    if (c < 0x300) return false;
+    // The combining diacritical marks, but for the grapheme joiner.
+    if (c <= 0x36F) return c != 0x34F;
+    if (letter_position(c) >= 0) return false;
     const utf8proc_property_t* p = utf8proc_get_property(utf8proc_int32_t(c));
     if (p->combining_class != 0) return true;
 #if UTF8PROC_VERSION_MAJOR == 2 && UTF8PROC_VERSION_MINOR < 9
@@ -79,6 +82,47 @@ constexpr Lead lead_of(unsigned char b) {
     return {0, 0, 0};
 }
 
+// How many of n bytes `matches` takes; counted in blocks of 255 with byte-wide sums, which
+// the compiler turns into vector compares.
+template <typename Match>
+std::uint64_t count_bytes(const unsigned char* p, std::size_t n, Match matches) {
+    std::uint64_t total = 0;
+    while (n > 0) {
+        const std::size_t block = std::min<std::size_t>(n, 255);
+        std::uint8_t count = 0;
+        for (std::size_t k = 0; k < block; ++k) count += std::uint8_t(matches(p[k]));
+        total += count;
+        p += block;
+        n -= block;
+    }
+    return total;
+}
+
+// How many of eight bytes (in memory order) are printable ASCII (0x20..0x7F) before the
+// first that is not: the bytes that most formats and targets read and write as themselves.
+// A byte below 0x20 may also mark the bytes after it, but never one before it.
+inline std::size_t printable_prefix(std::uint64_t eight) {
+    constexpr std::uint64_t kHigh = 0x8080808080808080, kSpaces = 0x2020202020202020;
+    const std::uint64_t stops = (eight | ((eight - kSpaces) & ~eight)) & kHigh;
+    return stops == 0 ? 8 : std::size_t(__builtin_ctzll(stops)) / 8;
+}
+
+inline std::uint64_t load8(const unsigned char* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
+constexpr bool is_newline(unsigned char b) {
+    return b == '\n';
+}
+
+// A byte that begins a character of the fast path's text: not a continuation byte, nor the
+// lead of a combining mark, which there is always part of a letter.
+constexpr bool begins_character(unsigned char b) {
+    return (b & 0xC0) != 0x80 && (b & 0xFE) != 0xCC;
+}
+
 }  // namespace
 
 struct Converter::State {
@@ -88,6 +132,25 @@ struct Converter::State {
     std::size_t growth;  // output bytes one input byte can become, at most
 
     std::array<ByteUnit, 256> units{};  // an 8-bit source's bytes in the target
+    // The same for UTF-8, composed: up to three bytes and their number in bits 24 and 25;
+    // kShortProblem (advancing by nothing) in place of a unit that is a problem.
+    static constexpr std::uint32_t kShortProblem = 0x80000000;
+    std::array<std::uint32_t, 256> short_units{};
+    // The same for a target of one byte each: the byte, or kProblemBit.
+    static constexpr std::uint16_t kProblemBit = 0x100;
+    std::array<std::uint16_t, 256> byte_map{};
+    // byte_map as vectors take it: the bytes written, and the problems marked by 0x00.
+    ByteMap target_map{}, problem_map{};
+    NibblePlan target_plan{}, problem_plan{};
+    static constexpr std::size_t kVectorBlock = 16384;
+    unsigned char vector_block[kVectorBlock] = {};
+
+    // The byte that an 8-bit or VIQR target writes for each character below U+01B1 and in
+    // U+1EA0..U+1EF9 (all the letters), kSlowChar where emit() must decide.
+    static constexpr std::uint16_t kSlowChar = 0x100;
+    std::array<std::uint16_t, 0x300> low_targets{};
+    std::array<std::uint16_t, detail::kAdditionalEnd - detail::kAdditionalFirst>
+        additional_targets{};
 
     // The current input.
     std::uint64_t offset = 0;  // its bytes taken before the current piece
@@ -98,6 +161,12 @@ struct Converter::State {
 
     // A VIQR source.
     int viqr_ctx = -1;
+    static constexpr std::size_t kViqrWindow = 4096;
+    unsigned char decoded[2 * kViqrWindow] = {};  // a window decoded ahead
+    bool viscii_can_fail = true;                  // whether the target lacks any VISCII character
+    // Whether printable ASCII (0x20..0x7F) passes as itself: through the byte tables of an
+    // 8-bit source, and into the target from a UTF-8 source.
+    bool ascii_passes = false;
     int decoder_state = VIQR_MODE_COMPOSE;  // as the last step left it
     std::uint64_t hold_start = 0;           // where the letter the decoder holds began
 
@@ -225,40 +294,140 @@ struct Converter::State {
 
     // ---- 8-bit sources: one table lookup per byte; problems one at a time.
     void convert_8bit(const unsigned char* in, std::size_t n) {
-        std::size_t i = 0;
-        while (i < n) {
-            std::size_t end = n;
+        for (std::size_t i = 0; i < n; ++i) {
+            i = write_bytes(in, i, n);
+            if (i == n) return;
+            const unsigned char b = in[i];
+            const char32_t c = source_chars[std::size_t(options.from)][b];
+            const bool go_on =
+                c == kNoChar ? undefined(&in[i], 1, offset + i) : emit(c, offset + i);
+            if (!go_on) {
+                stop_index = i;
+                return;
+            }
+        }
+    }
+
+    // Writes the bytes in[i..end) of the table's source (an 8-bit format, or VISCII from the
+    // VIQR decoder) through the byte tables, up to the first that is a problem, and counts
+    // their lines and columns; returns where it stopped.
+    std::size_t write_bytes(const unsigned char* in, std::size_t i, std::size_t end) {
+        while (i < end) {
+            std::size_t stop = end;
             unsigned char* w = out;
             if (to_viqr()) {
-                end = std::min(n, i + (kStageRoom - staged));
+                if (staged >= kStageRoom) flush_stage();
+                stop = std::min(end, i + (kStageRoom - staged));
                 w = stage + staged;
             }
             const std::size_t run_start = i;
-            for (; i < end; ++i) {
-                const ByteUnit& u = units[in[i]];
-                if (u.problem) break;
-                std::memcpy(w, &u, sizeof u);
-                w += u.size;
-            }
-            if (to_viqr()) {
-                staged = std::size_t(w - stage);
-            } else {
-                out = w;
-            }
-            count_positions(in + run_start, i - run_start);
-            if (i < end) {
-                const unsigned char b = in[i];
-                const char32_t c = source_chars[std::size_t(options.from)][b];
-                const bool go_on =
-                    c == kNoChar ? undefined(&in[i], 1, offset + i) : emit(c, offset + i);
-                if (!go_on) {
-                    stop_index = i;
-                    return;
+            if (options.to == kUtf8 && !options.nfd) {
+                i = put_short_units(in, i, stop, w);
+            } else if (options.to == kUtf8) {
+                for (; i < stop; ++i) {
+                    const ByteUnit& u = units[in[i]];
+                    if (u.problem) break;
+                    std::memcpy(w, &u, sizeof u);
+                    w += u.size;
                 }
-                ++i;
+            } else if (!to_viqr()) {
+                i = map_blocks(in, i, stop, w);
+                w += i - run_start;
+            } else {
+                i = map_bytes(in, i, stop, w);
+                w += i - run_start;
             }
-            if (to_viqr() && staged >= kStageRoom) flush_stage();
+            sync(w);
+            count_positions(in + run_start, i - run_start);
+            if (i < stop) return i;
         }
+        return i;
+    }
+
+    // Units of up to three bytes (UTF-8, composed), stored four bytes at a time with the
+    // length in the fourth; blocks are checked for problems at once. Returns where the first
+    // problem is, or `end`, and moves w past what it wrote.
+    std::size_t put_short_units(const unsigned char* in, std::size_t i, std::size_t end,
+                                unsigned char*& w) const {
+        constexpr std::size_t kBlock = 16;
+        while (i + kBlock <= end) {
+            if (ascii_passes) {
+                // A run of printable ASCII, up to eight at a time.
+                const std::size_t k = printable_prefix(load8(in + i));
+                if (k != 0) {
+                    std::memcpy(w, in + i, 8);
+                    w += k;
+                    i += k;
+                    continue;
+                }
+            }
+            // Four units, then ASCII again.
+            std::uint32_t problems = 0;
+            unsigned char* const block_start = w;
+#pragma GCC unroll 4
+            for (std::size_t k = 0; k < 4; ++k) {
+                const std::uint32_t u = short_units[in[i + k]];
+                std::memcpy(w, &u, 4);
+                w += (u >> 24) & 3;  // a problem unit advances by 0: it is rewritten
+                problems |= u;
+            }
+            if ((problems & kShortProblem) != 0) {
+                w = block_start;
+                break;
+            }
+            i += 4;
+        }
+        for (; i < end; ++i) {
+            const std::uint32_t u = short_units[in[i]];
+            if ((u & kShortProblem) != 0) break;
+            std::memcpy(w, &u, 4);
+            w += u >> 24;
+        }
+        return i;
+    }
+
+    // One byte for each byte, in vectors: a block is first mapped through problem_map,
+    // which turns each byte that is a problem into 0x00 and no other byte, and written
+    // through target_map only if none turned up; a block with a problem (or a NUL, which
+    // the check cannot tell from one) goes byte by byte. Returns where the first problem is.
+    std::size_t map_blocks(const unsigned char* in, std::size_t i, std::size_t end,
+                           unsigned char* w) {
+        unsigned char* const start = w - i;
+        while (i < end) {
+            const std::size_t m = std::min(end - i, kVectorBlock);
+            std::memcpy(vector_block, in + i, m);
+            map_in_place(problem_map, problem_plan, vector_block, m);
+            if (std::memchr(vector_block, 0, m) != nullptr) return map_bytes(in, i, end, start + i);
+            std::memcpy(start + i, in + i, m);
+            map_in_place(target_map, target_plan, start + i, m);
+            i += m;
+        }
+        return i;
+    }
+
+    // One byte for each byte, in blocks checked for problems at once; returns where the
+    // first problem is, or `end`.
+    std::size_t map_bytes(const unsigned char* in, std::size_t i, std::size_t end,
+                          unsigned char* w) const {
+        constexpr std::size_t kBlock = 64;
+        const unsigned char* start = in + i;
+        while (i + kBlock <= end) {
+            std::uint16_t problems = 0;
+#pragma GCC unroll 8
+            for (std::size_t k = 0; k < kBlock; ++k) {
+                const std::uint16_t e = byte_map[in[i + k]];
+                w[in + i + k - start] = static_cast<unsigned char>(e);
+                problems |= e;
+            }
+            if ((problems & kProblemBit) != 0) break;
+            i += kBlock;
+        }
+        for (; i < end; ++i) {
+            const std::uint16_t e = byte_map[in[i]];
+            if ((e & kProblemBit) != 0) break;
+            w[in + i - start] = static_cast<unsigned char>(e);
+        }
+        return i;
     }
 
     // Lines and columns after a run of bytes of an 8-bit source, one character each.
@@ -269,26 +438,68 @@ struct Converter::State {
             column += n;
             return;
         }
-        lines += std::uint64_t(std::count(run, newline + 1, '\n'));
+        lines += count_bytes(run, std::size_t(newline - run) + 1, is_newline);
         column = std::uint64_t(last - newline - 1);
     }
 
     // ---- VIQR sources: through a decoder context of the dialogue's configuration.
+    // Text is decoded ahead a window at a time, up to its last blank or line feed (after
+    // which no letter is held), and written through the byte tables as VISCII. A window that
+    // holds a problem, or a control byte that VISCII reads as a letter, is decoded again
+    // byte by byte from the context as it was, to place each character exactly.
     void convert_viqr(const unsigned char* in, std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) {
+        std::size_t i = 0;
+        while (i < n) {
+            const std::size_t window = std::min(n - i, kViqrWindow);
+            std::size_t end = i + window;
+            while (end > i && in[end - 1] != ' ' && in[end - 1] != '\n') --end;
+            if (end > i && decode_ahead(in + i, end - i)) {
+                i = end;
+                continue;
+            }
+            if (end == i) end = i + window;
+            if (!decode_slowly(in, i, end)) return;
+            i = end;
+        }
+    }
+
+    // Decodes and writes a window when nothing in it needs a place; false (with the context
+    // as it was) otherwise.
+    bool decode_ahead(const unsigned char* in, std::size_t n) {
+        for (unsigned char control : {0x02, 0x05, 0x06, 0x14, 0x19, 0x1E})
+            if (std::memchr(in, control, n) != nullptr) return false;
+        viqr_snapshot before;
+        viqr_save(viqr_ctx, &before);
+        const std::size_t m = viqr_decode_run(viqr_ctx, in, n, decoded);
+        int state = VIQR_MODE_COMPOSE;
+        viqr_get(viqr_ctx, &state, VIQR_STATE);
+        std::uint16_t problems = 0;
+        if (viscii_can_fail)
+            for (std::size_t k = 0; k < m; ++k) problems |= byte_map[decoded[k]];
+        if ((problems & kProblemBit) != 0) {
+            viqr_restore(viqr_ctx, &before);
+            return false;
+        }
+        decoder_state = state;
+        write_bytes(decoded, 0, m);
+        return true;
+    }
+
+    bool decode_slowly(const unsigned char* in, std::size_t from, std::size_t n) {
+        for (std::size_t i = from; i < n; ++i) {
             const unsigned char b = in[i];
             const bool was_holding = decoder_state == VIQR_HOLDING;
-            unsigned char decoded[2];
+            unsigned char out2[2];
             int count = 0;
-            const int state = viqr_step(viqr_ctx, b, decoded, &count);
+            const int state = viqr_step(viqr_ctx, b, out2, &count);
             decoder_state = state;
-            if (!emit_decoded(decoded, count, was_holding, is_viscii_control_letter(b),
-                              offset + i)) {
+            if (!emit_decoded(out2, count, was_holding, is_viscii_control_letter(b), offset + i)) {
                 stop_index = i;
-                return;
+                return false;
             }
             if (state == VIQR_HOLDING && (!was_holding || count > 0)) hold_start = offset + i;
         }
+        return true;
     }
 
     // The bytes one decoder step wrote. A step from a held letter writes that letter first;
@@ -316,7 +527,19 @@ struct Converter::State {
 
     // ---- UTF-8 sources: decoded, validated, normalized one combining sequence at a time.
     void convert_utf8(const unsigned char* in, std::size_t n) {
+        const bool fast = !(to_utf8() && options.nfd);
         for (std::size_t i = 0; i < n; ++i) {
+            // An ASCII byte shows that nothing joins what is held: write it, and go fast.
+            if (fast && partial_length == 0 && (held_size == 0 || in[i] < 0x80)) {
+                if (!flush_held()) {
+                    stop_index = i;
+                    return;
+                }
+                i = to_utf8()   ? fast_utf8<FastTarget::kUtf8>(in, i, n)
+                    : to_viqr() ? fast_utf8<FastTarget::kStaged>(in, i, n)
+                                : fast_utf8<FastTarget::kBytes>(in, i, n);
+                if (i >= n) return;
+            }
             const unsigned char b = in[i];
             bool go_on = true;
             if (partial_length == 0) {
@@ -357,6 +580,135 @@ struct Converter::State {
         }
     }
 
+    // The common case of a UTF-8 source: characters that are their own normal form (ASCII,
+    // anything below U+0300, the letters of U+1EA0..U+1EF9) that the target writes exactly.
+    // Each is written at once; when the next character might join it (a mark, or anything
+    // the loop does not know), or the piece ends after it, it is taken back, so that the
+    // general path sees it with what follows. Stops at the first byte that needs the
+    // general path and returns its index; lines and columns are counted over the run.
+    enum class FastTarget { kBytes, kStaged, kUtf8 };
+
+    template <FastTarget kTarget>
+    std::size_t fast_utf8(const unsigned char* in, std::size_t i, std::size_t n) {
+        unsigned char* w = kTarget == FastTarget::kStaged ? stage + staged : out;
+        unsigned char* const w_limit = stage + kStageRoom;
+        const std::size_t run_start = i;
+        unsigned char* last_w = w;  // where the output of the last character began (UTF-8)
+        bool take_back = true;      // whether the last character still waits for what follows
+        // Every read below stays within the piece: the last bytes go the general way.
+        const std::size_t fast_end = n > 5 ? n - 5 : 0;
+        while (i < fast_end) {
+            if (ascii_passes && i + 8 <= n) {
+                // A run of printable ASCII, up to eight at a time.
+                const std::size_t k = printable_prefix(load8(in + i));
+                if (k != 0) {
+                    if constexpr (kTarget == FastTarget::kUtf8) last_w = w + k - 1;
+                    std::memcpy(w, in + i, 8);
+                    w += k;
+                    i += k;
+                    if (kTarget == FastTarget::kStaged && w >= w_limit) break;
+                    continue;
+                }
+            }
+            const unsigned char b = in[i];
+            std::uint16_t t;
+            std::size_t length;
+            if (b < 0x80) {
+                t = low_targets[b];
+                length = 1;
+            } else if (b >= 0xC2 && b <= 0xCB && (in[i + 1] & 0xC0) == 0x80) {
+                t = low_targets[char32_t(b & 0x1F) << 6 | (in[i + 1] & 0x3F)];
+                length = 2;
+            } else if (b == 0xE1 && (in[i + 2] & 0xC0) == 0x80 &&
+                       ((in[i + 1] == 0xBA && in[i + 2] >= 0xA0) ||
+                        (in[i + 1] == 0xBB && in[i + 2] <= 0xB9))) {
+                t = additional_targets[std::size_t(in[i + 1] - 0xBA) * 64 + (in[i + 2] & 0x3F) -
+                                       (detail::kAdditionalFirst & 0x3F)];
+                length = 3;
+            } else if ((b & 0xFE) == 0xCC && i > run_start && in[i - 1] < 0x80 &&
+                       (in[i + 1] & 0xC0) == 0x80) {
+                // One or two marks after the ASCII letter written last: a decomposed letter
+                // takes its place.
+                const char32_t m1 = char32_t(b & 0x1F) << 6 | (in[i + 1] & 0x3F);
+                char32_t m2 = 0;
+                length = 2;
+                if ((in[i + 2] & 0xFE) == 0xCC && (in[i + 3] & 0xC0) == 0x80) {
+                    m2 = char32_t(in[i + 2] & 0x1F) << 6 | (in[i + 3] & 0x3F);
+                    length = 4;
+                }
+                const int p = letter_of_decomposition(in[i - 1], m1, m2);
+                if (p < 0) break;
+                const char32_t letter = letter_code_points[std::size_t(p)];
+                if constexpr (kTarget == FastTarget::kUtf8) {
+                    w = last_w + put_utf8(letter, last_w);
+                } else {
+                    const std::uint16_t lt =
+                        letter < 0x300 ? low_targets[letter]
+                                       : additional_targets[letter - detail::kAdditionalFirst];
+                    if (lt == kSlowChar) break;
+                    w[-1] = static_cast<unsigned char>(lt);
+                }
+                i += length;
+                continue;
+            } else {
+                // Below U+0300 nothing joins what comes before; beyond it, maybe.
+                take_back = b >= 0xCC;
+                break;
+            }
+            if constexpr (kTarget == FastTarget::kUtf8) {
+                last_w = w;
+                std::memcpy(w, in + i, 4);
+                w += length;
+            } else {
+                if (t == kSlowChar) {
+                    take_back = false;
+                    break;
+                }
+                *w++ = static_cast<unsigned char>(t);
+            }
+            i += length;
+            if (kTarget == FastTarget::kStaged && w >= w_limit) break;
+        }
+        // Where the loop ran out, the next character decides about the last one.
+        if (i >= fast_end) take_back = i >= n || in[i] >= 0xCC;
+        if (take_back && i > run_start) {
+            // The last character goes to the general path with what follows it: back to
+            // its first byte, past any marks of a decomposed letter.
+            std::size_t last = i;
+            do {
+                --last;
+                while (last > run_start && (in[last] & 0xC0) == 0x80) --last;
+            } while (last > run_start && (in[last] & 0xFE) == 0xCC);
+            w = kTarget == FastTarget::kUtf8 ? last_w : w - 1;
+            i = last;
+        }
+        count_utf8_positions(in + run_start, i - run_start);
+        sync(w);
+        return i;
+    }
+
+    // Lines and columns after a run of the UTF-8 fast path.
+    void count_utf8_positions(const unsigned char* run, std::size_t n) {
+        const auto* newline = static_cast<const unsigned char*>(memrchr(run, '\n', n));
+        if (newline == nullptr) {
+            column += count_bytes(run, n, begins_character);
+            return;
+        }
+        const std::size_t line_start = std::size_t(newline - run) + 1;
+        lines += count_bytes(run, line_start, is_newline);
+        column = count_bytes(newline + 1, n - line_start, begins_character);
+    }
+
+    // Takes back the write cursor of a fast loop.
+    void sync(unsigned char* w) {
+        if (to_viqr()) {
+            staged = std::size_t(w - stage);
+            if (staged >= kStageRoom) flush_stage();
+        } else {
+            out = w;
+        }
+    }
+
     char32_t decode_partial() const {
         char32_t c = partial[0] & (0x7F >> partial_size);
         for (int k = 1; k < partial_size; ++k) c = (c << 6) | (partial[k] & 0x3F);
@@ -389,6 +741,11 @@ struct Converter::State {
         const bool nfd = to_utf8() && options.nfd;
         if (size == 1 && (first < 0x80 || letter_position(first) >= 0 || (!nfd && first < 0x300)))
             return emit(first, held_offset[0]);
+        // A letter written fully decomposed, its marks in canonical order.
+        if (size <= 3) {
+            const int p = letter_of_decomposition(first, held[1], size == 3 ? held[2] : 0);
+            if (p >= 0) return emit(letter_code_points[std::size_t(p)], held_offset[0]);
+        }
         unsigned char text[4 * kMaxHeld];
         std::size_t length = 0;
         for (int k = 0; k < size; ++k) length += std::size_t(put_utf8(held[k], text + length));
@@ -429,9 +786,48 @@ Converter::Converter(const ConvertOptions& options)
     s.first_problem = &first_problem_;
     if (!is_convert_format(options.from) || !is_convert_format(options.to)) return;
     s.growth = options.to == kUtf8 && options.nfd ? 5 : 3;
-    if (options.from < kViqr) {
-        for (int b = 0; b < 256; ++b)
-            s.units[std::size_t(b)] = byte_unit(options.from, options.to, options.nfd, b);
+    if (options.to != kUtf8) {
+        const int t = options.to == kViqr ? kViscii : options.to;
+        auto fast = [&](char32_t c) -> std::uint16_t {
+            const TargetByte tb = target_byte(t, c);
+            return tb.exact ? tb.byte : State::kSlowChar;
+        };
+        for (char32_t c = 0; c < 0x300; ++c) s.low_targets[c] = fast(c);
+        bool passes = true;
+        for (char32_t c = 0x20; c < 0x80; ++c) passes = passes && s.low_targets[c] == c;
+        if (options.from == kUtf8) s.ascii_passes = passes;
+        for (char32_t c = detail::kAdditionalFirst; c < detail::kAdditionalEnd; ++c)
+            s.additional_targets[c - detail::kAdditionalFirst] = fast(c);
+    } else if (options.from == kUtf8) {
+        s.ascii_passes = true;
+    }
+    if (options.from <= kViqr) {
+        // A VIQR source writes through the tables of VISCII, what its decoder gives.
+        const int source = options.from == kViqr ? kViscii : options.from;
+        for (int b = 0; b < 256; ++b) {
+            const ByteUnit u = byte_unit(source, options.to, options.nfd, b);
+            s.units[std::size_t(b)] = u;
+            s.short_units[std::size_t(b)] =
+                u.problem || u.size > 3
+                    ? State::kShortProblem
+                    : std::uint32_t(u.bytes[0]) | std::uint32_t(u.bytes[1]) << 8 |
+                          std::uint32_t(u.bytes[2]) << 16 | std::uint32_t(u.size) << 24;
+            s.byte_map[std::size_t(b)] = u.problem ? State::kProblemBit : u.bytes[0];
+            s.target_map[std::size_t(b)] = u.problem ? static_cast<unsigned char>(b) : u.bytes[0];
+            s.problem_map[std::size_t(b)] = u.problem ? 0
+                                            : b == 0  ? 1
+                                                      : static_cast<unsigned char>(b);
+        }
+        bool passes = true;
+        for (int b = 0x20; b < 0x80; ++b)
+            passes = passes && s.short_units[std::size_t(b)] == (std::uint32_t(b) | 1u << 24);
+        if (options.to != kUtf8 || options.nfd) passes = false;
+        s.ascii_passes = passes;
+        s.viscii_can_fail = std::any_of(s.byte_map.begin(), s.byte_map.end(), [](std::uint16_t e) {
+            return (e & State::kProblemBit) != 0;
+        });
+        s.target_plan = nibble_plan(s.target_map);
+        s.problem_plan = nibble_plan(s.problem_map);
     }
     if (options.from == kViqr) {
         s.viqr_ctx = viqr_open(VIQR_MODE_COMPOSE, kEscape, kErase);

@@ -12,6 +12,7 @@
 
 #include "tables/letter_table.h"
 #include "tables/letter_unicode.h"
+#include "tables/recode.h"
 #include "viqr/encoder/viqr_encoder.h"
 
 namespace toneshift {
@@ -127,6 +128,19 @@ TEST(LetterCodePoints, TablesAgreeWithTheNormalizer) {
         const LetterDecomposition& d = letter_decompositions[p];
         EXPECT_EQ(nfc(letter, true), utf8(std::u32string(d.cps, d.size)));
         EXPECT_EQ(letter_position(letter_code_points[p]), int(p));
+        // The converter's shortcut for decomposed letters finds exactly these.
+        if (d.size >= 2) {
+            EXPECT_EQ(letter_of_decomposition(d.cps[0], d.cps[1], d.size == 3 ? d.cps[2] : 0),
+                      int(p));
+        }
+        if (d.size == 3) {
+            EXPECT_EQ(letter_of_decomposition(d.cps[0], d.cps[2], d.cps[1]), -1);
+        }
+    }
+    // The converter writes these as they come, without the normalizer.
+    for (char32_t c = 1; c < 0x300; ++c) {
+        const Bytes one = utf8(std::u32string(1, c));
+        EXPECT_EQ(nfc(one), one) << std::hex << std::uint32_t(c);
     }
     for (char32_t c = 0; c < 0x2000; ++c) {
         const int p = letter_position(c);
@@ -295,6 +309,14 @@ TEST(Converter, UndefinedBytesOfEightBitFormats) {
     EXPECT_EQ(o.problems, 1u);
     EXPECT_EQ(o.first.kind, Problem::Kind::kUndefined);
     EXPECT_EQ(o.first.offset, 1u);
+    // A run of them long enough to fill the converter's blocks (a fault the fuzzer found:
+    // a problem in a block of units moved the output past its buffer).
+    const Outcome many =
+        run(opts(kPlainVietnamese, kUtf8, LossPolicy::kReplace), Bytes(40, '\xFF'));
+    Bytes replacements;
+    for (int k = 0; k < 40; ++k) replacements += "\xEF\xBF\xBD";
+    EXPECT_EQ(many.output, replacements);
+    EXPECT_EQ(many.problems, 40u);
     o = run(opts(kPlainVietnamese, kViscii, LossPolicy::kReplace), "x\x80\x81");
     EXPECT_EQ(o.output, "x??");
     EXPECT_EQ(o.problems, 2u);
@@ -332,6 +354,8 @@ TEST(Converter, LossesUnderEachPolicy) {
          0xC3},
         {"control letter byte into VIQR", kUtf8, kViqr, "a\x02", "a", "a\\?", "a\\?", 1, 1, 1, 2,
          0x02},
+        {"euro after a decomposed letter", kUtf8, kViscii, "o\xCC\xA3\xCC\x82 \xE2\x82\xAC",
+         "\xB5 ", "\xB5 ?", "\xB5 ?", 1, 6, 1, 3, 0x20AC},
         {"Chinese into VIQR", kUtf8, kViqr,
          "\xE4\xB8\xAD"
          "b",
@@ -444,6 +468,7 @@ TEST(Converter, SplittingNearBoundariesChangesNothing) {
     std::mt19937 rng(11);
     const Bytes viscii = random_viscii(rng, 400) + "\x80\xE2\x82";
     const Bytes text_utf8 = run(opts(kViscii, kUtf8, LossPolicy::kReplace), viscii).output +
+                            run(opts(kViscii, kUtf8, LossPolicy::kReplace, true), viscii).output +
                             "\xE2\x82\xAC x\xCC\x81\xCC\xA3 \xE2\x80\xA6\xF0\x9F";
     const Bytes text_viqr = run(opts(kViscii, kViqr), viscii).output;
     struct Source {
@@ -462,6 +487,42 @@ TEST(Converter, SplittingNearBoundariesChangesNothing) {
                 for (std::size_t cut = 0; cut < s.text->size(); cut += 1 + cut / 16)
                     EXPECT_EQ(run(o, *s.text, {cut, cut + 1, cut + 3}), whole) << "cut " << cut;
             }
+        }
+    }
+}
+
+TEST(Converter, PlacesStayExactPastEveryInternalBlock) {
+    // Long enough for several blocks of every path, with a NUL early on and one loss late.
+    std::mt19937 rng(5);
+    Bytes viscii;
+    while (viscii.size() < 70000) viscii += random_viscii(rng, 50) + "\n";
+    // VPSedit uses these ASCII bytes for letters.
+    for (char& b : viscii)
+        if (Bytes("@^`{|}~").find(b) != Bytes::npos) b = 'x';
+    viscii[20000] = '\0';
+    viscii[60001] = '@';
+    const std::uint64_t line =
+        std::uint64_t(std::count(viscii.begin(), viscii.begin() + 60001, '\n')) + 1;
+    const std::uint64_t column = 60001 - viscii.rfind('\n', 60000);
+    Bytes recoded;
+    for (char b : viscii.substr(0, 60001))
+        recoded.push_back(char(recode_byte(static_cast<unsigned char>(b), kViscii, 2)));
+    const Bytes utf8_text = run(opts(kViscii, kUtf8), viscii).output;
+    struct Case {
+        int from;
+        const Bytes* text;
+        std::uint64_t offset;
+    } cases[] = {{kViscii, &viscii, 60001}, {kUtf8, &utf8_text, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.from);
+        const Outcome o = run(opts(c.from, 2), *c.text, {30000});
+        EXPECT_TRUE(o.refused);
+        EXPECT_EQ(o.first.line, line);
+        EXPECT_EQ(o.first.column, column);
+        EXPECT_EQ(o.first.character, char32_t('@'));
+        EXPECT_TRUE(o.output == recoded);
+        if (c.from == kViscii) {
+            EXPECT_EQ(o.first.offset, c.offset);
         }
     }
 }

@@ -44,12 +44,11 @@ static_assert(2 * sizeof(ConversionBuffers::data) <= sizeof(ConversionBuffers::o
 }  // namespace
 
 Conversion convert_8bit(int input, int output, int from, int to, ConversionBuffers& buffers) {
-    const ByteMap& map = recode_map(from, to);
     for (;;) {
         const ssize_t n = read_some(input, buffers.data, sizeof buffers.data);
         if (n == 0) return Conversion::kDone;
         if (n < 0) return Conversion::kReadFailed;
-        for (ssize_t i = 0; i < n; ++i) buffers.data[i] = map[buffers.data[i]];
+        recode_in_place(buffers.data, std::size_t(n), from, to);
         if (!write_all(output, buffers.data, std::size_t(n))) return Conversion::kWriteFailed;
     }
 }
@@ -89,13 +88,8 @@ Conversion convert_from_viqr(int input, int output, int to, int ctx, ConversionB
             if (n < 0) outcome = Conversion::kReadFailed;
             break;
         }
-        unsigned char* cursor = buffers.output;
-        for (ssize_t i = 0; i < n; ++i) {
-            int count = 0;
-            viqr_step(ctx, buffers.data[i], cursor, &count);
-            cursor += count;
-        }
-        if (!put(std::size_t(cursor - buffers.output))) return Conversion::kWriteFailed;
+        const std::size_t m = viqr_decode_run(ctx, buffers.data, std::size_t(n), buffers.output);
+        if (!put(m)) return Conversion::kWriteFailed;
     }
     // Drain what the context still holds; a lone escape character that ended the input in
     // literal mode is written once, as it is in the other modes.

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "tables/letter_names.h"
 #include "tables/letter_table.h"
@@ -167,6 +168,38 @@ inline constexpr auto letter_decompositions = [] {
     }
     return out;
 }();
+
+// The letter whose decomposition is an ASCII base letter followed by `first` and `second`
+// (0 for none) exactly, or -1: the letters of fully decomposed (NFD) text.
+namespace detail {
+constexpr int mark_index(char32_t mark) {
+    for (char m : {'^', '(', '+', '\'', '`', '?', '~', '.'})
+        if (combining_mark(m) == mark) return int(std::string_view("^(+'`?~.").find(m)) + 1;
+    return mark == 0 ? 0 : -1;
+}
+inline constexpr auto letter_of_decomposition = [] {
+    std::array<std::array<std::array<short, 9>, 9>, 128> map{};
+    for (auto& a : map)
+        for (auto& b : a) b.fill(-1);
+    for (std::size_t p = 0; p < kLetterCount; ++p) {
+        const LetterDecomposition& d = letter_decompositions[p];
+        if (d.size < 2) continue;
+        map[d.cps[0]][std::size_t(mark_index(d.cps[1]))]
+           [std::size_t(mark_index(d.size == 3 ? d.cps[2] : 0))] = short(p);
+    }
+    return map;
+}();
+}  // namespace detail
+
+constexpr int letter_of_decomposition(char32_t base, char32_t first, char32_t second) {
+    const int a = detail::mark_index(first), b = detail::mark_index(second);
+    if (base >= 0x80 || a <= 0 || b < 0) return -1;
+    return detail::letter_of_decomposition[base][std::size_t(a)][std::size_t(b)];
+}
+
+static_assert(letter_of_decomposition('o', 0x323, 0x302) == 45 &&
+              letter_of_decomposition('o', 0x302, 0x323) == -1 &&
+              letter_of_decomposition('a', 0x301, 0) == 2);
 
 // The letter position of a character, or -1 when it is no letter of the table.
 namespace detail {

@@ -183,6 +183,18 @@ void viqr_flush(int ctx, unsigned char* out, int* count) {
     viqr_step(ctx, escape, discarded, &discarded_count);
 }
 
+static_assert(sizeof(decoder_context) <= sizeof(viqr_snapshot::bytes));
+
+void viqr_save(int ctx, viqr_snapshot* snapshot) {
+    if (is_context(ctx))
+        std::memcpy(snapshot->bytes, &context_slots[std::size_t(ctx)], sizeof(decoder_context));
+}
+
+void viqr_restore(int ctx, const viqr_snapshot* snapshot) {
+    if (is_context(ctx))
+        std::memcpy(&context_slots[std::size_t(ctx)], snapshot->bytes, sizeof(decoder_context));
+}
+
 void viqr_finish(int ctx, unsigned char* out, int* count) {
     int state = 0;
     viqr_get(ctx, &state, VIQR_STATE);

@@ -2,6 +2,8 @@
 // This is the whole interface of the decoder; callers include this header alone.
 #pragma once
 
+#include <cstddef>
+
 #include "viqr/decoder/decoder_types.h"  // IWYU pragma: export
 
 namespace toneshift {
@@ -12,12 +14,24 @@ void viqr_get(int ctx, void* out, int flag);
 void viqr_set(int ctx, int value, int flag);
 // Defined inline below, so that a decoding loop runs it without a call.
 inline int viqr_step(int ctx, unsigned char ch, unsigned char* out, int* count);
+// viqr_step for each of the n bytes at `in`, in order, appending what each writes at `out`;
+// returns the number of bytes written (at most 2n). The same bytes and the same context
+// afterwards as n calls of viqr_step, in fewer instructions: for feeding whole chunks.
+std::size_t viqr_decode_run(int ctx, const unsigned char* in, std::size_t n, unsigned char* out);
 void viqr_flush(int ctx, unsigned char* out, int* count);
 void viqr_close(int ctx, unsigned char* out, int* count);
 // The end of one input: writes what the context holds (at most two bytes), as viqr_flush
 // does, except that a lone escape character waiting in literal mode is written once, where
 // viqr_flush would drop it.
 void viqr_finish(int ctx, unsigned char* out, int* count);
+
+// Everything a context holds, to go back to: a reader that decodes ahead and finds that it
+// must decode again more carefully saves the context before and restores it after.
+struct viqr_snapshot {
+    alignas(8) unsigned char bytes[40];
+};
+void viqr_save(int ctx, viqr_snapshot* snapshot);
+void viqr_restore(int ctx, const viqr_snapshot* snapshot);
 
 // Composition records owned by the caller, and the mark characters.
 int viqr_compose(viqr_record* record, unsigned char ch, int* held, int* composed);

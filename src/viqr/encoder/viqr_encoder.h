@@ -16,8 +16,9 @@ int viqr_encode(const unsigned char* text, unsigned char* out, unsigned char esc
 // Mode 0 over `length` bytes of `text`, NUL bytes included (each is written as one 0x00),
 // judging the first byte's escape by `previous`, the byte that preceded the text. Writes
 // no terminating NUL; returns the number of bytes written (at most 3 * length). `out` must
-// hold 3 * length bytes; those past the count may be set to 0x00. Encoding a text in pieces,
+// hold 3 * length bytes; those past the count may be overwritten. Encoding a text in pieces,
 // each with the last byte of the piece before, gives the same bytes as encoding it whole.
+// Vectorised: runs of bytes that are written as themselves are copied a vector at a time.
 std::size_t viqr_encode_run(const unsigned char* text, std::size_t length, unsigned char previous,
                             unsigned char* out, unsigned char escape_char);
 

@@ -1,0 +1,36 @@
+#include "tsconv/convert_input.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace toneshift::tsconv {
+
+InputEnd convert_input(int input, Converter& converter, OutputFile& output, Buffers& buffers,
+                       Progress& progress) {
+    for (;;) {
+        ssize_t got = ::read(input, buffers.input.get(), Buffers::kInputSize);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return {InputEnd::How::kReadFailed, errno};
+        }
+        const bool last = got == 0;
+        const unsigned char* piece = buffers.input.get();
+        std::size_t left = std::size_t(got);
+        // One call takes the whole buffer; the loop is for a converter that stops early.
+        for (;;) {
+            const ConvertResult r =
+                converter.convert(piece, left, buffers.output.get(), Buffers::kOutputSize, last);
+            if (!output.write(buffers.output.get(), r.written))
+                return {InputEnd::How::kWriteFailed, errno};
+            if (r.stop == ConvertResult::Stop::kRefused) return {InputEnd::How::kRefused, 0};
+            piece += r.consumed;
+            left -= r.consumed;
+            if (r.stop == ConvertResult::Stop::kInputUsed && left == 0) break;
+        }
+        progress.add(std::size_t(got));
+        if (last) return {};
+    }
+}
+
+}  // namespace toneshift::tsconv

@@ -1,0 +1,39 @@
+// The conversion of one input: read in buffers of fixed size, fed to the converter, and
+// what comes out written to the output, in constant memory whatever the input's size.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include "convert/converter.h"
+#include "tsconv/output_file.h"
+#include "tsconv/progress.h"
+
+namespace toneshift::tsconv {
+
+// The two buffers of a run, allocated once: the output has room for whatever one input
+// buffer can become, so the converter takes every buffer whole.
+struct Buffers {
+    static constexpr std::size_t kInputSize = std::size_t(64) << 10;
+    static constexpr std::size_t kOutputSize = kConvertGrowth * kInputSize + kConvertSlack;
+    std::unique_ptr<unsigned char[]> input{new unsigned char[kInputSize]};
+    std::unique_ptr<unsigned char[]> output{new unsigned char[kOutputSize]};
+};
+
+struct InputEnd {
+    enum class How {
+        kDone,         // the input was used up and its conversion written
+        kRefused,      // the converter refused (its first_problem() says why)
+        kReadFailed,   // reading failed; `error` is the errno
+        kWriteFailed,  // writing failed; `error` is the errno
+    };
+    How how = How::kDone;
+    int error = 0;
+};
+
+// Converts everything that file descriptor `input` holds, as one input of `converter`
+// (the caller calls next_input() between inputs of one output), into `output`.
+InputEnd convert_input(int input, Converter& converter, OutputFile& output, Buffers& buffers,
+                       Progress& progress);
+
+}  // namespace toneshift::tsconv

@@ -1,0 +1,35 @@
+// tsconv: converts Vietnamese text between the twelve formats, for scripts, pipes and folders.
+#include <cstdio>
+#include <string>
+
+#include "tsconv/messages.h"
+#include "tsconv/options.h"
+#include "tsconv/run.h"
+
+int main(int argc, char* argv[]) {
+    using namespace toneshift::tsconv;
+    const Command command = parse_command_line(argc, argv);
+    std::string text;
+    switch (command.action) {
+        case Command::Action::kConvert:
+            return run_conversion(command.options);
+        case Command::Action::kUsageError:
+            say(command.error);
+            if (command.usage) say(usage_line());
+            return kExitTrouble;
+        case Command::Action::kHelp:
+            text = help_text();
+            break;
+        case Command::Action::kVersion:
+            text = version_text();
+            break;
+        case Command::Action::kList:
+            text = format_list();
+            break;
+    }
+    if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+        say("cannot write (standard output)");
+        return kExitTrouble;
+    }
+    return kExitDone;
+}

@@ -1,0 +1,43 @@
+// The command line of tsconv: what to convert, from and to which format, and where to.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "convert/converter.h"
+
+namespace toneshift::tsconv {
+
+// Where the converted text goes.
+enum class Destination {
+    kStandardOutput,  // every input, one after the other, as one text
+    kOutputFile,      // -o: every input, one after the other, as one text, into one file
+    kOutDir,          // -d: each input into a file of its base name in a folder
+    kInPlace,         // -i: each input replaced by its conversion
+};
+
+struct Options {
+    int from = -1;  // format numbers, 0..11
+    int to = -1;
+    LossPolicy policy = LossPolicy::kRefuse;
+    bool check = false;  // --check: convert nothing, report whether each input is exact
+    bool nfd = false;
+    bool quiet = false;
+    Destination destination = Destination::kStandardOutput;
+    std::string output;               // -o FILE or -d DIR
+    std::vector<std::string> inputs;  // never empty: "-" is standard input
+};
+
+// What the command line asks for.
+struct Command {
+    enum class Action { kConvert, kList, kHelp, kVersion, kUsageError };
+    Action action = Action::kConvert;
+    Options options;     // kConvert
+    std::string error;   // kUsageError: the message, without the program's name
+    bool usage = false;  // kUsageError: the one-line usage should follow the message
+};
+
+// Parses the arguments with getopt_long. Formats are names in any case or numbers.
+Command parse_command_line(int argc, char* const argv[]);
+
+}  // namespace toneshift::tsconv
