@@ -210,7 +210,7 @@ Decision decide_eight_bit(const Stats& s, std::uint64_t min_valid) {
         if (s.undefined[i] * 100 <= s.marked(c) && s.valid[i] * 100 >= s.marked(c) * 50)
             in_question.push_back(c);
     }
-    if (best < 0) return unknown("(no format reads it as Vietnamese)", in_question);
+    if (best < 0) return unknown("(too few words read as syllables in any format)", in_question);
 
     std::int64_t runner_up = INT64_MIN;
     int runner = -1;
