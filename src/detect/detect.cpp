@@ -265,6 +265,13 @@ constexpr std::uint64_t kChunkWords = 32;
 // A range decides a part of a mixed text only with this many marked syllables behind it.
 constexpr std::uint64_t kStrongEvidence = 24;
 constexpr std::size_t kMaxSegments = 32;
+// A long text is sampled: once this many words have been scored, one word in kSampleEvery
+// of those that are not plain ASCII is scored (every byte is still read, so that every
+// line range of a mixed text is seen). The first 2^17 words (about 700 KB of Vietnamese)
+// are all scored.
+constexpr std::uint64_t kWordsBeforeSampling = std::uint64_t(1) << 17;
+constexpr std::uint64_t kSampleEvery = 4;
+static_assert((kSampleEvery & (kSampleEvery - 1)) == 0);
 
 struct Segment {
     std::uint64_t first_line = 1;
@@ -392,6 +399,7 @@ struct Detector::State {
         chunk.seen |= e.seen;
         chunk.high += e.high;
         ++chunk_words;
+        ++scored_words;
         if (++lane_words == kLaneWords) settle();
     }
 
@@ -451,6 +459,9 @@ struct Detector::State {
 
     // Words scored in the open range: it is closed at a line end once there are enough.
     std::uint64_t chunk_words = 0;
+    // Words scored in the whole text, and the count behind the sampling of long texts.
+    std::uint64_t scored_words = 0;
+    std::uint64_t sample_count = 0;
 
     // Adds the lines read since the last range to the last range when they agree with it,
     // or opens a new range.
@@ -501,7 +512,8 @@ struct Detector::State {
                 } else if (word_size != 0) {
                     hold(data + start, i - start, plain);
                     end_word();
-                } else if (!plain) {
+                } else if (!plain && (scored_words < kWordsBeforeSampling ||
+                                      (++sample_count & (kSampleEvery - 1)) == 0)) {
                     score_run(data + start, i - start);
                 }
                 continue;
