@@ -457,7 +457,8 @@ struct Detector::State {
         }
     }
 
-    // Words scored in the open range: it is closed at a line end once there are enough.
+    // Words in the open range that are not plain ASCII, scored or passed over by the
+    // sampling: it is closed at a line end once there are enough.
     std::uint64_t chunk_words = 0;
     // Words scored in the whole text, and the count behind the sampling of long texts.
     std::uint64_t scored_words = 0;
@@ -512,9 +513,13 @@ struct Detector::State {
                 } else if (word_size != 0) {
                     hold(data + start, i - start, plain);
                     end_word();
-                } else if (!plain && (scored_words < kWordsBeforeSampling ||
-                                      (++sample_count & (kSampleEvery - 1)) == 0)) {
-                    score_run(data + start, i - start);
+                } else if (!plain) {
+                    if (scored_words < kWordsBeforeSampling ||
+                        (++sample_count & (kSampleEvery - 1)) == 0) {
+                        score_run(data + start, i - start);
+                    } else {
+                        ++chunk_words;  // a range spans as many words sampled or not
+                    }
                 }
                 continue;
             }

@@ -186,3 +186,24 @@ TEST(Detect, APartInEachOfTwoFormatsIsMixed) {
 
 }  // namespace
 }  // namespace toneshift
+
+namespace toneshift {
+namespace {
+
+// Long enough that the detector samples the words of its second part.
+TEST(Detect, ALongTextWithASecondPartIsMixed) {
+    Bytes first, second;
+    for (const char* passage : kPassages) {
+        first += convert(passage, kViqr, kViscii);
+        second += convert(passage, kViqr, 3);
+    }
+    Bytes text;
+    for (int i = 0; i < 2000; ++i) text += first;  // 150,000 words
+    for (int i = 0; i < 200; ++i) text += second;
+    const Detection d = detect(text);
+    ASSERT_EQ(d.verdict, Detection::Verdict::kMixed) << name(d.format) << d.details;
+    EXPECT_EQ(d.details, "lines 1-6000 viscii, lines 6001-6600 vni");
+}
+
+}  // namespace
+}  // namespace toneshift
