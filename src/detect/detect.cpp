@@ -80,6 +80,7 @@ std::string name_of(int f) {
 constexpr std::int64_t kInvalidWeight = 4;
 // A valid syllable counts once, once more when the dictionary knows it, and this many times
 // more when it is one of the common ones.
+constexpr std::uint64_t kKnownWeight = 2;
 constexpr std::uint64_t kCommonWeight = 2;
 constexpr std::int64_t kUndefinedWeight = 8;
 // The winner's lead over any reading that decodes the text differently.
@@ -92,7 +93,7 @@ constexpr std::uint64_t kMinValid = 2;
 
 std::int64_t score_of(const Stats& s, int c) {
     const auto i = std::size_t(c);
-    return std::int64_t(s.valid[i] + s.known[i] + kCommonWeight * s.common[i]) -
+    return std::int64_t(s.valid[i] + kKnownWeight * s.known[i] + kCommonWeight * s.common[i]) -
            kInvalidWeight * std::int64_t(s.invalid[i]) -
            kUndefinedWeight * std::int64_t(s.undefined[i]);
 }
