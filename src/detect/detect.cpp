@@ -78,8 +78,8 @@ std::string name_of(int f) {
 // A syllable that a wrong reading makes weighs this many valid ones; a byte that means
 // nothing in a format, this many.
 constexpr std::int64_t kInvalidWeight = 4;
-// A valid syllable counts once, once more when the dictionary knows it, and this many times
-// more when it is one of the common ones.
+// A valid syllable counts once, kKnownWeight more when the dictionary knows it, and
+// kCommonWeight more again when it is one of the common ones.
 constexpr std::uint64_t kKnownWeight = 2;
 constexpr std::uint64_t kCommonWeight = 2;
 constexpr std::int64_t kUndefinedWeight = 8;
