@@ -142,7 +142,10 @@ Decision decide_seven_bit(const Stats& s) {
                      "(" + std::to_string(sv + wv) + " of " + std::to_string(sv + si + wv + wi) +
                          " VIQR spellings are syllables)");
     }
-    return unknown("(7-bit, VIQR spellings that are mostly no syllables)",
+    // Spellings that VIQR mostly reads as nonsense ("add", "I'd"): not VIQR.
+    if (3 * (sv + wv) <= si + wi)
+        return found(kPlainVietnamese, 0, "(7-bit; what VIQR would read is no Vietnamese)");
+    return unknown("(7-bit; some VIQR spellings make syllables, many do not)",
                    {kPlainVietnamese, kViqr});
 }
 
