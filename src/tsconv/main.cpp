@@ -13,6 +13,8 @@ int main(int argc, char* argv[]) {
     switch (command.action) {
         case Command::Action::kConvert:
             return run_conversion(command.options);
+        case Command::Action::kDetect:
+            return run_detection(command.options.inputs);
         case Command::Action::kUsageError:
             say(command.error);
             if (command.usage) say(usage_line());

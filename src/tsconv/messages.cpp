@@ -23,17 +23,19 @@ std::string_view format_name(int format) {
 
 std::string usage_line() {
     return "usage: tsconv -f FROM -t TO [-o FILE | -d DIR | -i] [--replace | --translit | "
-           "--check] [--nfd] [-q] [FILE...]; tsconv -l; tsconv --help";
+           "--check] [--nfd] [-q] [FILE...]; tsconv --detect [FILE...]; tsconv -l; tsconv --help";
 }
 
 std::string help_text() {
     return "Usage: tsconv -f FROM -t TO [OPTIONS] [FILE...]\n"
+           "       tsconv --detect [FILE...]\n"
            "       tsconv -l\n"
            "Converts Vietnamese text between eleven legacy formats and UTF-8. With no FILE,\n"
            "or with -, reads standard input. By default every input goes to standard output,\n"
            "one after the other, as one text.\n"
            "\n"
-           "  -f, --from-code FROM  the format of the input: a name or number (tsconv -l)\n"
+           "  -f, --from-code FROM  the format of the input: a name or number (tsconv -l),\n"
+           "                        or auto: the format --detect names for each input\n"
            "  -t, --to-code TO      the format wanted\n"
            "  -o, --output FILE     write to FILE instead of standard output\n"
            "  -d, --out-dir DIR     write each input to DIR/its base name (DIR must exist)\n"
@@ -43,6 +45,7 @@ std::string help_text() {
            "      --check           convert nothing; report whether each input converts exactly\n"
            "      --nfd             write UTF-8 decomposed (NFD) rather than composed (NFC)\n"
            "  -q, --quiet           no per-file summaries of what --replace or --translit lost\n"
+           "      --detect          convert nothing; name the format of each input\n"
            "  -l, --list            list the formats\n"
            "  -h, --help            show this help\n"
            "  -V, --version         show the version\n"

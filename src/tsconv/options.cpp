@@ -10,7 +10,7 @@ namespace toneshift::tsconv {
 namespace {
 
 // Long options without a short form.
-enum : int { kReplaceOption = 256, kTranslitOption, kCheckOption, kNfdOption };
+enum : int { kReplaceOption = 256, kTranslitOption, kCheckOption, kNfdOption, kDetectOption };
 
 constexpr char kShortOptions[] = ":f:t:o:d:ilqhV";
 constexpr option kLongOptions[] = {
@@ -24,6 +24,7 @@ constexpr option kLongOptions[] = {
     {"translit", no_argument, nullptr, kTranslitOption},
     {"check", no_argument, nullptr, kCheckOption},
     {"nfd", no_argument, nullptr, kNfdOption},
+    {"detect", no_argument, nullptr, kDetectOption},
     {"quiet", no_argument, nullptr, 'q'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
@@ -71,7 +72,7 @@ const char* destination_option(Destination d) {
 Command parse_command_line(int argc, char* const argv[]) {
     Command command;
     Options& o = command.options;
-    bool list = false, help = false, version = false;
+    bool list = false, help = false, version = false, detect = false;
     const char* policy_option = nullptr;
     std::string from_name, to_name;
 
@@ -120,6 +121,9 @@ Command parse_command_line(int argc, char* const argv[]) {
             case kNfdOption:
                 o.nfd = true;
                 break;
+            case kDetectOption:
+                detect = true;
+                break;
             case 'q':
                 o.quiet = true;
                 break;
@@ -140,13 +144,19 @@ Command parse_command_line(int argc, char* const argv[]) {
     if (help) return Command{Command::Action::kHelp, {}, {}, false};
     if (version) return Command{Command::Action::kVersion, {}, {}, false};
     if (list) return Command{Command::Action::kList, {}, {}, false};
+    if (detect) {
+        command.action = Command::Action::kDetect;
+        for (int i = ::optind; i < argc; ++i) o.inputs.emplace_back(argv[i]);
+        if (o.inputs.empty()) o.inputs.emplace_back("-");
+        return command;
+    }
 
     if (from_name.empty() || to_name.empty())
         return usage_error(from_name.empty() && to_name.empty() ? "-f FROM and -t TO are needed"
                            : from_name.empty()                  ? "-f FROM is needed"
                                                                 : "-t TO is needed");
-    o.from = format_by_name(from_name);
-    if (o.from < 0) return usage_error(unknown_format_message(from_name), false);
+    o.from = from_name == "auto" || from_name == "AUTO" ? kAutoFormat : format_by_name(from_name);
+    if (o.from == -1) return usage_error(unknown_format_message(from_name), false);
     o.to = format_by_name(to_name);
     if (o.to < 0) return usage_error(unknown_format_message(to_name), false);
 

@@ -16,8 +16,11 @@ enum class Destination {
     kInPlace,         // -i: each input replaced by its conversion
 };
 
+// -f auto: each input from the format that detection names for it.
+inline constexpr int kAutoFormat = -2;
+
 struct Options {
-    int from = -1;  // format numbers, 0..11
+    int from = -1;  // format numbers, 0..11, or kAutoFormat
     int to = -1;
     LossPolicy policy = LossPolicy::kRefuse;
     bool check = false;  // --check: convert nothing, report whether each input is exact
@@ -30,9 +33,9 @@ struct Options {
 
 // What the command line asks for.
 struct Command {
-    enum class Action { kConvert, kList, kHelp, kVersion, kUsageError };
+    enum class Action { kConvert, kDetect, kList, kHelp, kVersion, kUsageError };
     Action action = Action::kConvert;
-    Options options;     // kConvert
+    Options options;     // kConvert; kDetect: the inputs
     std::string error;   // kUsageError: the message, without the program's name
     bool usage = false;  // kUsageError: the one-line usage should follow the message
 };

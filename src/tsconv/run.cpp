@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "detect/detect.h"
 #include "tsconv/convert_input.h"
 #include "tsconv/messages.h"
 #include "tsconv/output_file.h"
@@ -361,10 +363,162 @@ int check_each_input(const Options& options) {
     return outcome.status();
 }
 
+// What detection says of one input: the format's name, unknown or mixed.
+std::string verdict_word(const Detection& d) {
+    switch (d.verdict) {
+        case Detection::Verdict::kFormat:
+            return std::string(format_name(d.format));
+        case Detection::Verdict::kMixed:
+            return "mixed";
+        case Detection::Verdict::kUnknown:
+            break;
+    }
+    return "unknown";
+}
+
+// Reads all that `fd` holds through a detector. Returns 0, or the errno of a failed read.
+int detect_input(int fd, Buffers& buffers, Detection& out) {
+    Detector detector;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffers.input.get(), Buffers::kInputSize);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (n == 0) break;
+        detector.feed(buffers.input.get(), std::size_t(n));
+    }
+    out = detector.finish();
+    return 0;
+}
+
+// -f auto: the format of one input, read once here and again by the conversion. Returns
+// -1 after saying why there is none (`refused` tells a refusal from trouble).
+int auto_format(const std::string& name, Buffers& buffers, bool& refused) {
+    refused = false;
+    Input input(name, false);
+    if (!input.ok()) return -1;
+    struct stat s {};
+    const off_t start = ::lseek(input.fd(), 0, SEEK_CUR);
+    if (::fstat(input.fd(), &s) != 0 || !S_ISREG(s.st_mode) || start < 0) {
+        say(display_name(name) +
+            ": -f auto reads an input twice and cannot read this one twice (a pipe or "
+            "a terminal); give -f FROM, or save it to a file first");
+        return -1;
+    }
+    Detection d;
+    if (const int error = detect_input(input.fd(), buffers, d); error != 0) {
+        say("cannot read " + display_name(name) + ": " + error_text(error));
+        return -1;
+    }
+    if (name == "-" && ::lseek(input.fd(), start, SEEK_SET) != start) {
+        say("cannot read " + display_name(name) + " again: " + error_text(errno));
+        return -1;
+    }
+    if (d.verdict != Detection::Verdict::kFormat) {
+        say(display_name(name) + ": format " + verdict_word(d) + " " + d.details +
+            "; not converted (give -f FROM)");
+        refused = true;
+        return -1;
+    }
+    return d.format;
+}
+
+// -f auto: each input detected, then converted from its own format. Into one output
+// (standard output, -o) the inputs must all be known: an input refused stops the output
+// there, as any refusal does, and -o is then not written.
+int convert_auto(const Options& options) {
+    Outcome outcome;
+    Buffers buffers;
+    const bool one_output = options.destination == Destination::kStandardOutput ||
+                            options.destination == Destination::kOutputFile;
+    std::vector<std::pair<std::string, int>> plan;
+    bool stopped = false;
+    for (const std::string& name : options.inputs) {
+        bool refused = false;
+        const int format = auto_format(name, buffers, refused);
+        if (format < 0) {
+            if (refused) {
+                outcome.refused();
+            } else {
+                outcome.trouble();
+            }
+            if (one_output) {
+                stopped = true;
+                break;
+            }
+            continue;
+        }
+        plan.emplace_back(name, format);
+    }
+    if (options.destination == Destination::kOutputFile && stopped) {
+        say(options.output + " not written: an input was not converted");
+        return outcome.status();
+    }
+    auto merge = [&outcome](int status) {
+        if (status == kExitTrouble) outcome.trouble();
+        if (status == kExitRefused) outcome.refused();
+    };
+    // Inputs of one format into one output go through one converter, as without auto.
+    std::size_t i = 0;
+    while (i < plan.size()) {
+        Options one = options;
+        one.from = plan[i].second;
+        one.inputs.clear();
+        std::size_t j = i;
+        while (j < plan.size() && plan[j].second == one.from && (one_output || j == i)) {
+            one.inputs.push_back(plan[j].first);
+            ++j;
+        }
+        if (options.destination == Destination::kOutputFile && j < plan.size()) {
+            say(options.output + " not written: with -f auto, -o takes inputs of one format; " +
+                display_name(plan[j].first) + " is " + std::string(format_name(plan[j].second)) +
+                ", " + display_name(plan[i].first) + " " + std::string(format_name(one.from)));
+            outcome.trouble();
+            return outcome.status();
+        }
+        merge(run_conversion(one));
+        i = j;
+    }
+    return outcome.status();
+}
+
 }  // namespace
+
+int run_detection(const std::vector<std::string>& inputs) {
+    Outcome outcome;
+    Buffers buffers;
+    for (const std::string& name : inputs) {
+        Input input(name, false);
+        if (!input.ok()) {
+            outcome.trouble();
+            continue;
+        }
+        Detection d;
+        if (const int error = detect_input(input.fd(), buffers, d); error != 0) {
+            say("cannot read " + display_name(name) + ": " + error_text(error));
+            outcome.trouble();
+            continue;
+        }
+        if (d.verdict != Detection::Verdict::kFormat) outcome.refused();
+        std::string line = name + ": " + verdict_word(d);
+        if (!d.details.empty()) line += " " + d.details;
+        line += "\n";
+        if (std::fputs(line.c_str(), stdout) < 0) {
+            say("cannot write (standard output)");
+            return kExitTrouble;
+        }
+    }
+    if (std::fflush(stdout) != 0) {
+        say("cannot write (standard output)");
+        outcome.trouble();
+    }
+    return outcome.status();
+}
 
 int run_conversion(const Options& options) {
     prepare_output_handling();
+    if (options.from == kAutoFormat) return convert_auto(options);
     if (options.check) return check_each_input(options);
     switch (options.destination) {
         case Destination::kStandardOutput:

@@ -1,0 +1,209 @@
+#include "detect/detect.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "convert/converter.h"
+#include "convert/format_names.h"
+
+namespace toneshift {
+namespace {
+
+using Bytes = std::string;
+
+// `text` converted from one format into another by the converter (replacing what the
+// target lacks: formats 5 and 7 write some capitals as small letters).
+Bytes convert(const Bytes& text, int from, int to) {
+    Converter c(ConvertOptions{from, to, LossPolicy::kReplace, false});
+    EXPECT_TRUE(c.ok());
+    std::vector<unsigned char> out(3 * text.size() + kConvertSlack);
+    const ConvertResult r = c.convert(reinterpret_cast<const unsigned char*>(text.data()),
+                                      text.size(), out.data(), out.size(), true);
+    EXPECT_EQ(r.consumed, text.size());
+    return Bytes(reinterpret_cast<const char*>(out.data()), r.written);
+}
+
+Detection detect(const Bytes& text) {
+    Detector d;
+    d.feed(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+    return d.finish();
+}
+
+std::string name(int f) {
+    return f < 0 ? "-" : std::string(format_names[std::size_t(f)].name);
+}
+
+// Passages of our own, in VIQR.
+const char* const kPassages[] = {
+    "Ho^m nay tro+`i dde^.p, chu'ng to^i ddi da.o quanh ho^` va` no'i chuye^.n ve^` nhu+~ng "
+    "nga`y ho.c o+? tru+o+`ng cu~. Ba.n to^i ke^? ra(`ng ca^`u ddo' va^~n co`n nguye^n nhu+ "
+    "xu+a.\n",
+    "Ngu+o+`i ba'n ha`ng ma(.c a'o xanh DDu+'NG o+? ca^`u thang. Anh a^'y mo+`i chu'ng to^i "
+    "va`o nha` uo^'ng tra` no'ng va` a(n ba'nh.\n",
+    "Cuo^'n sa'ch na`y ke^? la.i chuye^'n ddi da`i cu?a mo^.t nho'm sinh vie^n tre^n nhu+~ng "
+    "con ddu+o+`ng nu'i phi'a Ba('c.\n",
+};
+
+// A detection is right when the format it names reads the text as the true one does.
+void expect_right(const Detection& d, int truth, const Bytes& bytes) {
+    ASSERT_EQ(d.verdict, Detection::Verdict::kFormat) << d.details;
+    if (d.format == truth) return;
+    ASSERT_TRUE(truth < kPlainVietnamese && d.format < kPlainVietnamese)
+        << name(d.format) << " " << d.details;
+    EXPECT_EQ(convert(bytes, d.format, kUtf8), convert(bytes, truth, kUtf8))
+        << name(d.format) << " reads it otherwise";
+}
+
+TEST(Detect, PassagesInEveryFormat) {
+    for (const char* passage : kPassages) {
+        for (int f = 0; f < kConvertFormatCount; ++f) {
+            if (f == kPlainVietnamese) continue;
+            SCOPED_TRACE(name(f) + ": " + passage);
+            const Bytes bytes = convert(passage, kViqr, f);
+            expect_right(detect(bytes), f, bytes);
+        }
+    }
+}
+
+TEST(Detect, SplittingTheInputChangesNothing) {
+    const Bytes text = convert(std::string(kPassages[0]) + kPassages[1], kViqr, 3);
+    const Detection whole = detect(text);
+    for (std::size_t piece : {std::size_t(1), std::size_t(2), std::size_t(7)}) {
+        Detector d;
+        for (std::size_t i = 0; i < text.size(); i += piece)
+            d.feed(reinterpret_cast<const unsigned char*>(text.data()) + i,
+                   std::min(piece, text.size() - i));
+        const Detection r = d.finish();
+        EXPECT_EQ(r.verdict, whole.verdict);
+        EXPECT_EQ(r.format, whole.format);
+        EXPECT_EQ(r.details, whole.details);
+    }
+}
+
+TEST(Detect, SevenBitText) {
+    struct Case {
+        const char* text;
+        int format;
+    };
+    const Case cases[] = {
+        {"The quick brown fox jumps over the lazy dog.\n", kPlainVietnamese},
+        {"Hom nay troi dep, chung toi di dao quanh ho.\n", kPlainVietnamese},
+        {"Vie^.t Nam que^ hu+o+ng to^i\n", kViqr},
+        {"ddi ho.c ve^` muo^.n\n", kViqr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const Detection d = detect(c.text);
+        EXPECT_EQ(d.verdict, Detection::Verdict::kFormat) << d.details;
+        EXPECT_EQ(name(d.format), name(c.format)) << d.details;
+    }
+}
+
+TEST(Detect, Utf8WithAnyNonAsciiIsUtf8) {
+    // "Ti\xE1\xBA\xBFng Vi\xE1\xBB\x87t" is "Tieng Viet" with its marks; a French word in
+    // UTF-8 is UTF-8 all the same.
+    for (const char* text : {"Ti\xE1\xBA\xBFng Vi\xE1\xBB\x87t\n", "caf\xC3\xA9 cr\xC3\xA8me\n"}) {
+        const Detection d = detect(text);
+        EXPECT_EQ(d.verdict, Detection::Verdict::kFormat);
+        EXPECT_EQ(d.format, kUtf8);
+    }
+}
+
+// The letters of "Toi da bong" with their marks have the same bytes in VISCII and VN
+// Thin-Art (PC): 0xF4 o^, 0xF0 dd, 0xE1 a', 0xF3 o'. Either name is right.
+TEST(Detect, FormatsThatReadTheTextAlikeAreBothRight) {
+    const Bytes text = "T\xF4i \xF0\xE1 b\xF3ng c\xF9ng b\xE1n t\xF4i.\n";
+    const Detection d = detect(text);
+    ASSERT_EQ(d.verdict, Detection::Verdict::kFormat) << d.details;
+    EXPECT_TRUE(d.format == kViscii || d.format == 7) << name(d.format);
+    EXPECT_NE(d.details.find(d.format == kViscii ? "thinart-pc" : "viscii"), std::string::npos)
+        << d.details;
+}
+
+TEST(Detect, TextThatIsNoVietnameseIsUnknown) {
+    std::mt19937 rng(7);
+    Bytes random(4096, '\0');
+    for (char& c : random) c = char(rng());
+    Bytes utf16;
+    for (char c : std::string("Ti\xE1\xBA\xBFng Vi\xE1\xBB\x87t and more text\n")) {
+        utf16.push_back(c);
+        utf16.push_back('\0');
+    }
+    struct Case {
+        const char* what;
+        Bytes text;
+    };
+    const Case cases[] = {
+        // Latin-1: "Le gar\xE7on \xE9tait tr\xE8s f\xE2" "ch\xE9 ..."
+        {"French in Latin-1",
+         "Le gar\xE7on \xE9tait tr\xE8s f\xE2"
+         "ch\xE9 apr\xE8s la f\xEAte: il a d\xFB "
+         "rentrer \xE0 pied, d\xE9\xE7u, sous la pluie d'\xE9t\xE9.\n"},
+        // Windows-1252: "F\xFCr gro\xDF" "e M\xE4" "dchen ..."
+        {"German in Windows-1252",
+         "F\xFCr gro\xDF"
+         "e M\xE4"
+         "dchen ist das \xDC"
+         "ben sch\xF6n \x84wirklich\x93 "
+         "n\xF6tig, sagt die Lehrerin \x96 und sie h\xE4lt Wort.\n"},
+        {"random bytes", random},
+        {"UTF-16", utf16},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Detection d = detect(c.text);
+        EXPECT_EQ(d.verdict, Detection::Verdict::kUnknown) << name(d.format) << d.details;
+    }
+}
+
+// "gi\xE4ng" is a syllable in more than one format (VNLab and VISCII read valid, different
+// syllables from it): too little to tell them apart.
+TEST(Detect, AnAmbiguousShortTextIsUnknown) {
+    const Detection d = detect("gi\xE4ng\n");
+    EXPECT_EQ(d.verdict, Detection::Verdict::kUnknown) << name(d.format) << d.details;
+    EXPECT_GE(d.candidates.size(), 2u);
+}
+
+TEST(Detect, APartInEachOfTwoFormatsIsMixed) {
+    Bytes first, second;
+    for (int i = 0; i < 10; ++i)
+        for (const char* passage : kPassages) {
+            first += convert(passage, kViqr, kViscii);
+            second += convert(passage, kViqr, 3);
+        }
+    const Detection d = detect(first + second);
+    ASSERT_EQ(d.verdict, Detection::Verdict::kMixed) << name(d.format) << d.details;
+    EXPECT_EQ(d.details, "lines 1-30 viscii, lines 31-60 vni");
+    EXPECT_EQ(d.candidates, (std::vector<int>{kViscii, 3}));
+
+    // Each part alone is no mix.
+    EXPECT_EQ(detect(first).verdict, Detection::Verdict::kFormat);
+    EXPECT_EQ(detect(second).verdict, Detection::Verdict::kFormat);
+}
+
+}  // namespace
+}  // namespace toneshift
+
+namespace toneshift {
+namespace {
+
+// Long enough that the detector samples the words of its second part.
+TEST(Detect, ALongTextWithASecondPartIsMixed) {
+    Bytes first, second;
+    for (const char* passage : kPassages) {
+        first += convert(passage, kViqr, kViscii);
+        second += convert(passage, kViqr, 3);
+    }
+    Bytes text;
+    for (int i = 0; i < 2000; ++i) text += first;  // 150,000 words
+    for (int i = 0; i < 200; ++i) text += second;
+    const Detection d = detect(text);
+    ASSERT_EQ(d.verdict, Detection::Verdict::kMixed) << name(d.format) << d.details;
+    EXPECT_EQ(d.details, "lines 1-6000 viscii, lines 6001-6600 vni");
+}
+
+}  // namespace
+}  // namespace toneshift
