@@ -1,6 +1,7 @@
 // tsconv end to end: --detect and -f auto.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -110,6 +111,12 @@ TEST_F(TsconvDetect, AutoConvertsAClearFile) {
         run({"-f", "auto", "-t", "utf-8"}, read_file(dir_ / "letter.vni"));
     EXPECT_EQ(stdin_file.status, 0) << stdin_file.err;
     EXPECT_EQ(stdin_file.out, utf8);
+
+    // Standard input from a pipe is kept in a temporary file and read twice too.
+    const std::string command = "cd '" + dir_.path().string() + "' && cat letter.vni | '" +
+                                tsconv_path() + "' -f auto -t utf-8 > piped.txt";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(read_file(dir_ / "piped.txt"), utf8);
 }
 
 TEST_F(TsconvDetect, AutoRefusesAnUnknownFileNamingTheCandidates) {

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
@@ -392,6 +393,46 @@ int detect_input(int fd, Buffers& buffers, Detection& out) {
     return 0;
 }
 
+// Copies what standard input holds into an unnamed file in $TMPDIR (or /tmp), which then
+// takes its place, at its start. False after saying why, when that fails.
+bool spool_standard_input() {
+    const char* dir = std::getenv("TMPDIR");
+    if (dir == nullptr || *dir == '\0') dir = "/tmp";
+    const int file = ::open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (file < 0) {
+        say(std::string("-f auto: cannot make a temporary file in ") + dir + " for " +
+            display_name("-") + ": " + error_text(errno));
+        return false;
+    }
+    static char buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            say("cannot read " + display_name("-") + ": " + error_text(errno));
+            ::close(file);
+            return false;
+        }
+        if (n == 0) break;
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::write(file, buffer + done, std::size_t(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) {
+                say(std::string("-f auto: cannot write a temporary file in ") + dir + " for " +
+                    display_name("-") + ": " + error_text(errno));
+                ::close(file);
+                return false;
+            }
+            done += w;
+        }
+    }
+    const bool ok =
+        ::dup2(file, STDIN_FILENO) == STDIN_FILENO && ::lseek(STDIN_FILENO, 0, SEEK_SET) == 0;
+    if (!ok) say("cannot read " + display_name("-") + " again: " + error_text(errno));
+    ::close(file);
+    return ok;
+}
+
 // -f auto: the format of one input, read once here and again by the conversion. Returns
 // -1 after saying why there is none (`refused` tells a refusal from trouble).
 int auto_format(const std::string& name, Buffers& buffers, bool& refused) {
@@ -399,8 +440,13 @@ int auto_format(const std::string& name, Buffers& buffers, bool& refused) {
     Input input(name, false);
     if (!input.ok()) return -1;
     struct stat s {};
-    const off_t start = ::lseek(input.fd(), 0, SEEK_CUR);
-    if (::fstat(input.fd(), &s) != 0 || !S_ISREG(s.st_mode) || start < 0) {
+    off_t start = ::lseek(input.fd(), 0, SEEK_CUR);
+    if (name == "-" && (::fstat(input.fd(), &s) != 0 || !S_ISREG(s.st_mode) || start < 0)) {
+        // Standard input from a pipe or a terminal is kept in an unnamed temporary file,
+        // which is then read twice like any file.
+        if (!spool_standard_input()) return -1;
+        start = 0;
+    } else if (::fstat(input.fd(), &s) != 0 || !S_ISREG(s.st_mode) || start < 0) {
         say(display_name(name) +
             ": -f auto reads an input twice and cannot read this one twice (a pipe or "
             "a terminal); give -f FROM, or save it to a file first");
