@@ -22,5 +22,7 @@ if command -v valgrind >/dev/null; then
 fi
 echo "== end to end"
 "$(dirname "$0")/end_to_end.sh" "$build/toneshift"
+echo "== the detector's accuracy and speed"
+"$(dirname "$0")/detect_accuracy.sh" "$build"
 echo "== tsconv against cat, iconv and recode"
 "$(dirname "$0")/tsconv_speed.sh" "$build/tsconv"
