@@ -102,6 +102,7 @@ std::size_t viqr_decode_run(int ctx, const unsigned char* in, std::size_t n, uns
     unsigned state = 0;    // the letter state, for the state the machine is in
     int resume = 0;
     std::ptrdiff_t plain_from = 0;  // where the current stretch of compose mode began
+    unsigned ch = 0, cx = 0;        // the byte in hand and its code
 
     // The context, up to date, into the locals; then the label of its state.
 dispatch:
@@ -112,7 +113,8 @@ dispatch:
     state = rec.letter_state;
     switch (c.state) {
         case VIQR_MODE_COMPOSE:
-            if (rec.phase != 0) break;
+            // Every path out of compose mode below resumes compose mode.
+            if (rec.phase != 0 || resume != VIQR_MODE_COMPOSE) break;
             plain_from = i;
             goto compose;
         case VIQR_HOLDING:
@@ -147,65 +149,41 @@ dispatch:
     } while (false)
 
 compose:
-    // Compose mode, no letter open: bytes of class 0 are written as they are, at `o` kept as
-    // `base + i` while they pass.
+    // Compose mode, no letter open. The common paths of a letter (its marks, and the byte of
+    // class 0 that ends it) are written out in this one loop.
     for (;;) {
-        if (i == 0) {
-            if (i != plain_from) {
-                rec.base_char = end[-1];
-                state = code[end[-1]] & kClassBits;
-            }
-            rec.letter_state = static_cast<std::uint8_t>(state);
-            rec.phase = 0;
-            TONESHIFT_WRITE_BACK(VIQR_MODE_COMPOSE);
-            return std::size_t(o - out);
-        }
         {
+            // Bytes of class 0 are written as they are, at `o` kept as `base + i`.
             unsigned char* const base = o - i;
+            if (i == 0) goto compose_end;
             do {
-                const unsigned ch = end[i];
-                if (code[ch] != 0) break;
-                base[i] = static_cast<unsigned char>(ch);
+                const unsigned b = end[i];
+                if (code[b] != 0) break;
+                base[i] = static_cast<unsigned char>(b);
             } while (++i != 0);
             o = base + i;
+            if (i == 0) goto compose_end;
         }
-        if (i == 0) continue;
-        // Read again below: keeps the loop's registers its own.
+        // Read again: keeps the loop's registers its own.
         asm("" : "+r"(i));
-        const unsigned ch = end[i];
-        const unsigned cx = code[ch];
+        ch = end[i];
+        cx = code[ch];
         ++i;
-        if ((cx & kEscapeBit) != 0) {  // the record is not touched by the escape
-            if (i - 1 != plain_from) {
-                rec.base_char = end[i - 2];
-                state = code[end[i - 2]] & kClassBits;
-            }
-            rec.letter_state = static_cast<std::uint8_t>(state);
-            rec.phase = 0;
-            resume = VIQR_MODE_COMPOSE;
-            goto after_escape;
+        if (cx > kLastLetterClass) {
+            if ((cx & kEscapeBit) != 0) goto compose_escape;
+            *o++ = static_cast<unsigned char>(ch);  // a mark with no letter open
+            continue;
         }
-        if (cx <= kLastLetterClass) {  // opens a letter: held back
-            pending = ch;
-            state = cx;
-            rec.base_char = static_cast<std::uint8_t>(ch);
-            resume = VIQR_MODE_COMPOSE;
-            goto holding_base;
-        }
-        *o++ = static_cast<unsigned char>(ch);  // a mark with no letter open
-    }
+        // A letter opens: held back.
+        pending = ch;
+        state = cx;
+        rec.base_char = static_cast<std::uint8_t>(ch);
 
-holding_base:
-    // Holding a base letter (record phase 1): a mark that it accepts composes.
-    if (i == 0) {
-        rec.letter_state = static_cast<std::uint8_t>(state);
-        rec.phase = 1;
-        TONESHIFT_WRITE_BACK(VIQR_HOLDING);
-        return std::size_t(o - out);
-    }
-    {
-        const unsigned ch = end[i];
-        const unsigned cx = code[ch];
+    holding_base:
+        // Holding a base letter (record phase 1): a mark that it accepts composes.
+        if (i == 0) goto holding_base_end;
+        ch = end[i];
+        cx = code[ch];
         ++i;
         rec.mark1_char = static_cast<std::uint8_t>(ch);
         rec.mark1_class = static_cast<std::uint8_t>(cx);
@@ -216,97 +194,83 @@ holding_base:
             o[1] = static_cast<unsigned char>(ch);
             o += 2;
             plain_from = i - 1;
-            goto compose;
+            continue;
         }
-        const unsigned m = first_mark_outcome[state * 256 + (cx & kClassBits)];
-        if ((m & kFirstMarkAccepted) != 0) {
+        {
+            const unsigned m = first_mark_outcome[state * 256 + (cx & kClassBits)];
+            if ((m & kFirstMarkAccepted) == 0) goto holding_other;
             state = m >> kFirstMarkStateShift & kFirstMarkStateMask;
-            if ((m & kFirstMarkShape) != 0) {  // shape accepted: still held
-                pending = m & 0xFF;
-                goto holding_shape;
+            if ((m & kFirstMarkShape) == 0) {
+                *o++ = static_cast<unsigned char>(m);  // finished, in place of the held letter
+                plain_from = i;
+                continue;
             }
-            *o++ = static_cast<unsigned char>(m);  // finished, in place of the held letter
-            plain_from = i;
-            goto compose;
+            pending = m & 0xFF;  // shape accepted: still held
         }
-    }
-    goto holding_other;
 
-holding_shape:
-    // Holding a letter with its shape mark (record phase 2): only a tone mark composes.
-    if (i == 0) {
-        rec.letter_state = static_cast<std::uint8_t>(state);
-        rec.phase = 2;
-        TONESHIFT_WRITE_BACK(VIQR_HOLDING);
-        return std::size_t(o - out);
-    }
-    {
-        const unsigned ch = end[i];
-        const unsigned k = code[ch] & kClassBits;
+    holding_shape:
+        // Holding a letter with its shape mark (record phase 2): only a tone mark composes.
+        if (i == 0) goto holding_shape_end;
+        ch = end[i];
+        cx = code[ch];
         ++i;
         rec.mark2_char = static_cast<std::uint8_t>(ch);
-        rec.mark2_class = static_cast<std::uint8_t>(k);
-        if (is_tone(k)) {  // the letter state stays that of the shape
+        rec.mark2_class = static_cast<std::uint8_t>(cx);
+        {
+            const unsigned k = cx & kClassBits;
+            if (!is_tone(k)) goto holding_other;
+            // The letter state stays that of the shape.
             *o++ = composed_letter[state * kToneColumnCount + k - kToneColumnOffset];
-            plain_from = i;
-            goto compose;
         }
-    }
-    goto holding_other;
+        plain_from = i;
+        continue;
 
-holding_other:
-    // Holding, and the byte just read is no mark of the held letter: it becomes the record's
-    // base.
-    {
-        const unsigned ch = end[i - 1];
-        const unsigned cx = code[ch];
-        const unsigned k = cx & kClassBits;
+    holding_other:
+        // Holding, and ch (code cx) is no mark of the held letter: it becomes the record's
+        // base.
         rec.base_char = static_cast<std::uint8_t>(ch);
-        state = k;
+        state = cx & kClassBits;
         *o++ = static_cast<unsigned char>(pending);
-        if (is_letter(k)) {  // the held letter is complete and it opens the next one
+        if (is_letter(state)) {  // the held letter is complete and ch opens the next one
             pending = ch;
             goto holding_base;
         }
         if ((cx & kEscapeBit) != 0) {  // only now is the escape character recognised
-            rec.letter_state = static_cast<std::uint8_t>(k);
+            rec.letter_state = static_cast<std::uint8_t>(state);
             rec.phase = 0;
             goto after_escape;
         }
         *o++ = static_cast<unsigned char>(ch);
         plain_from = i - 1;
-        goto compose;
-    }
+        continue;
 
-after_escape:
-    // After the escape character, returning to compose mode; the record's phase is 0 and its
-    // base and letter state are up to date.
-    if (i == 0) {
-        TONESHIFT_WRITE_BACK(VIQR_AFTER_ESCAPE);
-        return std::size_t(o - out);
-    }
-    {
-        const unsigned ch = end[i];
+    after_escape:
+        // After the escape character, returning to compose mode; the record's phase is 0 and
+        // its base and letter state are up to date.
+        if (i == 0) goto after_escape_end;
+        ch = end[i];
         ++i;
-        const int mode = mode_letters[ch];
-        if (mode >= 0) {  // the held letter and the record stay as they are
-            if (mode == VIQR_MODE_COMPOSE) {
+        {
+            const int mode = mode_letters[ch];
+            if (mode >= 0) {  // the held letter and the record stay as they are
+                if (mode != VIQR_MODE_COMPOSE) {
+                    TONESHIFT_WRITE_BACK(mode);
+                    goto dispatch;
+                }
                 state = rec.letter_state;
                 plain_from = i;
-                goto compose;
+                continue;
             }
-            TONESHIFT_WRITE_BACK(mode);
-            goto dispatch;
         }
         // 0x00 (class 0) closes the record, which has no letter open; nothing is held.
         pending = 0;
-        const unsigned cx = code[ch];
+        cx = code[ch];
         if ((cx & kEscapeBit) != 0) {  // one escape character for the two read
             *o++ = static_cast<unsigned char>(ch);
             rec.base_char = 0;
             state = 0;
             plain_from = i;
-            goto compose;
+            continue;
         }
         rec.base_char = static_cast<std::uint8_t>(ch);
         state = cx;
@@ -316,8 +280,45 @@ after_escape:
         }
         *o++ = static_cast<unsigned char>(ch);
         plain_from = i - 1;
-        goto compose;
+        continue;
+
+    compose_escape:
+        // The escape character in compose mode leaves the record as it is.
+        if (i - 1 != plain_from) {
+            rec.base_char = end[i - 2];
+            state = code[end[i - 2]] & kClassBits;
+        }
+        rec.letter_state = static_cast<std::uint8_t>(state);
+        rec.phase = 0;
+        goto after_escape;
     }
+
+compose_end:
+    // Every byte of compose mode made itself the record's base.
+    if (i != plain_from) {
+        rec.base_char = end[-1];
+        state = code[end[-1]] & kClassBits;
+    }
+    rec.letter_state = static_cast<std::uint8_t>(state);
+    rec.phase = 0;
+    TONESHIFT_WRITE_BACK(VIQR_MODE_COMPOSE);
+    return std::size_t(o - out);
+
+holding_base_end:
+    rec.letter_state = static_cast<std::uint8_t>(state);
+    rec.phase = 1;
+    TONESHIFT_WRITE_BACK(VIQR_HOLDING);
+    return std::size_t(o - out);
+
+holding_shape_end:
+    rec.letter_state = static_cast<std::uint8_t>(state);
+    rec.phase = 2;
+    TONESHIFT_WRITE_BACK(VIQR_HOLDING);
+    return std::size_t(o - out);
+
+after_escape_end:
+    TONESHIFT_WRITE_BACK(VIQR_AFTER_ESCAPE);
+    return std::size_t(o - out);
 
 pass:
     // Pass mode: bytes pass unchanged; the record is not touched.
