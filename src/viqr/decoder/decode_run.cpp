@@ -1,18 +1,19 @@
 // viqr_decode_run: viqr_step over a whole run of input, with the context's fields in locals.
 // In deferred mode the states that nearly every byte of a text meets run here as one state
 // machine on the locals: compose mode with no letter open, holding a base letter, holding a
-// letter with its shape mark, the byte after an escape character (returning to compose mode),
-// pass mode and literal mode. Anything else (immediate mode, a letter left open in compose
-// mode, an escape in pass or literal mode, a class given to 0x00) takes viqr_step itself for
-// one byte, on the context brought up to date.
+// letter with its shape mark and the byte after an escape character (all four while they
+// return to compose mode), pass mode and literal mode. Anything else (immediate mode, a letter
+// left open in compose mode, the states that return to pass mode, the escape in literal mode,
+// a class given to 0x00) takes viqr_step itself for one byte, on the context brought up to
+// date.
 //
 // Each byte is read once, at a negative index from the end of the run. The record's fields
 // that only show at the end are not kept byte by byte:
 // - in compose mode every byte but the escape character makes itself the record's base, in
 //   the letter state of its own class; the machine notes only where the current stretch of
-//   compose mode began (`plain_from`) and, at its end, takes the base from the last byte;
+//   compose mode began (`plain_from`) and, where it ends, takes the base from its last byte;
 // - the base letter is stored when a letter opens, the mark characters as they are read,
-//   each with its byte's code, whose escape bit is cleared at the end.
+//   each with its byte's code, whose escape bit is cleared when the context is written.
 #include <array>
 #include <cstddef>
 #include <cstdint>
