@@ -1,10 +1,20 @@
 // viqr_decode_run: viqr_step over a whole run of input, with the context's fields in locals.
-// In deferred mode the states that nearly every byte of a text meets (compose mode with no
-// letter open, holding a letter, the byte after an escape character, pass and literal mode)
-// run here as one state machine on the locals, with the composition steps of compose_step
-// written out for the phase each state knows; anything else (immediate mode, a letter left
-// open in compose mode, the escape in literal mode, a class given to 0x00) takes viqr_step
-// itself for one byte, on the context brought up to date.
+// In deferred mode the states that nearly every byte of a text meets run here as one state
+// machine on the locals: compose mode with no letter open, holding a base letter, holding a
+// letter with its shape mark and the byte after an escape character (all four while they
+// return to compose mode), pass mode and literal mode. Anything else (immediate mode, a letter
+// left open in compose mode, the states that return to pass mode, the escape in literal mode,
+// a class given to 0x00) takes viqr_step itself for one byte, on the context brought up to
+// date.
+//
+// Each byte is read once, at a negative index from the end of the run. The record's fields
+// that only show at the end are not kept byte by byte:
+// - in compose mode every byte but the escape character makes itself the record's base, in
+//   the letter state of its own class; the machine notes only where the current stretch of
+//   compose mode began (`plain_from`) and, where it ends, takes the base from its last byte;
+// - the base letter is stored when a letter opens, the mark characters as they are read,
+//   each with its byte's code, whose escape bit is cleared when the context is written.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -40,22 +50,42 @@ constexpr int mode_of_letter(unsigned ch) {
     }
 }
 
+// The mode each byte selects after the escape character, -1 for none: one lookup.
+constexpr auto mode_letters = [] {
+    std::array<std::int8_t, 256> modes{};
+    for (unsigned ch = 0; ch < modes.size(); ++ch)
+        modes[ch] = static_cast<std::int8_t>(mode_of_letter(ch));
+    return modes;
+}();
+
 constexpr unsigned kEscapeBit = 0x80;  // in a byte's code: the byte is the escape character
+constexpr unsigned kClassBits = 0x7F;
 
 constexpr bool is_letter(unsigned k) {
     return k - kFirstLetterClass <= unsigned(kLastLetterClass - kFirstLetterClass);
 }
+constexpr bool is_tone(unsigned k) {
+    return k - kFirstToneClass <= unsigned(kLastToneClass - kFirstToneClass);
+}
+
+// A tone mark's column in composed_letter, from its class.
+constexpr unsigned kToneColumnOffset = kFirstToneClass - 1;
+static_assert([] {
+    for (unsigned k = kFirstToneClass; k <= kLastToneClass; ++k)
+        if ((mark_bits[k] & kMarkTone) != k - kToneColumnOffset) return false;
+    return true;
+}());
 
 }  // namespace
 
 std::size_t viqr_decode_run(int ctx, const unsigned char* in, std::size_t n, unsigned char* out) {
     if (!detail::is_context(ctx)) return 0;  // a step on no context writes nothing
     detail::decoder_context& c = detail::context_slots[std::size_t(ctx)];
-    const unsigned char* p = in;
-    const unsigned char* const end = in + n;
     unsigned char* o = out;
-    if (c.deferred == 0) {
-        while (p != end) o += step_one(ctx, *p++, o);
+    // The machine relies on 0x00 having no class: it closes an open letter after an escape
+    // character as written out below, and no held letter is ever 0.
+    if (c.deferred == 0 || active_class_table[0] != kClassNone) {
+        for (std::size_t j = 0; j < n; ++j) o += step_one(ctx, in[j], o);
         return std::size_t(o - out);
     }
 
@@ -64,245 +94,265 @@ std::size_t viqr_decode_run(int ctx, const unsigned char* in, std::size_t n, uns
     std::uint8_t code[256];
     std::memcpy(code, active_class_table.data(), sizeof code);
     code[c.escape_char] = static_cast<std::uint8_t>(code[c.escape_char] | kEscapeBit);
-    // The step with 0x00 after an escape closes the open letter in the way written out below
-    // only when 0x00 has no class (no mark was moved to it).
-    const bool nul_has_no_class = active_class_table[0] == 0;
 
-    // Where the machine is (state and record phase) is the label it runs at; the held letter,
-    // the letter state, the mode to resume and, for the escape sequences, the phase are in
-    // locals. The record's base and mark characters and classes are only ever written, and
-    // are written in place.
+    const unsigned char* const end = in + n;
+    std::ptrdiff_t i = -std::ptrdiff_t(n);  // the next byte is end[i]
     // A copy of the record on the stack takes the written fields: each write is one store.
-    viqr_record rec = c.record;
-    unsigned pending = c.pending_char;
-    unsigned letter_state = rec.letter_state;
-    int resume = c.resume_state;
-    unsigned ch = 0, k = 0;
-    const unsigned char* plain_from = p;
+    viqr_record rec;
+    unsigned pending = 0;  // the held letter
+    unsigned state = 0;    // the letter state, for the state the machine is in
+    int resume = 0;
+    std::ptrdiff_t plain_from = 0;  // where the current stretch of compose mode began
+    unsigned ch = 0, cx = 0;        // the byte in hand and its code
 
-dispatch:  // from the context's state and the record's phase
-    if (p == end) goto done;
+    // The context, up to date, into the locals; then the label of its state.
+dispatch:
+    if (i == 0) return std::size_t(o - out);
+    rec = c.record;
+    pending = c.pending_char;
+    resume = c.resume_state;
+    state = rec.letter_state;
     switch (c.state) {
         case VIQR_MODE_COMPOSE:
-            if (rec.phase == 0) goto compose;
+            // Every path out of compose mode below resumes compose mode.
+            if (rec.phase != 0 || resume != VIQR_MODE_COMPOSE) break;
+            plain_from = i;
+            goto compose;
+        case VIQR_HOLDING:
+            if (resume != VIQR_MODE_COMPOSE || pending == 0 || state >= kLetterStateCount) break;
+            if (rec.phase == 1) goto holding_base;
+            if (rec.phase == 2) goto holding_shape;
+            break;
+        case VIQR_AFTER_ESCAPE:
+            if (resume == VIQR_MODE_COMPOSE && rec.phase == 0) goto after_escape;
             break;
         case VIQR_MODE_PASS:
             goto pass;
         case VIQR_MODE_LITERAL:
             goto literal;
-        case VIQR_AFTER_ESCAPE:
-            if (nul_has_no_class) goto after_escape;
-            break;
-        case VIQR_HOLDING:
-            if (rec.phase == 1) goto holding_base;
-            if (rec.phase == 2) goto holding_shape;
-            ch = *p++;
-            k = code[ch] & ~kEscapeBit;
-            goto holding_other;
         default:
             break;
     }
-    // Anything else: viqr_step on the context, brought up to date and read back.
-    c.resume_state = resume;
-    c.pending_char = static_cast<std::uint8_t>(pending);
-    rec.letter_state = static_cast<std::uint8_t>(letter_state);
-    c.record = rec;
-    o += step_one(ctx, *p++, o);
-    rec = c.record;
-    resume = c.resume_state;
-    pending = c.pending_char;
-    letter_state = rec.letter_state;
+    // Anything else: viqr_step on the context as it is.
+    o += step_one(ctx, end[i], o);
+    ++i;
     goto dispatch;
 
+    // Writes the locals back into the context, in state `s`.
+#define TONESHIFT_WRITE_BACK(s)                                                    \
+    do {                                                                           \
+        rec.mark1_class = static_cast<std::uint8_t>(rec.mark1_class & kClassBits); \
+        rec.mark2_class = static_cast<std::uint8_t>(rec.mark2_class & kClassBits); \
+        c.record = rec;                                                            \
+        c.pending_char = static_cast<std::uint8_t>(pending);                       \
+        c.resume_state = resume;                                                   \
+        c.state = (s);                                                             \
+    } while (false)
+
 compose:
-    // Compose mode, no letter open: a byte of class 0 is written as it is, and becomes the
-    // record's base in letter state 0 (set only where it shows: at an escape or the end).
-    plain_from = p;
+    // Compose mode, no letter open. The common paths of a letter (its marks, and the byte of
+    // class 0 that ends it) are written out in this one loop.
     for (;;) {
-        // The loop carries nothing but the two cursors; what stopped it is read again after.
-        for (;;) {
-            if (p == end) {
-                if (p != plain_from) {
-                    rec.base_char = p[-1];
-                    letter_state = 0;
-                }
-                c.state = VIQR_MODE_COMPOSE;
-                rec.phase = 0;
-                goto done;
-            }
-            const unsigned char b = *p++;
-            if (code[b] != 0) break;
-            *o++ = b;
+        {
+            // Bytes of class 0 are written as they are, at `o` kept as `base + i`.
+            unsigned char* const base = o - i;
+            if (i == 0) goto compose_end;
+            do {
+                const unsigned b = end[i];
+                if (code[b] != 0) break;
+                base[i] = static_cast<unsigned char>(b);
+            } while (++i != 0);
+            o = base + i;
+            if (i == 0) goto compose_end;
         }
-        ch = p[-1];
-        const unsigned x = code[ch];
-        if ((x & kEscapeBit) != 0) {  // the record is not touched
-            if (p - 1 != plain_from) {
-                rec.base_char = p[-2];
-                letter_state = 0;
+        // Read again: keeps the loop's registers its own.
+        asm("" : "+r"(i));
+        ch = end[i];
+        cx = code[ch];
+        ++i;
+        if (cx > kLastLetterClass) {
+            if ((cx & kEscapeBit) != 0) goto compose_escape;
+            *o++ = static_cast<unsigned char>(ch);  // a mark with no letter open
+            continue;
+        }
+        // A letter opens: held back.
+        pending = ch;
+        state = cx;
+        rec.base_char = static_cast<std::uint8_t>(ch);
+
+    holding_base:
+        // Holding a base letter (record phase 1): a mark that it accepts composes.
+        if (i == 0) goto holding_base_end;
+        ch = end[i];
+        cx = code[ch];
+        ++i;
+        rec.mark1_char = static_cast<std::uint8_t>(ch);
+        rec.mark1_class = static_cast<std::uint8_t>(cx);
+        if (cx == 0) {
+            // The most common end of a letter: a byte of class 0 writes the letter and itself,
+            // and becomes the record's base.
+            o[0] = static_cast<unsigned char>(pending);
+            o[1] = static_cast<unsigned char>(ch);
+            o += 2;
+            plain_from = i - 1;
+            continue;
+        }
+        {
+            const unsigned m = first_mark_outcome[state * 256 + (cx & kClassBits)];
+            if ((m & kFirstMarkAccepted) == 0) goto holding_other;
+            state = m >> kFirstMarkStateShift & kFirstMarkStateMask;
+            if ((m & kFirstMarkShape) == 0) {
+                *o++ = static_cast<unsigned char>(m);  // finished, in place of the held letter
+                plain_from = i;
+                continue;
             }
-            resume = VIQR_MODE_COMPOSE;
+            pending = m & 0xFF;  // shape accepted: still held
+        }
+
+    holding_shape:
+        // Holding a letter with its shape mark (record phase 2): only a tone mark composes.
+        if (i == 0) goto holding_shape_end;
+        ch = end[i];
+        cx = code[ch];
+        ++i;
+        rec.mark2_char = static_cast<std::uint8_t>(ch);
+        rec.mark2_class = static_cast<std::uint8_t>(cx);
+        {
+            const unsigned k = cx & kClassBits;
+            if (!is_tone(k)) goto holding_other;
+            // The letter state stays that of the shape.
+            *o++ = composed_letter[state * kToneColumnCount + k - kToneColumnOffset];
+        }
+        plain_from = i;
+        continue;
+
+    holding_other:
+        // Holding, and ch (code cx) is no mark of the held letter: it becomes the record's
+        // base.
+        rec.base_char = static_cast<std::uint8_t>(ch);
+        state = cx & kClassBits;
+        *o++ = static_cast<unsigned char>(pending);
+        if (is_letter(state)) {  // the held letter is complete and ch opens the next one
+            pending = ch;
+            goto holding_base;
+        }
+        if ((cx & kEscapeBit) != 0) {  // only now is the escape character recognised
+            rec.letter_state = static_cast<std::uint8_t>(state);
             rec.phase = 0;
             goto after_escape;
         }
+        *o++ = static_cast<unsigned char>(ch);
+        plain_from = i - 1;
+        continue;
+
+    after_escape:
+        // After the escape character, returning to compose mode; the record's phase is 0 and
+        // its base and letter state are up to date.
+        if (i == 0) goto after_escape_end;
+        ch = end[i];
+        ++i;
+        {
+            const int mode = mode_letters[ch];
+            if (mode >= 0) {  // the held letter and the record stay as they are
+                if (mode != VIQR_MODE_COMPOSE) {
+                    TONESHIFT_WRITE_BACK(mode);
+                    goto dispatch;
+                }
+                state = rec.letter_state;
+                plain_from = i;
+                continue;
+            }
+        }
+        // 0x00 (class 0) closes the record, which has no letter open; nothing is held.
+        pending = 0;
+        cx = code[ch];
+        if ((cx & kEscapeBit) != 0) {  // one escape character for the two read
+            *o++ = static_cast<unsigned char>(ch);
+            rec.base_char = 0;
+            state = 0;
+            plain_from = i;
+            continue;
+        }
         rec.base_char = static_cast<std::uint8_t>(ch);
-        letter_state = x;
-        if (is_letter(x)) {  // opens a letter: held back
+        state = cx;
+        if (is_letter(cx)) {  // handled at once as holding, with nothing held
             pending = ch;
-            resume = VIQR_MODE_COMPOSE;
             goto holding_base;
         }
-        *o++ = static_cast<unsigned char>(ch);  // a mark with no letter open
-        plain_from = p;
-    }
-
-holding_base:
-    // Holding a base letter (phase 1): a mark that it accepts composes.
-    if (p == end) {
-        c.state = VIQR_HOLDING;
-        rec.phase = 1;
-        goto done;
-    }
-    ch = *p++;
-    k = code[ch];
-    rec.mark1_char = static_cast<std::uint8_t>(ch);
-    if (k == 0 && resume == VIQR_MODE_COMPOSE) {
-        // The most common end of a letter: a byte of class 0 (no mark, no letter, not the
-        // escape character) writes the letter and itself, and compose mode goes on.
-        rec.mark1_class = 0;
-        rec.base_char = static_cast<std::uint8_t>(ch);
-        letter_state = 0;
-        if (pending != 0) *o++ = static_cast<unsigned char>(pending);
         *o++ = static_cast<unsigned char>(ch);
+        plain_from = i - 1;
+        continue;
+
+    compose_escape:
+        // The escape character in compose mode leaves the record as it is.
+        if (i - 1 != plain_from) {
+            rec.base_char = end[i - 2];
+            state = code[end[i - 2]] & kClassBits;
+        }
+        rec.letter_state = static_cast<std::uint8_t>(state);
         rec.phase = 0;
-        goto compose;
+        goto after_escape;
     }
-    k &= ~kEscapeBit;
-    rec.mark1_class = static_cast<std::uint8_t>(k);
-    {
-        const unsigned m =
-            first_mark_outcome[detail::bounded_letter_state(std::uint8_t(letter_state)) * 256 + k];
-        if ((m & kFirstMarkAccepted) != 0) {
-            letter_state = m >> kFirstMarkStateShift & kFirstMarkStateMask;
-            if ((m & kFirstMarkShape) != 0) {  // shape accepted: still held
-                pending = m & 0xFF;
-                goto holding_shape;
-            }
-            *o++ = static_cast<unsigned char>(m);  // finished, in place of the held letter
-            goto resumed;
-        }
-    }
-    goto holding_other;
 
-holding_shape:
-    // Holding a letter with its shape mark (phase 2): only a tone mark composes.
-    if (p == end) {
-        c.state = VIQR_HOLDING;
-        rec.phase = 2;
-        goto done;
+compose_end:
+    // Every byte of compose mode made itself the record's base.
+    if (i != plain_from) {
+        rec.base_char = end[-1];
+        state = code[end[-1]] & kClassBits;
     }
-    ch = *p++;
-    k = code[ch] & ~kEscapeBit;
-    rec.mark2_char = static_cast<std::uint8_t>(ch);
-    rec.mark2_class = static_cast<std::uint8_t>(k);
-    if (detail::is_tone_class(k)) {
-        const unsigned s = detail::bounded_letter_state(std::uint8_t(letter_state));
-        *o++ = composed_letter[s * kToneColumnCount + (mark_bits[k] & kMarkTone)];
-        goto resumed;
-    }
-    goto holding_other;
-
-holding_other:
-    // Holding, and ch (class k) is no mark of the held letter.
-    rec.base_char = static_cast<std::uint8_t>(ch);
-    letter_state = k;
-    if (is_letter(k)) {  // the held letter is complete and ch opens the next one
-        if (pending != 0) *o++ = static_cast<unsigned char>(pending);
-        pending = ch;
-        goto holding_base;
-    }
-    // No letter: only now is the escape character recognised.
-    if (pending != 0) *o++ = static_cast<unsigned char>(pending);
+    rec.letter_state = static_cast<std::uint8_t>(state);
     rec.phase = 0;
-    if ((code[ch] & kEscapeBit) != 0) goto after_escape;
-    *o++ = static_cast<unsigned char>(ch);
-    goto resumed;
+    TONESHIFT_WRITE_BACK(VIQR_MODE_COMPOSE);
+    return std::size_t(o - out);
 
-resumed:
-    // A letter is done (record phase 0): back to the mode that the context resumes.
-    rec.phase = 0;
-    if (resume == VIQR_MODE_COMPOSE) goto compose;
-    if (resume == VIQR_MODE_PASS) goto pass;
-    c.state = resume;
-    goto dispatch;
+holding_base_end:
+    rec.letter_state = static_cast<std::uint8_t>(state);
+    rec.phase = 1;
+    TONESHIFT_WRITE_BACK(VIQR_HOLDING);
+    return std::size_t(o - out);
 
-after_escape:
-    if (p == end) {
-        c.state = VIQR_AFTER_ESCAPE;
-        goto done;
-    }
-    ch = *p++;
-    {
-        const int mode = mode_of_letter(ch);
-        if (mode >= 0) {  // the held letter and the record stay as they are
-            c.state = mode;
-            goto dispatch;
-        }
-    }
-    // The step with 0x00 (class 0) closes an open letter.
-    pending = 0;
-    if (rec.phase == 1) {
-        rec.mark1_char = 0;
-        rec.mark1_class = 0;
-    } else if (rec.phase == 2) {
-        rec.mark2_char = 0;
-        rec.mark2_class = 0;
-    }
-    rec.base_char = 0;
-    letter_state = 0;
-    rec.phase = 0;
-    if ((code[ch] & kEscapeBit) != 0) {  // one escape character for the two read
-        *o++ = static_cast<unsigned char>(ch);
-        goto resumed;
-    }
-    k = code[ch] & ~kEscapeBit;  // handled at once as holding, with nothing held
-    goto holding_other;
+holding_shape_end:
+    rec.letter_state = static_cast<std::uint8_t>(state);
+    rec.phase = 2;
+    TONESHIFT_WRITE_BACK(VIQR_HOLDING);
+    return std::size_t(o - out);
+
+after_escape_end:
+    TONESHIFT_WRITE_BACK(VIQR_AFTER_ESCAPE);
+    return std::size_t(o - out);
 
 pass:
     // Pass mode: bytes pass unchanged; the record is not touched.
     for (;;) {
-        if (p == end) {
-            c.state = VIQR_MODE_PASS;
-            goto done;
+        if (i == 0) {
+            TONESHIFT_WRITE_BACK(VIQR_MODE_PASS);
+            return std::size_t(o - out);
         }
-        ch = *p++;
+        const unsigned ch = end[i];
+        ++i;
         if ((code[ch] & kEscapeBit) != 0) {
             resume = VIQR_MODE_PASS;
-            goto after_escape;
+            TONESHIFT_WRITE_BACK(VIQR_AFTER_ESCAPE);
+            goto dispatch;
         }
         *o++ = static_cast<unsigned char>(ch);
     }
 
 literal:
     for (;;) {
-        if (p == end) {
-            c.state = VIQR_MODE_LITERAL;
-            goto done;
+        if (i == 0) {
+            TONESHIFT_WRITE_BACK(VIQR_MODE_LITERAL);
+            return std::size_t(o - out);
         }
-        ch = *p++;
+        const unsigned ch = end[i];
+        ++i;
         if ((code[ch] & kEscapeBit) != 0) {
-            c.state = VIQR_LITERAL_AFTER_ESCAPE;
+            TONESHIFT_WRITE_BACK(VIQR_LITERAL_AFTER_ESCAPE);
             goto dispatch;
         }
         *o++ = static_cast<unsigned char>(ch);
     }
-
-done:
-    c.resume_state = resume;
-    c.pending_char = static_cast<std::uint8_t>(pending);
-    rec.letter_state = static_cast<std::uint8_t>(letter_state);
-    c.record = rec;
-    return std::size_t(o - out);
+#undef TONESHIFT_WRITE_BACK
 }
 
 }  // namespace toneshift
