@@ -112,7 +112,7 @@ Decision unknown(std::string why, std::vector<int> candidates = {}) {
     d.candidates = std::move(candidates);
     if (!d.candidates.empty()) {
         d.details += "; candidates:";
-        for (int c : d.candidates) d.details += " " + name_of(c);
+        for (int c : d.candidates) d.details.append(" ").append(name_of(c));
     }
     return d;
 }
@@ -139,8 +139,8 @@ Decision decide_seven_bit(const Stats& s) {
     // read as syllables, and few that do not.
     if (sv + wv >= 3 * (si + wi) && (sv >= 2 || si + wi == 0)) {
         return found(kViqr, sv + wv,
-                     "(" + std::to_string(sv + wv) + " of " + std::to_string(sv + si + wv + wi) +
-                         " VIQR spellings are syllables)");
+                     std::string("(") + std::to_string(sv + wv) + " of " +
+                         std::to_string(sv + si + wv + wi) + " VIQR spellings are syllables)");
     }
     // Spellings that VIQR mostly reads as nonsense ("add", "I'd"): not VIQR.
     if (3 * (sv + wv) <= si + wi)
@@ -178,7 +178,7 @@ Decision decide(const Stats& s) {
         const int f = seven_bit_letters(s);
         if (f >= 0)
             return found(f, s.valid[std::size_t(f)],
-                         "(7-bit; " + std::to_string(s.valid[std::size_t(f)]) +
+                         std::string("(7-bit; ") + std::to_string(s.valid[std::size_t(f)]) +
                              " words with letters on ASCII punctuation are syllables)");
         return decide_seven_bit(s);
     }
@@ -237,7 +237,7 @@ Decision decide_eight_bit(const Stats& s, std::uint64_t min_valid) {
         return unknown("(too little to tell apart)", tied);
     }
     const auto b = std::size_t(best);
-    std::string details = "(" + percent(s.valid[b], s.marked(best)) + " of " +
+    std::string details = std::string("(") + percent(s.valid[b], s.marked(best)) + " of " +
                           std::to_string(s.marked(best)) + " words with diacritics are syllables";
     if (!alike.empty()) details += "; reads the same as " + alike;
     details += ")";
@@ -591,8 +591,8 @@ Detection Detector::State::finish() {
         for (std::size_t k = 0; k < part_count; ++k) {
             const Part& p = parts[k];
             if (k != 0) out.details += ", ";
-            out.details += "lines " + std::to_string(p.first) + "-" + std::to_string(p.last) + " " +
-                           name_of(p.format);
+            out.details += std::string("lines ") + std::to_string(p.first) + "-" +
+                           std::to_string(p.last) + " " + name_of(p.format);
             bool listed = false;
             for (int c : out.candidates) listed = listed || c == p.format;
             if (!listed) out.candidates.push_back(p.format);
