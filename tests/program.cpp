@@ -38,6 +38,21 @@ ScratchDir::~ScratchDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
+void wait_for(int pid, int timeout_seconds, ProgramRun& run) {
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            run.timed_out = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (!run.timed_out && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+}
+
 std::string read_file(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -82,18 +97,7 @@ ProgramRun run_toneshift(const std::string& input, const std::filesystem::path& 
         ::_exit(127);
     }
     ProgramRun run;
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            run.timed_out = true;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    if (!run.timed_out && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+    wait_for(pid, timeout_seconds, run);
     run.out = read_file(out);
     if (!merged) run.err = read_file(err);
     return run;

@@ -38,6 +38,9 @@ ProgramRun run_toneshift(const std::string& input, const std::filesystem::path& 
                          const std::vector<std::string>& environment = {},
                          int timeout_seconds = 60);
 
+// Waits for child `pid`, killing it after `timeout_seconds`; fills `status` and `timed_out`.
+void wait_for(int pid, int timeout_seconds, ProgramRun& run);
+
 std::string read_file(const std::filesystem::path& file);
 void write_file(const std::filesystem::path& file, const std::string& bytes);
 

@@ -59,19 +59,7 @@ ProgramRun run_tsconv(const std::vector<std::string>& arguments, const TsconvSet
         exec_tsconv(arguments);
     }
     ProgramRun run;
-    int status = 0;
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::seconds(setup.timeout_seconds);
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            run.timed_out = true;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    if (!run.timed_out && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+    wait_for(pid, setup.timeout_seconds, run);
     if (setup.stdout_path.empty()) run.out = read_file(out);
     run.err = read_file(err);
     return run;

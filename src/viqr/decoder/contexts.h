@@ -40,6 +40,23 @@ extern decoder_storage storage;
 
 inline constexpr auto& context_slots = storage.context_slots;
 
+// The mode a byte after the escape character selects, or -1 when it is no mode letter.
+constexpr int mode_of_letter(unsigned char ch) {
+    switch (ch) {
+        case 'V':
+        case 'v':
+            return VIQR_MODE_COMPOSE;
+        case 'M':
+        case 'm':
+            return VIQR_MODE_PASS;
+        case 'L':
+        case 'l':
+            return VIQR_MODE_LITERAL;
+        default:
+            return -1;
+    }
+}
+
 constexpr bool is_context(int ctx) {
     return ctx >= 0 && ctx < int(kContextCount);
 }

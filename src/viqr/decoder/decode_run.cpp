@@ -34,27 +34,12 @@ namespace {
     return count;
 }
 
-constexpr int mode_of_letter(unsigned ch) {
-    switch (ch) {
-        case 'V':
-        case 'v':
-            return VIQR_MODE_COMPOSE;
-        case 'M':
-        case 'm':
-            return VIQR_MODE_PASS;
-        case 'L':
-        case 'l':
-            return VIQR_MODE_LITERAL;
-        default:
-            return -1;
-    }
-}
-
 // The mode each byte selects after the escape character, -1 for none: one lookup.
 constexpr auto mode_letters = [] {
     std::array<std::int8_t, 256> modes{};
     for (unsigned ch = 0; ch < modes.size(); ++ch)
-        modes[ch] = static_cast<std::int8_t>(mode_of_letter(ch));
+        modes[ch] =
+            static_cast<std::int8_t>(detail::mode_of_letter(static_cast<unsigned char>(ch)));
     return modes;
 }();
 

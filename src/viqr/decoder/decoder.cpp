@@ -24,23 +24,6 @@ constexpr bool is_state(int state) {
     return state >= VIQR_MODE_COMPOSE && state <= VIQR_HOLDING;
 }
 
-// The mode a byte after the escape character selects, or -1 when it is no mode letter.
-constexpr int mode_of_letter(unsigned char ch) {
-    switch (ch) {
-        case 'V':
-        case 'v':
-            return VIQR_MODE_COMPOSE;
-        case 'M':
-        case 'm':
-            return VIQR_MODE_PASS;
-        case 'L':
-        case 'l':
-            return VIQR_MODE_LITERAL;
-        default:
-            return -1;
-    }
-}
-
 // The parameter a flag selects: its lowest of the four parameter bits, or 0 for none.
 constexpr int selected_parameter(int flag) {
     for (int bit : {VIQR_STATE, VIQR_ESCAPE, VIQR_ERASE, VIQR_DEFERRED})
