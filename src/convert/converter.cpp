@@ -165,8 +165,8 @@ struct Converter::State {
     static constexpr std::size_t kViqrWindow = 4096;
     unsigned char decoded[2 * kViqrWindow] = {};  // a window decoded ahead
     bool viscii_can_fail = true;                  // whether the target lacks any VISCII character
-    // Whether printable ASCII (0x20..0x7F) passes as itself: through the byte tables of an
-    // 8-bit source, and into the target from a UTF-8 source.
+    // Whether printable ASCII (0x20..0x7F) from a UTF-8 source passes into the target as
+    // itself.
     bool ascii_passes = false;
     int decoder_state = VIQR_MODE_COMPOSE;  // as the last step left it
     std::uint64_t hold_start = 0;           // where the letter the decoder holds began
@@ -352,21 +352,10 @@ struct Converter::State {
                                 unsigned char*& w) const {
         constexpr std::size_t kBlock = 16;
         while (i + kBlock <= end) {
-            if (ascii_passes) {
-                // A run of printable ASCII, up to eight at a time.
-                const std::size_t k = printable_prefix(load8(in + i));
-                if (k != 0) {
-                    std::memcpy(w, in + i, 8);
-                    w += k;
-                    i += k;
-                    continue;
-                }
-            }
-            // Four units, then ASCII again.
             std::uint32_t problems = 0;
             unsigned char* const block_start = w;
-#pragma GCC unroll 4
-            for (std::size_t k = 0; k < 4; ++k) {
+#pragma GCC unroll 16
+            for (std::size_t k = 0; k < kBlock; ++k) {
                 const std::uint32_t u = short_units[in[i + k]];
                 std::memcpy(w, &u, 4);
                 w += (u >> 24) & 3;  // a problem unit advances by 0: it is rewritten
@@ -376,7 +365,7 @@ struct Converter::State {
                 w = block_start;
                 break;
             }
-            i += 4;
+            i += kBlock;
         }
         for (; i < end; ++i) {
             const std::uint32_t u = short_units[in[i]];
@@ -828,11 +817,6 @@ Converter::Converter(const ConvertOptions& options)
                                             : b == 0  ? 1
                                                       : static_cast<unsigned char>(b);
         }
-        bool passes = true;
-        for (int b = 0x20; b < 0x80; ++b)
-            passes = passes && s.short_units[std::size_t(b)] == (std::uint32_t(b) | 1u << 24);
-        if (options.to != kUtf8 || options.nfd) passes = false;
-        s.ascii_passes = passes;
         s.viscii_can_fail = std::any_of(s.byte_map.begin(), s.byte_map.end(), [](std::uint16_t e) {
             return (e & State::kProblemBit) != 0;
         });
