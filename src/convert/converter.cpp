@@ -387,8 +387,7 @@ struct Converter::State {
         while (i < end) {
             const std::size_t m = std::min(end - i, kVectorBlock);
             if (sentinel >= 0) {
-                std::memcpy(start + i, in + i, m);
-                map_in_place(target_map, target_plan, start + i, m);
+                map_into(target_map, target_plan, in + i, start + i, m);
                 if (std::memchr(start + i, sentinel, m) != nullptr)
                     return map_bytes(in, i, end, start + i);
             } else {
@@ -396,8 +395,7 @@ struct Converter::State {
                 map_in_place(problem_map, problem_plan, vector_block, m);
                 if (std::memchr(vector_block, 0, m) != nullptr)
                     return map_bytes(in, i, end, start + i);
-                std::memcpy(start + i, in + i, m);
-                map_in_place(target_map, target_plan, start + i, m);
+                map_into(target_map, target_plan, in + i, start + i, m);
             }
             i += m;
         }

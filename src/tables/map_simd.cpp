@@ -10,6 +10,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "tables/recode.h"
@@ -32,17 +33,18 @@ alignas(64) constexpr auto kRowHighs = [] {
     return highs;
 }();
 
-void map_bytes_scalar(const std::uint8_t* HWY_RESTRICT map, std::uint8_t* HWY_RESTRICT bytes,
-                      std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) bytes[i] = map[bytes[i]];
+void map_bytes_scalar(const std::uint8_t* HWY_RESTRICT map, const std::uint8_t* from,
+                      std::uint8_t* to, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) to[i] = map[from[i]];
 }
 
-// Maps n >= Lanes bytes with `rows` rows of the map to look up. The last, possibly partial,
-// vector is computed first from the unmapped bytes and stored last, over bytes that the loop
-// has already mapped, so no byte is mapped twice.
+// Maps n >= Lanes bytes from `from` to `to` (the same place, or places that do not overlap)
+// with `rows` rows of the map to look up. The last, possibly partial, vector is computed
+// first from the unmapped bytes and stored last, over bytes that the loop has already
+// mapped, so no byte is mapped twice.
 template <std::size_t rows>
 HWY_ATTR void map_bytes(const std::uint8_t* HWY_RESTRICT map, const std::uint8_t* row_of,
-                        std::uint8_t* HWY_RESTRICT bytes, std::size_t n) {
+                        const std::uint8_t* from, std::uint8_t* to, std::size_t n) {
     const hn::ScalableTag<std::uint8_t> d;
     using V = hn::Vec<decltype(d)>;
     const std::size_t lanes = hn::Lanes(d);
@@ -75,31 +77,36 @@ HWY_ATTR void map_bytes(const std::uint8_t* HWY_RESTRICT map, const std::uint8_t
         return r;
     };
 #endif
-    const V last = map_vector(hn::LoadU(d, bytes + n - lanes));
+    const V last = map_vector(hn::LoadU(d, from + n - lanes));
     for (std::size_t i = 0; i + lanes <= n; i += lanes)
-        hn::StoreU(map_vector(hn::LoadU(d, bytes + i)), d, bytes + i);
-    hn::StoreU(last, d, bytes + n - lanes);
+        hn::StoreU(map_vector(hn::LoadU(d, from + i)), d, to + i);
+    hn::StoreU(last, d, to + n - lanes);
 }
 
 template <std::size_t... counts>
-void map_with_plan(const std::uint8_t* map, const NibblePlan& plan, std::uint8_t* bytes,
-                   std::size_t n, std::index_sequence<counts...>) {
+void map_with_plan(const std::uint8_t* map, const NibblePlan& plan, const std::uint8_t* from,
+                   std::uint8_t* to, std::size_t n, std::index_sequence<counts...>) {
     // One instantiation per number of rows, so that each keeps its rows in registers.
-    using Kernel = void (*)(const std::uint8_t*, const std::uint8_t*, std::uint8_t*, std::size_t);
+    using Kernel = void (*)(const std::uint8_t*, const std::uint8_t*, const std::uint8_t*,
+                            std::uint8_t*, std::size_t);
     static constexpr Kernel kernels[] = {&map_bytes<counts + 1>...};
-    kernels[plan.count - 1](map, plan.rows, bytes, n);
+    kernels[plan.count - 1](map, plan.rows, from, to, n);
 }
 
 }  // namespace
 
-void MapInPlace(const ByteMap& map, const NibblePlan& plan, unsigned char* bytes, std::size_t n) {
-    if (plan.count == 0) return;  // the identity
-    // A one-lane vector holds no 16-byte row; short inputs fill no vector.
-    if (HWY_TARGET == HWY_SCALAR || n < hn::Lanes(hn::ScalableTag<std::uint8_t>())) {
-        map_bytes_scalar(map.data(), bytes, n);
+void MapInto(const ByteMap& map, const NibblePlan& plan, const unsigned char* from,
+             unsigned char* to, std::size_t n) {
+    if (plan.count == 0) {  // the identity
+        if (from != to && n != 0) std::memcpy(to, from, n);
         return;
     }
-    map_with_plan(map.data(), plan, bytes, n, std::make_index_sequence<16>());
+    // A one-lane vector holds no 16-byte row; short inputs fill no vector.
+    if (HWY_TARGET == HWY_SCALAR || n < hn::Lanes(hn::ScalableTag<std::uint8_t>())) {
+        map_bytes_scalar(map.data(), from, to, n);
+        return;
+    }
+    map_with_plan(map.data(), plan, from, to, n, std::make_index_sequence<16>());
 }
 
 const char* MapInPlaceTarget() {
@@ -112,11 +119,13 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace toneshift {
 
-void map_in_place(const ByteMap& map, const NibblePlan& plan, unsigned char* bytes, std::size_t n) {
-    using Function = void (*)(const ByteMap&, const NibblePlan&, unsigned char*, std::size_t);
-    static constexpr simd::Variant<Function> variants[] = TONESHIFT_SIMD_VARIANTS(MapInPlace);
+void map_into(const ByteMap& map, const NibblePlan& plan, const unsigned char* from,
+              unsigned char* to, std::size_t n) {
+    using Function = void (*)(const ByteMap&, const NibblePlan&, const unsigned char*,
+                              unsigned char*, std::size_t);
+    static constexpr simd::Variant<Function> variants[] = TONESHIFT_SIMD_VARIANTS(MapInto);
     static simd::Choice<Function> choice;
-    choice.get(variants)(map, plan, bytes, n);
+    choice.get(variants)(map, plan, from, to, n);
 }
 
 const char* detail::map_in_place_target() {

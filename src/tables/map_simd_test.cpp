@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <hwy/targets.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -95,6 +96,24 @@ TEST(RecodeInPlace, RandomBuffersOfEveryLengthAndAlignmentOnEveryTarget) {
                     ASSERT_EQ(buffer, reference)
                         << from << "->" << to << " length " << length << " offset " << offset;
                 }
+            }
+        }
+    });
+}
+
+TEST(MapInto, FromOneBufferIntoAnotherOfEveryLengthOnEveryTarget) {
+    for_each_target([] {
+        std::mt19937 random(17);
+        const ByteMap& map = recode_map(0, 3);
+        std::vector<unsigned char> from(200 + 16), to(200 + 32);
+        for (std::size_t length = 0; length <= 200; ++length) {
+            for (std::size_t offset : {0, 1, 7, 16}) {
+                for (unsigned char& b : from) b = static_cast<unsigned char>(random());
+                std::fill(to.begin(), to.end(), 0xEE);
+                map_into(map, recode_plan(0, 3), from.data(), to.data() + offset, length);
+                std::vector<unsigned char> expected(to.size(), 0xEE);
+                for (std::size_t i = 0; i < length; ++i) expected[offset + i] = map[from[i]];
+                ASSERT_EQ(to, expected) << "length " << length << " offset " << offset;
             }
         }
     });

@@ -89,8 +89,14 @@ inline void map_in_place_scalar(const ByteMap& map, unsigned char* bytes, std::s
 
 // Maps n bytes in place through `map`, whose rows that differ from the identity `plan`
 // lists (nibble_plan(map)), a vector at a time on the best instruction set that the CPU
-// offers; the same bytes as map_in_place_scalar.
-void map_in_place(const ByteMap& map, const NibblePlan& plan, unsigned char* bytes, std::size_t n);
+// offers; the same bytes as map_in_place_scalar. map_into maps n bytes at `from` into `to`,
+// the same place or one that does not overlap it.
+void map_into(const ByteMap& map, const NibblePlan& plan, const unsigned char* from,
+              unsigned char* to, std::size_t n);
+inline void map_in_place(const ByteMap& map, const NibblePlan& plan, unsigned char* bytes,
+                         std::size_t n) {
+    map_into(map, plan, bytes, bytes, n);
+}
 
 // Recodes n bytes in place from format `from` to format `to` (both 0..9): each byte b
 // becomes recode_byte(b, from, to). Vectorised; any length and alignment.

@@ -108,11 +108,12 @@ struct Choice {
 #else
 #define TONESHIFT_SIMD_SCALAR(F)
 #endif
-#define TONESHIFT_SIMD_VARIANTS(F)                                            \
-    {                                                                         \
-        TONESHIFT_SIMD_AVX2(F)                                                \
-        TONESHIFT_SIMD_SSE4(F) TONESHIFT_SIMD_SSSE3(F) TONESHIFT_SIMD_NEON(F) \
-            TONESHIFT_SIMD_EMU128(F) TONESHIFT_SIMD_SCALAR(F) {               \
-            HWY_STATIC_TARGET, &HWY_STATIC_DISPATCH(F)                        \
-        }                                                                     \
+#define TONESHIFT_SIMD_VARIANTS(F)                                              \
+    {                                                                           \
+        TONESHIFT_SIMD_AVX2(F)                                                  \
+        TONESHIFT_SIMD_SSE4(F)                                                  \
+        TONESHIFT_SIMD_SSSE3(F) TONESHIFT_SIMD_NEON(F) TONESHIFT_SIMD_EMU128(F) \
+            TONESHIFT_SIMD_SCALAR(F) {                                          \
+            HWY_STATIC_TARGET, &HWY_STATIC_DISPATCH(F)                          \
+        }                                                                       \
     }
