@@ -164,7 +164,7 @@ struct Converter::State {
     int viqr_ctx = -1;
     static constexpr std::size_t kViqrWindow = 4096;
     unsigned char decoded[2 * kViqrWindow] = {};  // a window decoded ahead
-    bool viscii_can_fail = true;                  // whether the target lacks any VISCII character
+    bool tables_can_fail = true;  // whether any byte of the byte tables' source is a problem
     // Whether printable ASCII (0x20..0x7F) from a UTF-8 source passes into the target as
     // itself.
     bool ascii_passes = false;
@@ -386,7 +386,9 @@ struct Converter::State {
         unsigned char* const start = w - i;
         while (i < end) {
             const std::size_t m = std::min(end - i, kVectorBlock);
-            if (sentinel >= 0) {
+            if (!tables_can_fail) {
+                map_into(target_map, target_plan, in + i, start + i, m);
+            } else if (sentinel >= 0) {
                 map_into(target_map, target_plan, in + i, start + i, m);
                 if (std::memchr(start + i, sentinel, m) != nullptr)
                     return map_bytes(in, i, end, start + i);
@@ -471,7 +473,7 @@ struct Converter::State {
         int state = VIQR_MODE_COMPOSE;
         viqr_get(viqr_ctx, &state, VIQR_STATE);
         std::uint16_t problems = 0;
-        if (viscii_can_fail)
+        if (tables_can_fail)
             for (std::size_t k = 0; k < m; ++k) problems |= byte_map[decoded[k]];
         if ((problems & kProblemBit) != 0) {
             viqr_restore(viqr_ctx, &before);
@@ -815,7 +817,7 @@ Converter::Converter(const ConvertOptions& options)
                                             : b == 0  ? 1
                                                       : static_cast<unsigned char>(b);
         }
-        s.viscii_can_fail = std::any_of(s.byte_map.begin(), s.byte_map.end(), [](std::uint16_t e) {
+        s.tables_can_fail = std::any_of(s.byte_map.begin(), s.byte_map.end(), [](std::uint16_t e) {
             return (e & State::kProblemBit) != 0;
         });
         // A byte value that no exact byte becomes marks the problems, where there is one.
