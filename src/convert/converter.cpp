@@ -34,8 +34,12 @@ constexpr std::size_t kStageRoom = kStageSize - 16;
 
 // The six control bytes that are letters in VISCII. In VIQR input each is the control
 // character itself, and the decoder writes it as the last byte of the step that reads it.
+constexpr unsigned char kVisciiControlLetters[] = {0x02, 0x05, 0x06, 0x14, 0x19, 0x1E};
+
 constexpr bool is_viscii_control_letter(unsigned char b) {
-    return b == 0x02 || b == 0x05 || b == 0x06 || b == 0x14 || b == 0x19 || b == 0x1E;
+    for (unsigned char c : kVisciiControlLetters)
+        if (b == c) return true;
+    return false;
 }
 
 // Whether code point c may join the character before it under canonical normalization: a
@@ -140,11 +144,10 @@ struct Converter::State {
     static constexpr std::uint16_t kProblemBit = 0x100;
     std::array<std::uint16_t, 256> byte_map{};
     // byte_map as vectors take it: the bytes written, and the problems marked by 0x00.
-    ByteMap target_map{}, problem_map{};
-    NibblePlan target_plan{}, problem_plan{};
-    int sentinel = -1;  // a byte written for no exact byte, or -1
+    ByteMap target_map{};
+    NibblePlan target_plan{};
+    int sentinel = 0;  // a byte written for no exact byte, where any byte is a problem
     static constexpr std::size_t kVectorBlock = 16384;
-    unsigned char vector_block[kVectorBlock] = {};
 
     // The byte that an 8-bit or VIQR target writes for each character below U+01B1 and in
     // U+1EA0..U+1EF9 (all the letters), kSlowChar where emit() must decide.
@@ -376,29 +379,17 @@ struct Converter::State {
         return i;
     }
 
-    // One byte for each byte, in vectors. Where some byte value is written for no byte that
-    // converts exactly, the problem bytes map to it (the sentinel) and one search of the
-    // output finds them; otherwise a copy of the block is first mapped through problem_map,
-    // which turns each problem byte into 0x00 and no other byte. A block with a problem (or,
-    // without a sentinel, a NUL) goes byte by byte. Returns where the first problem is.
+    // One byte for each byte, in vectors. Problem bytes map to the sentinel, a value that no
+    // exact byte becomes, so one search of the output finds them; a block with a problem
+    // goes byte by byte. Returns where the first problem is, or `end`.
     std::size_t map_blocks(const unsigned char* in, std::size_t i, std::size_t end,
                            unsigned char* w) {
         unsigned char* const start = w - i;
         while (i < end) {
             const std::size_t m = std::min(end - i, kVectorBlock);
-            if (!tables_can_fail) {
-                map_into(target_map, target_plan, in + i, start + i, m);
-            } else if (sentinel >= 0) {
-                map_into(target_map, target_plan, in + i, start + i, m);
-                if (std::memchr(start + i, sentinel, m) != nullptr)
-                    return map_bytes(in, i, end, start + i);
-            } else {
-                std::memcpy(vector_block, in + i, m);
-                map_in_place(problem_map, problem_plan, vector_block, m);
-                if (std::memchr(vector_block, 0, m) != nullptr)
-                    return map_bytes(in, i, end, start + i);
-                map_into(target_map, target_plan, in + i, start + i, m);
-            }
+            map_into(target_map, target_plan, in + i, start + i, m);
+            if (tables_can_fail && std::memchr(start + i, sentinel, m) != nullptr)
+                return map_bytes(in, i, end, start + i);
             i += m;
         }
         return i;
@@ -465,7 +456,7 @@ struct Converter::State {
     // Decodes and writes a window when nothing in it needs a place; false (with the context
     // as it was) otherwise.
     bool decode_ahead(const unsigned char* in, std::size_t n) {
-        for (unsigned char control : {0x02, 0x05, 0x06, 0x14, 0x19, 0x1E})
+        for (unsigned char control : kVisciiControlLetters)
             if (std::memchr(in, control, n) != nullptr) return false;
         viqr_snapshot before;
         viqr_save(viqr_ctx, &before);
@@ -813,26 +804,22 @@ Converter::Converter(const ConvertOptions& options)
                           std::uint32_t(u.bytes[2]) << 16 | std::uint32_t(u.size) << 24;
             s.byte_map[std::size_t(b)] = u.problem ? State::kProblemBit : u.bytes[0];
             s.target_map[std::size_t(b)] = u.problem ? static_cast<unsigned char>(b) : u.bytes[0];
-            s.problem_map[std::size_t(b)] = u.problem ? 0
-                                            : b == 0  ? 1
-                                                      : static_cast<unsigned char>(b);
         }
         s.tables_can_fail = std::any_of(s.byte_map.begin(), s.byte_map.end(), [](std::uint16_t e) {
             return (e & State::kProblemBit) != 0;
         });
-        // A byte value that no exact byte becomes marks the problems, where there is one.
+        // Where any byte is a problem, at most 255 exact bytes are written, so some value is
+        // written for none of them: it marks the problems.
         std::array<bool, 256> written{};
         for (int b = 0; b < 256; ++b)
             if ((s.byte_map[std::size_t(b)] & State::kProblemBit) == 0)
                 written[s.byte_map[std::size_t(b)]] = true;
-        for (int v = 255; v >= 0 && s.sentinel < 0; --v)
-            if (!written[std::size_t(v)]) s.sentinel = v;
-        if (s.sentinel >= 0)
-            for (int b = 0; b < 256; ++b)
-                if ((s.byte_map[std::size_t(b)] & State::kProblemBit) != 0)
-                    s.target_map[std::size_t(b)] = static_cast<unsigned char>(s.sentinel);
+        s.sentinel =
+            int(std::find(written.rbegin(), written.rend(), false).base() - written.begin()) - 1;
+        for (int b = 0; b < 256; ++b)
+            if ((s.byte_map[std::size_t(b)] & State::kProblemBit) != 0)
+                s.target_map[std::size_t(b)] = static_cast<unsigned char>(s.sentinel);
         s.target_plan = nibble_plan(s.target_map);
-        s.problem_plan = nibble_plan(s.problem_map);
     }
     if (options.from == kViqr) {
         s.viqr_ctx = viqr_open(VIQR_MODE_COMPOSE, kEscape, kErase);
