@@ -11,6 +11,7 @@
 set -euo pipefail
 
 bin=$(realpath "$1")
+here=$(cd "$(dirname "$0")" && pwd)
 runs=${2:-5}
 mib=${3:-256}
 for tool in iconv recode; do
@@ -28,11 +29,10 @@ cd "$work"
 pin=()
 if command -v taskset >/dev/null; then pin=(taskset -c "$(($(nproc) - 1))"); fi
 
-# The text: every manual page's prose, in VISCII (typographic punctuation that VISCII
-# lacks becomes ASCII; the ASCII characters that VNI lacks, @ ^ ` { | } ~, blanks), doubled up to the size wanted.
-find /usr/share/man/vi -type f -name '*.gz' -exec zcat {} + |
-  grep -v "^[.']" | sed -e 's/\\f[BIRP]//g' -e 's/\\-/-/g' -e 's/\\[,/&]//g' |
-  tr '@^`{|}~' '       ' > seed.utf8
+# The text: every manual page's prose (bench/detect_corpus.sh, which blanks the ASCII
+# punctuation that some formats use for letters), in VISCII (typographic punctuation that
+# VISCII lacks becomes ASCII), doubled up to the size wanted.
+"$here/detect_corpus.sh" /usr/share/man/vi > seed.utf8
 "$bin" -f utf-8 -t viscii --translit -q -o text.viscii seed.utf8
 while [ "$(stat -c %s text.viscii)" -lt $((mib << 20)) ]; do
   cat text.viscii text.viscii > grow && mv grow text.viscii
