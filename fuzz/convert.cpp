@@ -1,7 +1,8 @@
 // The streaming converter on arbitrary input, for every pair of the twelve formats and every
 // policy. The first four bytes choose the source, the target, the policy with the UTF-8 form,
 // and where the input is cut into pieces; the rest is the text.
-// - Fed whole or in pieces, the output and the reports are the same.
+// - Fed whole or in pieces, the output and the reports (with the first problem's place) are
+//   the same.
 // - Whatever the refuse policy converts without a problem reads back, from the target, as
 //   the same characters that the input holds (a target of Plain Vietnamese aside, which
 //   drops diacritics by its definition).
@@ -22,6 +23,8 @@ struct Result {
     Bytes output;
     std::uint64_t problems = 0;
     std::uint64_t first_offset = 0;
+    std::uint64_t first_line = 0;
+    std::uint64_t first_column = 0;
     bool refused = false;
 };
 
@@ -51,7 +54,11 @@ Result convert(const ConvertOptions& options, const unsigned char* text, std::si
         cut = cut * 3 % 17 + 1;  // pieces of varying sizes
     }
     r.problems = c.problem_count();
-    if (c.first_problem() != nullptr) r.first_offset = c.first_problem()->offset;
+    if (c.first_problem() != nullptr) {
+        r.first_offset = c.first_problem()->offset;
+        r.first_line = c.first_problem()->line;
+        r.first_column = c.first_problem()->column;
+    }
     check((r.problems != 0) == (c.first_problem() != nullptr), "a first problem when any");
     return r;
 }
@@ -74,7 +81,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Result whole = convert(options, text, length, 0);
     const Result pieces = convert(options, text, length, cut);
     fuzzing::check(whole.output == pieces.output && whole.problems == pieces.problems &&
-                       whole.first_offset == pieces.first_offset && whole.refused == pieces.refused,
+                       whole.first_offset == pieces.first_offset &&
+                       whole.first_line == pieces.first_line &&
+                       whole.first_column == pieces.first_column && whole.refused == pieces.refused,
                    "the same output and reports in pieces as whole");
     if (options.policy == LossPolicy::kRefuse && whole.problems == 0 &&
         options.to != kPlainVietnamese) {

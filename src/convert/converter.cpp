@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "convert/characters.h"
+#include "convert/fast_runs.h"
 #include "viqr/decoder/viqr_decoder.h"
 #include "viqr/encoder/viqr_encoder.h"
 
@@ -102,29 +103,8 @@ std::uint64_t count_bytes(const unsigned char* p, std::size_t n, Match matches) 
     return total;
 }
 
-// How many of eight bytes (in memory order) are printable ASCII (0x20..0x7F) before the
-// first that is not: the bytes that most formats and targets read and write as themselves.
-// A byte below 0x20 may also mark the bytes after it, but never one before it.
-inline std::size_t printable_prefix(std::uint64_t eight) {
-    constexpr std::uint64_t kHigh = 0x8080808080808080, kSpaces = 0x2020202020202020;
-    const std::uint64_t stops = (eight | ((eight - kSpaces) & ~eight)) & kHigh;
-    return stops == 0 ? 8 : std::size_t(__builtin_ctzll(stops)) / 8;
-}
-
-inline std::uint64_t load8(const unsigned char* p) {
-    std::uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;
-}
-
 constexpr bool is_newline(unsigned char b) {
     return b == '\n';
-}
-
-// A byte that begins a character of the fast path's text: not a continuation byte, nor the
-// lead of a combining mark, which there is always part of a letter.
-constexpr bool begins_character(unsigned char b) {
-    return (b & 0xC0) != 0x80 && (b & 0xFE) != 0xCC;
 }
 
 }  // namespace
@@ -138,8 +118,9 @@ struct Converter::State {
     std::array<ByteUnit, 256> units{};  // an 8-bit source's bytes in the target
     // The same for UTF-8, composed: up to three bytes and their number in bits 24 and 25;
     // kShortProblem (advancing by nothing) in place of a unit that is a problem.
-    static constexpr std::uint32_t kShortProblem = 0x80000000;
     std::array<std::uint32_t, 256> short_units{};
+    // Whether the source's printable ASCII is itself in short_units, as expand_units needs.
+    bool units_pass_ascii = false;
     // The same for a target of one byte each: the byte, or kProblemBit.
     static constexpr std::uint16_t kProblemBit = 0x100;
     std::array<std::uint16_t, 256> byte_map{};
@@ -149,12 +130,12 @@ struct Converter::State {
     int sentinel = 0;  // a byte written for no exact byte, where any byte is a problem
     static constexpr std::size_t kVectorBlock = 16384;
 
-    // The byte that an 8-bit or VIQR target writes for each character below U+01B1 and in
+    // The byte that an 8-bit or VIQR target writes for each character below U+0300 and in
     // U+1EA0..U+1EF9 (all the letters), kSlowChar where emit() must decide.
-    static constexpr std::uint16_t kSlowChar = 0x100;
     std::array<std::uint16_t, 0x300> low_targets{};
     std::array<std::uint16_t, detail::kAdditionalEnd - detail::kAdditionalFirst>
         additional_targets{};
+    RunTables run_tables;  // the tables above, for the fast loops
 
     // The current input.
     std::uint64_t offset = 0;  // its bytes taken before the current piece
@@ -323,6 +304,13 @@ struct Converter::State {
                 if (staged >= kStageRoom) flush_stage();
                 stop = std::min(end, i + (kStageRoom - staged));
                 w = stage + staged;
+            }
+            if (options.to == kUtf8 && !options.nfd && units_pass_ascii) {
+                // Never staged: one run to the end, or to a problem.
+                const RunEnd r = expand_units(run_tables, in, i, end, w);
+                sync(r.written);
+                add_positions(r);
+                return r.next;
             }
             const std::size_t run_start = i;
             if (options.to == kUtf8 && !options.nfd) {
@@ -525,9 +513,10 @@ struct Converter::State {
                     stop_index = i;
                     return;
                 }
-                i = to_utf8()   ? fast_utf8<FastTarget::kUtf8>(in, i, n)
-                    : to_viqr() ? fast_utf8<FastTarget::kStaged>(in, i, n)
-                                : fast_utf8<FastTarget::kBytes>(in, i, n);
+                i = fast_utf8(to_utf8()   ? RunTarget::kUtf8
+                              : to_viqr() ? RunTarget::kStaged
+                                          : RunTarget::kBytes,
+                              in, i, n);
                 if (i >= n) return;
             }
             const unsigned char b = in[i];
@@ -570,123 +559,23 @@ struct Converter::State {
         }
     }
 
-    // The common case of a UTF-8 source: characters that are their own normal form (ASCII,
-    // anything below U+0300, the letters of U+1EA0..U+1EF9) that the target writes exactly.
-    // Each is written at once; when the next character might join it (a mark, or anything
-    // the loop does not know), or the piece ends after it, it is taken back, so that the
-    // general path sees it with what follows. Stops at the first byte that needs the
-    // general path and returns its index; lines and columns are counted over the run.
-    enum class FastTarget { kBytes, kStaged, kUtf8 };
-
-    template <FastTarget kTarget>
-    std::size_t fast_utf8(const unsigned char* in, std::size_t i, std::size_t n) {
-        unsigned char* w = kTarget == FastTarget::kStaged ? stage + staged : out;
-        unsigned char* const w_limit = stage + kStageRoom;
-        const std::size_t run_start = i;
-        unsigned char* last_w = w;  // where the output of the last character began (UTF-8)
-        bool take_back = true;      // whether the last character still waits for what follows
-        // Every read below stays within the piece: the last bytes go the general way.
-        const std::size_t fast_end = n > 5 ? n - 5 : 0;
-        while (i < fast_end) {
-            if (ascii_passes && i + 8 <= n) {
-                // A run of printable ASCII, up to eight at a time.
-                const std::size_t k = printable_prefix(load8(in + i));
-                if (k != 0) {
-                    if constexpr (kTarget == FastTarget::kUtf8) last_w = w + k - 1;
-                    std::memcpy(w, in + i, 8);
-                    w += k;
-                    i += k;
-                    if (kTarget == FastTarget::kStaged && w >= w_limit) break;
-                    continue;
-                }
-            }
-            const unsigned char b = in[i];
-            std::uint16_t t;
-            std::size_t length;
-            if (b < 0x80) {
-                t = low_targets[b];
-                length = 1;
-            } else if (b >= 0xC2 && b <= 0xCB && (in[i + 1] & 0xC0) == 0x80) {
-                t = low_targets[char32_t(b & 0x1F) << 6 | (in[i + 1] & 0x3F)];
-                length = 2;
-            } else if (b == 0xE1 && (in[i + 2] & 0xC0) == 0x80 &&
-                       ((in[i + 1] == 0xBA && in[i + 2] >= 0xA0) ||
-                        (in[i + 1] == 0xBB && in[i + 2] <= 0xB9))) {
-                t = additional_targets[std::size_t(in[i + 1] - 0xBA) * 64 + (in[i + 2] & 0x3F) -
-                                       (detail::kAdditionalFirst & 0x3F)];
-                length = 3;
-            } else if ((b & 0xFE) == 0xCC && i > run_start && in[i - 1] < 0x80 &&
-                       (in[i + 1] & 0xC0) == 0x80) {
-                // One or two marks after the ASCII letter written last: a decomposed letter
-                // takes its place.
-                const char32_t m1 = char32_t(b & 0x1F) << 6 | (in[i + 1] & 0x3F);
-                char32_t m2 = 0;
-                length = 2;
-                if ((in[i + 2] & 0xFE) == 0xCC && (in[i + 3] & 0xC0) == 0x80) {
-                    m2 = char32_t(in[i + 2] & 0x1F) << 6 | (in[i + 3] & 0x3F);
-                    length = 4;
-                }
-                const int p = letter_of_decomposition(in[i - 1], m1, m2);
-                if (p < 0) break;
-                const char32_t letter = letter_code_points[std::size_t(p)];
-                if constexpr (kTarget == FastTarget::kUtf8) {
-                    w = last_w + put_utf8(letter, last_w);
-                } else {
-                    const std::uint16_t lt =
-                        letter < 0x300 ? low_targets[letter]
-                                       : additional_targets[letter - detail::kAdditionalFirst];
-                    if (lt == kSlowChar) break;
-                    w[-1] = static_cast<unsigned char>(lt);
-                }
-                i += length;
-                continue;
-            } else {
-                // Below U+0300 nothing joins what comes before; beyond it, maybe.
-                take_back = b >= 0xCC;
-                break;
-            }
-            if constexpr (kTarget == FastTarget::kUtf8) {
-                last_w = w;
-                std::memcpy(w, in + i, 4);
-                w += length;
-            } else {
-                if (t == kSlowChar) {
-                    take_back = false;
-                    break;
-                }
-                *w++ = static_cast<unsigned char>(t);
-            }
-            i += length;
-            if (kTarget == FastTarget::kStaged && w >= w_limit) break;
-        }
-        // Where the loop ran out, the next character decides about the last one.
-        if (i >= fast_end) take_back = i >= n || in[i] >= 0xCC;
-        if (take_back && i > run_start) {
-            // The last character goes to the general path with what follows it: back to
-            // its first byte, past any marks of a decomposed letter.
-            std::size_t last = i;
-            do {
-                --last;
-                while (last > run_start && (in[last] & 0xC0) == 0x80) --last;
-            } while (last > run_start && (in[last] & 0xFE) == 0xCC);
-            w = kTarget == FastTarget::kUtf8 ? last_w : w - 1;
-            i = last;
-        }
-        count_utf8_positions(in + run_start, i - run_start);
-        sync(w);
-        return i;
+    // The common case of a UTF-8 source (utf8_run); returns where the general path goes on.
+    std::size_t fast_utf8(RunTarget target, const unsigned char* in, std::size_t i, std::size_t n) {
+        unsigned char* w = target == RunTarget::kStaged ? stage + staged : out;
+        const RunEnd r = utf8_run(target, run_tables, in, i, n, w, stage + kStageRoom);
+        add_positions(r);
+        sync(r.written);
+        return r.next;
     }
 
-    // Lines and columns after a run of the UTF-8 fast path.
-    void count_utf8_positions(const unsigned char* run, std::size_t n) {
-        const auto* newline = static_cast<const unsigned char*>(memrchr(run, '\n', n));
-        if (newline == nullptr) {
-            column += count_bytes(run, n, begins_character);
-            return;
+    // Lines and columns after a fast loop.
+    void add_positions(const RunEnd& r) {
+        if (r.lines == 0) {
+            column += r.column;
+        } else {
+            lines += r.lines;
+            column = r.column;
         }
-        const std::size_t line_start = std::size_t(newline - run) + 1;
-        lines += count_bytes(run, line_start, is_newline);
-        column = count_bytes(newline + 1, n - line_start, begins_character);
     }
 
     // Takes back the write cursor of a fast loop.
@@ -780,7 +669,7 @@ Converter::Converter(const ConvertOptions& options)
         const int t = options.to == kViqr ? kViscii : options.to;
         auto fast = [&](char32_t c) -> std::uint16_t {
             const TargetByte tb = target_byte(t, c);
-            return tb.exact ? tb.byte : State::kSlowChar;
+            return tb.exact ? tb.byte : kSlowChar;
         };
         for (char32_t c = 0; c < 0x300; ++c) s.low_targets[c] = fast(c);
         bool passes = true;
@@ -791,6 +680,10 @@ Converter::Converter(const ConvertOptions& options)
     } else if (options.from == kUtf8) {
         s.ascii_passes = true;
     }
+    s.run_tables.low_targets = s.low_targets.data();
+    s.run_tables.additional_targets = s.additional_targets.data();
+    s.run_tables.ascii_passes = s.ascii_passes;
+    s.run_tables.short_units = s.short_units.data();
     if (options.from <= kViqr) {
         // A VIQR source writes through the tables of VISCII, what its decoder gives.
         const int source = options.from == kViqr ? kViscii : options.from;
@@ -799,12 +692,15 @@ Converter::Converter(const ConvertOptions& options)
             s.units[std::size_t(b)] = u;
             s.short_units[std::size_t(b)] =
                 u.problem || u.size > 3
-                    ? State::kShortProblem
+                    ? kShortProblem
                     : std::uint32_t(u.bytes[0]) | std::uint32_t(u.bytes[1]) << 8 |
                           std::uint32_t(u.bytes[2]) << 16 | std::uint32_t(u.size) << 24;
             s.byte_map[std::size_t(b)] = u.problem ? State::kProblemBit : u.bytes[0];
             s.target_map[std::size_t(b)] = u.problem ? static_cast<unsigned char>(b) : u.bytes[0];
         }
+        s.units_pass_ascii = true;
+        for (std::uint32_t b = 0x20; b < 0x80; ++b)
+            s.units_pass_ascii = s.units_pass_ascii && s.short_units[b] == (b | 1u << 24);
         s.tables_can_fail = std::any_of(s.byte_map.begin(), s.byte_map.end(), [](std::uint16_t e) {
             return (e & State::kProblemBit) != 0;
         });

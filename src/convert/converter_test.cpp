@@ -13,6 +13,7 @@
 #include "tables/letter_table.h"
 #include "tables/letter_unicode.h"
 #include "tables/recode.h"
+#include "tables/simd_test_support.h"
 #include "viqr/encoder/viqr_encoder.h"
 
 namespace toneshift {
@@ -489,6 +490,43 @@ TEST(Converter, SplittingNearBoundariesChangesNothing) {
             }
         }
     }
+}
+
+TEST(Converter, FastLoopsAgreeWithTheGeneralPathOnEveryInstructionSet) {
+    // Long lines and short ones, runs of ASCII longer than any vector, composed and decomposed
+    // letters, characters the fast loops leave to the general path, and a loss in the middle:
+    // taken whole, and one byte at a time (which the fast loops never see).
+    std::mt19937 rng(3);
+    Bytes viscii;
+    while (viscii.size() < 2500)
+        viscii +=
+            random_viscii(rng, rng() % 40) + Bytes(rng() % 40, 'x') + (rng() % 4 ? " " : "\n");
+    const Bytes composed = run(opts(kViscii, kUtf8), viscii).output;
+    const Bytes decomposed = run(opts(kViscii, kUtf8, LossPolicy::kRefuse, true), viscii).output;
+    // The first loss (a euro sign) stands far into a line of letters.
+    std::size_t blank = composed.size() / 2;
+    while (composed[blank] != '\n') --blank;
+    for (int k = 0; k < 8; ++k) blank = composed.find(' ', blank + 1);
+    const Bytes mixed = composed.substr(0, blank) + "\xE2\x82\xAC" + composed.substr(blank) +
+                        "\xE2\x80\xA6 \r\n\xC2\xA0" + decomposed;
+    struct Source {
+        int format;
+        const Bytes* text;
+    } sources[] = {{kViscii, &viscii}, {kUtf8, &composed}, {kUtf8, &mixed}};
+    const int ran = simd::for_each_supported_target([&] {
+        for (const Source& s : sources) {
+            std::vector<std::size_t> every(s.text->size());
+            for (std::size_t i = 0; i < every.size(); ++i) every[i] = i;
+            for (int to : {kViscii, 3, kViqr, kUtf8}) {
+                for (LossPolicy policy : {LossPolicy::kRefuse, LossPolicy::kReplace}) {
+                    SCOPED_TRACE(testing::Message() << s.format << " to " << to);
+                    const ConvertOptions o = opts(s.format, to, policy);
+                    EXPECT_EQ(run(o, *s.text), run(o, *s.text, every));
+                }
+            }
+        }
+    });
+    EXPECT_GE(ran, 1);
 }
 
 TEST(Converter, PlacesStayExactPastEveryInternalBlock) {
