@@ -87,26 +87,6 @@ constexpr Lead lead_of(unsigned char b) {
     return {0, 0, 0};
 }
 
-// How many of n bytes `matches` takes; counted in blocks of 255 with byte-wide sums, which
-// the compiler turns into vector compares.
-template <typename Match>
-std::uint64_t count_bytes(const unsigned char* p, std::size_t n, Match matches) {
-    std::uint64_t total = 0;
-    while (n > 0) {
-        const std::size_t block = std::min<std::size_t>(n, 255);
-        std::uint8_t count = 0;
-        for (std::size_t k = 0; k < block; ++k) count += std::uint8_t(matches(p[k]));
-        total += count;
-        p += block;
-        n -= block;
-    }
-    return total;
-}
-
-constexpr bool is_newline(unsigned char b) {
-    return b == '\n';
-}
-
 }  // namespace
 
 struct Converter::State {
@@ -148,7 +128,8 @@ struct Converter::State {
     int viqr_ctx = -1;
     static constexpr std::size_t kViqrWindow = 4096;
     unsigned char decoded[2 * kViqrWindow] = {};  // a window decoded ahead
-    bool tables_can_fail = true;  // whether any byte of the byte tables' source is a problem
+    bool tables_can_fail = true;    // whether any byte of the byte tables' source is a problem
+    bool source_is_viscii = false;  // whether the byte tables map each byte to itself
     // Whether printable ASCII (0x20..0x7F) from a UTF-8 source passes into the target as
     // itself.
     bool ascii_passes = false;
@@ -297,6 +278,14 @@ struct Converter::State {
     // VIQR decoder) through the byte tables, up to the first that is a problem, and counts
     // their lines and columns; returns where it stopped.
     std::size_t write_bytes(const unsigned char* in, std::size_t i, std::size_t end) {
+        if (to_viqr() && source_is_viscii) {
+            // VISCII already: encoded where it stands, after what the stage holds.
+            flush_stage();
+            out += viqr_encode_run(in + i, end - i, previous, out, kEscape);
+            if (end > i) previous = in[end - 1];
+            count_positions(in + i, end - i);
+            return end;
+        }
         while (i < end) {
             std::size_t stop = end;
             unsigned char* w = out;
@@ -416,7 +405,7 @@ struct Converter::State {
             column += n;
             return;
         }
-        lines += count_bytes(run, std::size_t(newline - run) + 1, is_newline);
+        lines += count_newlines(run, std::size_t(newline - run) + 1);
         column = std::uint64_t(last - newline - 1);
     }
 
@@ -444,8 +433,7 @@ struct Converter::State {
     // Decodes and writes a window when nothing in it needs a place; false (with the context
     // as it was) otherwise.
     bool decode_ahead(const unsigned char* in, std::size_t n) {
-        for (unsigned char control : kVisciiControlLetters)
-            if (std::memchr(in, control, n) != nullptr) return false;
+        if (has_viscii_control_letter(in, n)) return false;
         viqr_snapshot before;
         viqr_save(viqr_ctx, &before);
         const std::size_t m = viqr_decode_run(viqr_ctx, in, n, decoded);
@@ -701,6 +689,7 @@ Converter::Converter(const ConvertOptions& options)
         s.units_pass_ascii = true;
         for (std::uint32_t b = 0x20; b < 0x80; ++b)
             s.units_pass_ascii = s.units_pass_ascii && s.short_units[b] == (b | 1u << 24);
+        s.source_is_viscii = source == kViscii;
         s.tables_can_fail = std::any_of(s.byte_map.begin(), s.byte_map.end(), [](std::uint16_t e) {
             return (e & State::kProblemBit) != 0;
         });

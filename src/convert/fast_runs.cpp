@@ -7,6 +7,7 @@
 
 #include "convert/fast_runs.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -289,7 +290,81 @@ ran_out:
     return {i, w, lines, column};
 }
 
+constexpr bool is_viscii_control_letter(unsigned char b) {
+    return b == 0x02 || b == 0x05 || b == 0x06 || b == 0x14 || b == 0x19 || b == 0x1E;
+}
+
+#if HWY_TARGET == HWY_SCALAR
+bool has_control_letter(const unsigned char* in, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+        if (is_viscii_control_letter(in[i])) return true;
+    return false;
+}
+#else
+// Each byte's low nibble and high nibble look up a bit each; the byte is one of the six where
+// the two share a bit: bit 0 for 0x02, 0x05 and 0x06, bit 1 for 0x14, 0x19 and 0x1E.
+alignas(16) constexpr std::uint8_t kLowBits[16] = {0, 0, 1, 0, 2, 1, 1, 0, 0, 2, 0, 0, 0, 0, 2, 0};
+alignas(16) constexpr std::uint8_t kHighBits[16] = {1, 2};
+
+HWY_ATTR bool has_control_letter(const unsigned char* in, std::size_t n) {
+    const hn::ScalableTag<std::uint8_t> d;
+    const std::size_t lanes = hn::Lanes(d);
+    const auto low_bits = hn::LoadDup128(d, kLowBits);
+    const auto high_bits = hn::LoadDup128(d, kHighBits);
+    const auto nibble = hn::Set(d, 0x0F);
+    auto found = hn::Zero(d);
+    std::size_t i = 0;
+    for (; i + lanes <= n; i += lanes) {
+        const auto v = hn::LoadU(d, in + i);
+        const auto high =
+            hn::And(hn::ShiftRight<4>(hn::BitCast(hn::RepartitionToWide<decltype(d)>(), v)),
+                    hn::BitCast(hn::RepartitionToWide<decltype(d)>(), nibble));
+        found = hn::Or(found, hn::And(hn::TableLookupBytes(low_bits, hn::And(v, nibble)),
+                                      hn::TableLookupBytes(high_bits, hn::BitCast(d, high))));
+    }
+    if (!hn::AllTrue(d, hn::Eq(found, hn::Zero(d)))) return true;
+    for (; i < n; ++i)
+        if (is_viscii_control_letter(in[i])) return true;
+    return false;
+}
+#endif
+
+#if HWY_TARGET == HWY_SCALAR
+std::uint64_t newlines_in(const unsigned char* in, std::size_t n) {
+    std::uint64_t count = 0;
+    for (std::size_t i = 0; i < n; ++i) count += in[i] == '\n' ? 1 : 0;
+    return count;
+}
+#else
+HWY_ATTR std::uint64_t newlines_in(const unsigned char* in, std::size_t n) {
+    const hn::ScalableTag<std::uint8_t> d;
+    const hn::Repartition<std::uint64_t, decltype(d)> d64;
+    const std::size_t lanes = hn::Lanes(d);
+    const auto newline = hn::Set(d, '\n');
+    std::uint64_t count = 0;
+    std::size_t i = 0;
+    while (i + lanes <= n) {
+        // Up to 255 vectors counted in byte lanes (a match is 0xFF, taken away), then summed.
+        const std::size_t vectors = std::min<std::size_t>((n - i) / lanes, 255);
+        auto counts = hn::Zero(d);
+        for (std::size_t k = 0; k < vectors; ++k, i += lanes)
+            counts = hn::Sub(counts, hn::VecFromMask(d, hn::Eq(hn::LoadU(d, in + i), newline)));
+        count += hn::GetLane(hn::SumOfLanes(d64, hn::SumsOf8(counts)));
+    }
+    for (; i < n; ++i) count += in[i] == '\n' ? 1 : 0;
+    return count;
+}
+#endif
+
 }  // namespace
+
+std::uint64_t CountNewlines(const unsigned char* in, std::size_t n) {
+    return newlines_in(in, n);
+}
+
+bool HasControlLetter(const unsigned char* in, std::size_t n) {
+    return has_control_letter(in, n);
+}
 
 RunEnd ExpandUnits(const RunTables& t, const unsigned char* in, std::size_t i, std::size_t end,
                    unsigned char* w) {
@@ -342,6 +417,20 @@ RunEnd utf8_run(RunTarget target, const RunTables& t, const unsigned char* in, s
                        : target == RunTarget::kStaged ? choices[1].get(staged)
                                                       : choices[2].get(utf8);
     return f(t, in, i, n, w, w_limit);
+}
+
+bool has_viscii_control_letter(const unsigned char* in, std::size_t n) {
+    using Function = bool (*)(const unsigned char*, std::size_t);
+    static constexpr simd::Variant<Function> variants[] = TONESHIFT_SIMD_VARIANTS(HasControlLetter);
+    static simd::Choice<Function> choice;
+    return choice.get(variants)(in, n);
+}
+
+std::uint64_t count_newlines(const unsigned char* in, std::size_t n) {
+    using Function = std::uint64_t (*)(const unsigned char*, std::size_t);
+    static constexpr simd::Variant<Function> variants[] = TONESHIFT_SIMD_VARIANTS(CountNewlines);
+    static simd::Choice<Function> choice;
+    return choice.get(variants)(in, n);
 }
 
 const char* fast_runs_target() {

@@ -58,6 +58,13 @@ enum class RunTarget {
 RunEnd utf8_run(RunTarget target, const RunTables& t, const unsigned char* in, std::size_t i,
                 std::size_t n, unsigned char* w, unsigned char* w_limit);
 
+// Whether any of in[0..n) is one of the six control bytes that VISCII uses for letters (0x02,
+// 0x05, 0x06, 0x14, 0x19, 0x1E).
+bool has_viscii_control_letter(const unsigned char* in, std::size_t n);
+
+// How many line feeds in[0..n) holds.
+std::uint64_t count_newlines(const unsigned char* in, std::size_t n);
+
 // The instruction set the loops run on (for tests).
 const char* fast_runs_target();
 

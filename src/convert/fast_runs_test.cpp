@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <ostream>
@@ -99,6 +100,36 @@ TEST(ExpandUnits, EqualsEachByteInTurnOnEveryInstructionSet) {
                     ASSERT_EQ(expand_fast(units, t, from), expand_slowly(units, t, from))
                         << "length " << t.size() << " from " << from;
                 }
+    });
+    EXPECT_GE(ran, 1);
+}
+
+TEST(Scans, ControlLettersAndLineFeedsOnEveryInstructionSet) {
+    // Every byte value once at every place of a short text, then long texts (past the 255
+    // vectors that the line feeds are counted in at a time) with a line feed in three.
+    std::mt19937 rng(23);
+    const int ran = simd::for_each_supported_target([&] {
+        for (std::size_t size : {1, 15, 16, 17, 33, 70}) {
+            Bytes text(size, 'a');
+            for (int b = 0; b < 256; ++b) {
+                for (std::size_t at = 0; at < size; ++at) {
+                    text[at] = static_cast<unsigned char>(b);
+                    const bool control =
+                        b == 0x02 || b == 0x05 || b == 0x06 || b == 0x14 || b == 0x19 || b == 0x1E;
+                    ASSERT_EQ(has_viscii_control_letter(text.data(), size), control)
+                        << "byte " << b << " at " << at << " of " << size;
+                    ASSERT_EQ(count_newlines(text.data(), size), b == '\n' ? 1u : 0u);
+                    text[at] = 'a';
+                }
+            }
+        }
+        for (std::size_t size : {0, 100, 8191, 20000}) {
+            Bytes text(size);
+            for (unsigned char& b : text)
+                b = rng() % 3 == 0 ? '\n' : static_cast<unsigned char>(rng());
+            EXPECT_EQ(count_newlines(text.data(), size),
+                      std::uint64_t(std::count(text.begin(), text.end(), '\n')));
+        }
     });
     EXPECT_GE(ran, 1);
 }
