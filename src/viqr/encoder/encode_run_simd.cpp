@@ -1,16 +1,20 @@
 // viqr_encode_run in vectors. Most bytes of a text are written as themselves whatever byte
 // comes before them: every byte below 0x80 that is no letter byte, no "d" or "D", no mark
 // character and not the escape character. A vector of input is copied to the output as it
-// is, and only the bytes that need more (found with two nibble lookups and two compares) are
-// written one by one, by the same rules as the byte-by-byte encoder, each followed by a new
-// copy of the input from the byte after it.
+// is, and only the bytes that need more (found with two nibble lookups and a compare) are
+// written, each with one four-byte store of a word looked up by the byte and the kind of
+// the byte before it, followed by a new copy of the input from the byte after it. No byte
+// takes a branch of its own. The end of a text is encoded from a padded copy, so that no
+// vector reads or writes past the caller's bounds.
 // clang-format off
 #include "tables/simd_dispatch.h"  // before Highway's headers
 // clang-format on
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "viqr/encoder/encode_step.h"
 #include "viqr/encoder/viqr_encoder.h"
@@ -20,8 +24,12 @@
 #define TONESHIFT_ENCODE_RUN_TABLES
 namespace toneshift::detail {
 
-// Whether byte b needs the byte-by-byte rules: written as something else than itself, or
-// escaped after some byte. The escape character is tested apart.
+// The escape character that the callers use; the tables below hold its doubling, so a run
+// with it compares no byte with the escape character.
+inline constexpr unsigned char kUsualEscape = '\\';
+
+// Whether byte b needs more than a copy: written as something else than itself, or escaped
+// after some byte. The escape character is added apart.
 inline constexpr auto needs_rules = [] {
     std::array<bool, 256> needs{};
     for (std::size_t b = 0; b < 256; ++b)
@@ -30,25 +38,76 @@ inline constexpr auto needs_rules = [] {
     return needs;
 }();
 
-// The bytes below 0x80 that need the rules, as two 16-byte tables: bit h of entry l of the
-// first is set when byte h * 16 + l needs them, and entry h of the second is bit h. Bytes
-// from 0x80 up all need them (they are letter bytes) and are tested apart.
-inline constexpr auto rules_by_low_nibble = [] {
+// The bytes below 0x80 that need the rules, as a 16-byte table indexed by the low nibble:
+// bit h of entry l is set when byte h * 16 + l needs them. With `escape` set, that byte is
+// counted too. Bytes from 0x80 up all need the rules (they are letter bytes) and are tested
+// apart.
+constexpr std::array<std::uint8_t, 16> rules_by_low_nibble(int escape) {
     std::array<std::uint8_t, 16> bits{};
     for (std::size_t b = 0; b < 0x80; ++b)
-        if (needs_rules[b]) bits[b & 15] = std::uint8_t(bits[b & 15] | 1u << (b >> 4));
+        if (needs_rules[b] || int(b) == escape)
+            bits[b & 15] = std::uint8_t(bits[b & 15] | 1u << (b >> 4));
     return bits;
-}();
+}
+inline constexpr auto rules_by_low_nibble_any = rules_by_low_nibble(-1);
+inline constexpr auto rules_by_low_nibble_usual = rules_by_low_nibble(kUsualEscape);
+// Entry h is bit h; the rows from 0x80 up find nothing in the low-nibble tables.
 inline constexpr std::array<std::uint8_t, 16> rules_by_high_nibble{1, 2, 4, 8, 16, 32, 64, 128};
 
 static_assert([] {
     for (std::size_t b = 0; b < 256; ++b) {
-        const bool found =
-            b >= 0x80 || (rules_by_low_nibble[b & 15] & rules_by_high_nibble[b >> 4]) != 0;
-        if (found != needs_rules[b]) return false;
+        const auto found = [&](const std::array<std::uint8_t, 16>& low) {
+            return (low[b & 15] & rules_by_high_nibble[b >> 4]) != 0;
+        };
+        if (found(rules_by_low_nibble_any) != (b < 0x80 && needs_rules[b])) return false;
+        if (found(rules_by_low_nibble_usual) != (b < 0x80 && (needs_rules[b] || b == '\\')))
+            return false;
     }
     return true;
 }());
+
+// A byte as the vector path writes it after a byte of a given kind (previous_kind): what it
+// is written as in the low three bytes, escape character included, and the number of those
+// bytes less one in the high byte. Indexed by b * 8 + kind, so that no byte needs a branch.
+inline constexpr std::size_t kKinds = 8;
+static_assert([] {
+    for (unsigned char k : previous_kind)
+        if (k >= kKinds) return false;
+    return true;
+}());
+
+constexpr std::uint32_t spelling_word(const Spelling& s, std::size_t length) {
+    return std::uint32_t(s[0]) | std::uint32_t(s[1]) << 8 | std::uint32_t(s[2]) << 16 |
+           std::uint32_t(length - 1) << 24;
+}
+
+// Every byte's word after a byte of no kind.
+inline constexpr auto spelling_words = [] {
+    std::array<std::uint32_t, 256> words{};
+    for (std::size_t b = 0; b < 256; ++b)
+        words[b] = spelling_word(viqr_spelling[b], spelling_length[b]);
+    return words;
+}();
+
+// The words of every byte after every kind, for the escape character `escape`, which is
+// written doubled after any kind.
+constexpr std::array<std::uint32_t, 256 * kKinds> run_words(unsigned char escape) {
+    std::array<std::uint32_t, 256 * kKinds> words{};
+    for (std::size_t b = 0; b < 256; ++b) {
+        const Spelling& s = viqr_spelling[b];
+        for (std::size_t kind = 0; kind < kKinds; ++kind) {
+            std::uint32_t& w = words[b * kKinds + kind];
+            if (b == escape)
+                w = spelling_word({escape, escape, 0, 0}, 2);
+            else if ((escaped_after[b] & kind) != 0)  // at most two bytes (viscii_classes.h)
+                w = spelling_word({escape, s[0], s[1], 0}, spelling_length[b] + 1);
+            else
+                w = spelling_words[b];
+        }
+    }
+    return words;
+}
+inline constexpr auto usual_escape_words = run_words(kUsualEscape);
 
 }  // namespace toneshift::detail
 #endif
@@ -63,89 +122,128 @@ namespace toneshift::HWY_NAMESPACE {
 
 namespace hn = hwy::HWY_NAMESPACE;
 
+#if HWY_TARGET != HWY_SCALAR  // one lane holds no 16-byte table
+
+// The most lanes the vector path takes: its masks are 64-bit and its buffers for the end of
+// a text are sized for it.
+constexpr std::size_t kMaxLanes = 64;
+
+// Encodes the whole vectors from t up to `end`, after t[-1], writing from o; returns where
+// the output ends. `usual` says that escape_char is kUsualEscape, whose doubling the word
+// table holds. Reads up to end + lanes - 1; writes at most 3 bytes for each byte encoded,
+// then up to lanes bytes more that are no output: the callers see to both.
+template <bool usual>
+HWY_INLINE unsigned char* encode_vectors(const unsigned char* t, const unsigned char* end,
+                                         unsigned char* o, unsigned char escape_char) {
+    const hn::ScalableTag<std::uint8_t> d;
+    const std::size_t lanes = hn::Lanes(d);
+    [[maybe_unused]] const int match = detail::escape_match(escape_char);
+    [[maybe_unused]] const std::uint32_t escape_word =
+        detail::spelling_word({escape_char, escape_char, 0, 0}, 2);
+    const auto low_table = hn::LoadDup128(d, usual ? detail::rules_by_low_nibble_usual.data()
+                                                   : detail::rules_by_low_nibble_any.data());
+    const auto high_table = hn::LoadDup128(d, detail::rules_by_high_nibble.data());
+    const auto low_nibble = hn::Set(d, 0x0F);
+    [[maybe_unused]] const auto escape = hn::Set(d, escape_char);
+    const hn::RebindToSigned<decltype(d)> di;
+    const hn::Repartition<std::uint16_t, decltype(d)> d16;
+    for (; t < end; t += lanes) {
+        const auto v = hn::LoadU(d, t);
+        hn::StoreU(v, d, o);
+        const auto high =
+            hn::And(hn::BitCast(d, hn::ShiftRight<4>(hn::BitCast(d16, v))), low_nibble);
+        const auto found = hn::And(hn::TableLookupBytes(low_table, hn::And(v, low_nibble)),
+                                   hn::TableLookupBytes(high_table, high));
+        auto special = hn::Or(hn::RebindMask(d, hn::Lt(hn::BitCast(di, v), hn::Zero(di))),
+                              hn::Ne(found, hn::Zero(d)));
+        if constexpr (!usual) special = hn::Or(special, hn::Eq(v, escape));
+        std::uint64_t bits = 0;
+        if (!hn::AllFalse(d, special)) {
+            std::uint8_t bit_bytes[8] = {};
+            hn::StoreMaskBits(d, special, bit_bytes);
+            for (std::size_t b = 0; b < (lanes + 7) / 8; ++b)
+                bits |= std::uint64_t(bit_bytes[b]) << (8 * b);
+        }
+        // Here and for every byte of the vector, o + j is where t[j] is written if it is a
+        // special byte, or copied to if it is not.
+        while (bits != 0) {
+            const auto j = std::size_t(__builtin_ctzll(bits));
+            bits &= bits - 1;
+            const unsigned char b = t[j];
+            const unsigned char kind = detail::previous_kind[t[std::ptrdiff_t(j) - 1]];
+            std::uint32_t w;
+            if constexpr (usual) {
+                w = detail::usual_escape_words[b * detail::kKinds + kind];
+            } else {
+                w = detail::spelling_words[b];
+                if (int(b) == match) {
+                    w = escape_word;
+                } else if ((detail::escaped_after[b] & kind) != 0) {
+                    w = std::uint32_t(escape_char) | (w & 0xFFFF) << 8 | ((w >> 24) + 1) << 24;
+                }
+            }
+            if constexpr (std::endian::native == std::endian::little) {
+                std::memcpy(o + j, &w, 4);
+            } else {
+                o[j] = static_cast<unsigned char>(w);
+                o[j + 1] = static_cast<unsigned char>(w >> 8);
+                o[j + 2] = static_cast<unsigned char>(w >> 16);
+            }
+            o += w >> 24;
+            // The rest of the vector's plain bytes, copied again after what t[j] became.
+            hn::StoreU(hn::LoadU(d, t + j + 1), d, o + j + 1);
+        }
+        o += lanes;
+    }
+    return o;
+}
+
+// Encodes text[1, length) for length >= 2, after text[0] whose output ends at o.
+template <bool usual>
+HWY_INLINE unsigned char* encode_rest(const unsigned char* text, std::size_t length,
+                                      unsigned char* o, unsigned char escape_char) {
+    const hn::ScalableTag<std::uint8_t> d;
+    const std::size_t lanes = hn::Lanes(d);
+    std::size_t i = 1;
+    // While a whole vector follows the last one, every read stays inside the text and every
+    // write inside the bound: the output so far is at most 3i bytes, of 3 * length.
+    if (length >= 2 * lanes + 1) {
+        const std::size_t whole = (length - 1 - lanes) / lanes;
+        o = encode_vectors<usual>(text + i, text + i + whole * lanes, o, escape_char);
+        i += whole * lanes;
+    }
+    // The rest, fewer than two vectors, from a copy with the byte before it and zero bytes
+    // after it (each written as one 0x00, whatever comes before), into a buffer of its own.
+    const std::size_t rest = length - i;
+    alignas(64) unsigned char in[1 + 3 * kMaxLanes] = {};
+    alignas(64) unsigned char out[7 * kMaxLanes + 4];
+    in[0] = text[i - 1];
+    std::memcpy(in + 1, text + i, rest);
+    const std::size_t vectors = (rest + lanes - 1) / lanes;
+    const unsigned char* written_end =
+        encode_vectors<usual>(in + 1, in + 1 + vectors * lanes, out, escape_char);
+    const auto n = std::size_t(written_end - out) - (vectors * lanes - rest);
+    std::memcpy(o, out, n);
+    return o + n;
+}
+
+#endif
+
 std::size_t EncodeRun(const unsigned char* text, std::size_t length, unsigned char previous,
                       unsigned char* out, unsigned char escape_char) {
     const int match = detail::escape_match(escape_char);
     unsigned char* o = out;
-    std::size_t i = 0;
-#if HWY_TARGET != HWY_SCALAR  // one lane holds no 16-byte table
+#if HWY_TARGET != HWY_SCALAR
     const hn::ScalableTag<std::uint8_t> d;
-    const std::size_t lanes = hn::Lanes(d);
-    if (lanes <= 64 && length >= lanes + 1) {
-        const auto low_table = hn::LoadDup128(d, detail::rules_by_low_nibble.data());
-        const auto high_table = hn::LoadDup128(d, detail::rules_by_high_nibble.data());
-        const auto low_nibble = hn::Set(d, 0x0F);
-        const auto escape = hn::Set(d, escape_char);
-        const hn::RebindToSigned<decltype(d)> di;
-        const hn::Repartition<std::uint16_t, decltype(d)> d16;
-        // The bytes of a vector that need the rules, as bits.
-        auto special_bits = [&](decltype(hn::Zero(d)) v) HWY_ATTR {
-            const auto high =
-                hn::And(hn::BitCast(d, hn::ShiftRight<4>(hn::BitCast(d16, v))), low_nibble);
-            const auto found = hn::And(hn::TableLookupBytes(low_table, hn::And(v, low_nibble)),
-                                       hn::TableLookupBytes(high_table, high));
-            const auto special =
-                hn::Or(hn::Or(hn::RebindMask(d, hn::Lt(hn::BitCast(di, v), hn::Zero(di))),
-                              hn::Eq(v, escape)),
-                       hn::Ne(found, hn::Zero(d)));
-            std::uint64_t bits = 0;
-            if (!hn::AllFalse(d, special)) {
-                std::uint8_t bit_bytes[8] = {};
-                hn::StoreMaskBits(d, special, bit_bytes);
-                for (std::size_t b = 0; b < (lanes + 7) / 8; ++b)
-                    bits |= std::uint64_t(bit_bytes[b]) << (8 * b);
-            }
-            return bits;
-        };
+    if (hn::Lanes(d) <= kMaxLanes && length >= 2) {
         // The first byte follows `previous`; every later one follows the byte before it.
         o = detail::encode_after(previous, text[0], o, escape_char, match);
-        i = 1;
-        // While a whole vector follows the current one, every copy and every four-byte write
-        // stays inside the bound: the output so far is at most 3i bytes, of 3 * length.
-        for (; i + 2 * lanes <= length; i += lanes) {
-            const unsigned char* t = text + i;
-            const auto v = hn::LoadU(d, t);
-            hn::StoreU(v, d, o);
-            std::uint64_t bits = special_bits(v);
-            std::size_t done = 0;  // bytes of this vector written
-            while (bits != 0) {
-                const auto j = std::size_t(__builtin_ctzll(bits));
-                bits &= bits - 1;
-                o += j - done;  // the plain bytes before j, already copied
-                o = detail::encode_after_wide(t[std::ptrdiff_t(j) - 1], t[j], o, escape_char,
-                                              match);
-                done = j + 1;
-                // The rest of the vector's plain bytes, copied again after what j became.
-                hn::StoreU(hn::LoadU(d, t + done), d, o);
-            }
-            o += lanes - done;
-        }
-        // The last whole vector: copies that would pass the end of the text are made byte
-        // by byte.
-        if (i + lanes <= length) {
-            const unsigned char* t = text + i;
-            const auto v = hn::LoadU(d, t);
-            hn::StoreU(v, d, o);
-            std::uint64_t bits = special_bits(v);
-            std::size_t done = 0;
-            while (bits != 0) {
-                const auto j = std::size_t(__builtin_ctzll(bits));
-                bits &= bits - 1;
-                o += j - done;
-                o = detail::encode_after(t[std::ptrdiff_t(j) - 1], t[j], o, escape_char, match);
-                done = j + 1;
-                if (i + done + lanes <= length) {
-                    hn::StoreU(hn::LoadU(d, t + done), d, o);
-                } else {
-                    for (std::size_t r = done; r < lanes; ++r) o[r - done] = t[r];
-                }
-            }
-            o += lanes - done;
-            i += lanes;
-        }
+        o = escape_char == detail::kUsualEscape ? encode_rest<true>(text, length, o, escape_char)
+                                                : encode_rest<false>(text, length, o, escape_char);
+        return std::size_t(o - out);
     }
 #endif
-    for (; i < length; ++i)
+    for (std::size_t i = 0; i < length; ++i)
         o = detail::encode_after(i > 0 ? text[i - 1] : previous, text[i], o, escape_char, match);
     return std::size_t(o - out);
 }
