@@ -38,30 +38,38 @@ inline constexpr auto needs_rules = [] {
     return needs;
 }();
 
-// The bytes below 0x80 that need the rules, as a 16-byte table indexed by the low nibble:
-// bit h of entry l is set when byte h * 16 + l needs them. With `escape` set, that byte is
-// counted too. Bytes from 0x80 up all need the rules (they are letter bytes) and are tested
-// apart.
-constexpr std::array<std::uint8_t, 16> rules_by_low_nibble(int escape) {
+// The bytes that the vectors write from the word table, as two 16-byte tables: byte
+// h * 16 + l is one of them when entry l of the first and entry h of the second share a bit.
+// Below 0x80, bit h of entry l stands for byte h * 16 + l, set for the bytes that need the
+// rules and for `escape`, if set; a low nibble that none of them has takes the control
+// character 0x10 + l, which texts do not hold (the table writes any byte right; one that
+// needs no rules only costs time), so that no entry is 0. The rows from 0x80 up take every
+// bit: all those bytes are letter bytes.
+constexpr std::array<std::uint8_t, 16> specials_by_low_nibble(int escape) {
     std::array<std::uint8_t, 16> bits{};
     for (std::size_t b = 0; b < 0x80; ++b)
         if (needs_rules[b] || int(b) == escape)
             bits[b & 15] = std::uint8_t(bits[b & 15] | 1u << (b >> 4));
+    for (std::uint8_t& entry : bits)
+        if (entry == 0) entry = 1u << 1;
     return bits;
 }
-inline constexpr auto rules_by_low_nibble_any = rules_by_low_nibble(-1);
-inline constexpr auto rules_by_low_nibble_usual = rules_by_low_nibble(kUsualEscape);
-// Entry h is bit h; the rows from 0x80 up find nothing in the low-nibble tables.
-inline constexpr std::array<std::uint8_t, 16> rules_by_high_nibble{1, 2, 4, 8, 16, 32, 64, 128};
+inline constexpr auto specials_by_low_nibble_any = specials_by_low_nibble(-1);
+inline constexpr auto specials_by_low_nibble_usual = specials_by_low_nibble(kUsualEscape);
+inline constexpr std::array<std::uint8_t, 16> specials_by_high_nibble{
+    1, 2, 4, 8, 16, 32, 64, 128, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
+// Every byte that needs the rules is found, and no other but the control characters taken.
 static_assert([] {
     for (std::size_t b = 0; b < 256; ++b) {
-        const auto found = [&](const std::array<std::uint8_t, 16>& low) {
-            return (low[b & 15] & rules_by_high_nibble[b >> 4]) != 0;
-        };
-        if (found(rules_by_low_nibble_any) != (b < 0x80 && needs_rules[b])) return false;
-        if (found(rules_by_low_nibble_usual) != (b < 0x80 && (needs_rules[b] || b == '\\')))
-            return false;
+        for (const int escape : {-1, int(kUsualEscape)}) {
+            const auto& low =
+                escape < 0 ? specials_by_low_nibble_any : specials_by_low_nibble_usual;
+            const bool found = (low[b & 15] & specials_by_high_nibble[b >> 4]) != 0;
+            const bool needed = b >= 0x80 || needs_rules[b] || int(b) == escape;
+            if (needed && !found) return false;
+            if (found && !needed && (b < 0x10 || b >= 0x20)) return false;
+        }
     }
     return true;
 }());
@@ -140,12 +148,13 @@ HWY_INLINE unsigned char* encode_vectors(const unsigned char* t, const unsigned 
     [[maybe_unused]] const int match = detail::escape_match(escape_char);
     [[maybe_unused]] const std::uint32_t escape_word =
         detail::spelling_word({escape_char, escape_char, 0, 0}, 2);
-    const auto low_table = hn::LoadDup128(d, usual ? detail::rules_by_low_nibble_usual.data()
-                                                   : detail::rules_by_low_nibble_any.data());
-    const auto high_table = hn::LoadDup128(d, detail::rules_by_high_nibble.data());
+    const auto low_table = hn::LoadDup128(d, usual ? detail::specials_by_low_nibble_usual.data()
+                                                   : detail::specials_by_low_nibble_any.data());
+    const auto high_table = hn::LoadDup128(d, detail::specials_by_high_nibble.data());
+    const std::uint64_t all_lanes =
+        lanes == 64 ? ~std::uint64_t(0) : (std::uint64_t(1) << lanes) - 1;
     const auto low_nibble = hn::Set(d, 0x0F);
     [[maybe_unused]] const auto escape = hn::Set(d, escape_char);
-    const hn::RebindToSigned<decltype(d)> di;
     const hn::Repartition<std::uint16_t, decltype(d)> d16;
     for (; t < end; t += lanes) {
         const auto v = hn::LoadU(d, t);
@@ -154,16 +163,14 @@ HWY_INLINE unsigned char* encode_vectors(const unsigned char* t, const unsigned 
             hn::And(hn::BitCast(d, hn::ShiftRight<4>(hn::BitCast(d16, v))), low_nibble);
         const auto found = hn::And(hn::TableLookupBytes(low_table, hn::And(v, low_nibble)),
                                    hn::TableLookupBytes(high_table, high));
-        auto special = hn::Or(hn::RebindMask(d, hn::Lt(hn::BitCast(di, v), hn::Zero(di))),
-                              hn::Ne(found, hn::Zero(d)));
-        if constexpr (!usual) special = hn::Or(special, hn::Eq(v, escape));
+        auto plain = hn::Eq(found, hn::Zero(d));
+        if constexpr (!usual) plain = hn::AndNot(hn::Eq(v, escape), plain);
+        std::uint8_t bit_bytes[8] = {};
+        hn::StoreMaskBits(d, plain, bit_bytes);
         std::uint64_t bits = 0;
-        if (!hn::AllFalse(d, special)) {
-            std::uint8_t bit_bytes[8] = {};
-            hn::StoreMaskBits(d, special, bit_bytes);
-            for (std::size_t b = 0; b < (lanes + 7) / 8; ++b)
-                bits |= std::uint64_t(bit_bytes[b]) << (8 * b);
-        }
+        for (std::size_t b = 0; b < (lanes + 7) / 8; ++b)
+            bits |= std::uint64_t(bit_bytes[b]) << (8 * b);
+        bits ^= all_lanes;  // the special bytes
         // Here and for every byte of the vector, o + j is where t[j] is written if it is a
         // special byte, or copied to if it is not.
         while (bits != 0) {
