@@ -1,7 +1,8 @@
 // viqr_encode_run in vectors. Most bytes of a text are written as themselves whatever byte
 // comes before them: every byte below 0x80 that is no letter byte, no "d" or "D", no mark
-// character and not the escape character. A vector of input is copied to the output as it
-// is, and only the bytes that need more (found with two nibble lookups and a compare) are
+// character and not the escape character, and the marks, "d" and "D" after a byte that no
+// escape follows. A vector of input is copied to the output as it is, and only the bytes
+// that may need more (found by nibble lookups of each byte and of the byte before it) are
 // written, each with one four-byte store of a word looked up by the byte and the kind of
 // the byte before it, followed by a new copy of the input from the byte after it. No byte
 // takes a branch of its own. The end of a text is encoded from a padded copy, so that no
@@ -38,38 +39,64 @@ inline constexpr auto needs_rules = [] {
     return needs;
 }();
 
-// The bytes that the vectors write from the word table, as two 16-byte tables: byte
-// h * 16 + l is one of them when entry l of the first and entry h of the second share a bit.
-// Below 0x80, bit h of entry l stands for byte h * 16 + l, set for the bytes that need the
-// rules and for `escape`, if set; a low nibble that none of them has takes the control
-// character 0x10 + l, which texts do not hold (the table writes any byte right; one that
-// needs no rules only costs time), so that no entry is 0. The rows from 0x80 up take every
-// bit: all those bytes are letter bytes.
-constexpr std::array<std::uint8_t, 16> specials_by_low_nibble(int escape) {
-    std::array<std::uint8_t, 16> bits{};
-    for (std::size_t b = 0; b < 0x80; ++b)
-        if (needs_rules[b] || int(b) == escape)
-            bits[b & 15] = std::uint8_t(bits[b & 15] | 1u << (b >> 4));
-    for (std::uint8_t& entry : bits)
-        if (entry == 0) entry = 1u << 1;
-    return bits;
-}
-inline constexpr auto specials_by_low_nibble_any = specials_by_low_nibble(-1);
-inline constexpr auto specials_by_low_nibble_usual = specials_by_low_nibble(kUsualEscape);
-inline constexpr std::array<std::uint8_t, 16> specials_by_high_nibble{
+// Sets of bytes as 16-byte tables indexed by the low nibble, for a vector to look up with
+// the low and the high nibble of each byte: byte h * 16 + l is in the set when entry l and
+// entry h of kByHighNibble share a bit. Below 0x80, bit h of entry l stands for byte
+// h * 16 + l. The rows from 0x80 up take every bit: with `every_row`, a low nibble that no
+// byte of the set has takes the control character 0x10 + l, which texts do not hold, so
+// that no entry is 0 and every byte from 0x80 up is in the set.
+inline constexpr std::array<std::uint8_t, 16> kByHighNibble{
     1, 2, 4, 8, 16, 32, 64, 128, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
-// Every byte that needs the rules is found, and no other but the control characters taken.
+template <typename Predicate>
+constexpr std::array<std::uint8_t, 16> by_low_nibble(Predicate in_set, bool every_row) {
+    std::array<std::uint8_t, 16> bits{};
+    for (std::size_t b = 0; b < 0x80; ++b)
+        if (in_set(b)) bits[b & 15] = std::uint8_t(bits[b & 15] | 1u << (b >> 4));
+    if (every_row)
+        for (std::uint8_t& entry : bits)
+            if (entry == 0) entry = 1u << 1;
+    return bits;
+}
+
+constexpr bool in_set(const std::array<std::uint8_t, 16>& low, std::size_t b) {
+    return (low[b & 15] & kByHighNibble[b >> 4]) != 0;
+}
+
+// The bytes that the vectors write from the word table: every byte from 0x80 up, the bytes
+// below it that are written as something else (control letters) and `escape`, if set;
+// and the bytes that an escape may precede (marks, "d" and "D"), when the byte before them
+// is one of a kind that may need it (a vowel, "d", "D", or any byte from 0x80 up). The table
+// writes every byte right: a byte taken that needs nothing only costs time.
+constexpr std::array<std::uint8_t, 16> always_special(int escape) {
+    return by_low_nibble(
+        [=](std::size_t b) {
+            return (needs_rules[b] && escaped_after[b] == 0) || int(b) == escape;
+        },
+        true);
+}
+inline constexpr auto always_special_any = always_special(-1);
+inline constexpr auto always_special_usual = always_special(kUsualEscape);
+inline constexpr auto may_be_escaped =
+    by_low_nibble([](std::size_t b) { return escaped_after[b] != 0; }, false);
+inline constexpr auto may_need_escape_after =
+    by_low_nibble([](std::size_t b) { return previous_kind[b] != 0; }, true);
+
+// Every byte that the rules write as something else than itself after some byte is found
+// after that byte (the escape character of the other table is found by a compare): a byte
+// whose spelling is not itself, or the escape character, is always found; a byte escaped
+// after another has escaped_after and that one previous_kind set, and both are found.
 static_assert([] {
     for (std::size_t b = 0; b < 256; ++b) {
-        for (const int escape : {-1, int(kUsualEscape)}) {
-            const auto& low =
-                escape < 0 ? specials_by_low_nibble_any : specials_by_low_nibble_usual;
-            const bool found = (low[b & 15] & specials_by_high_nibble[b >> 4]) != 0;
-            const bool needed = b >= 0x80 || needs_rules[b] || int(b) == escape;
-            if (needed && !found) return false;
-            if (found && !needed && (b < 0x10 || b >= 0x20)) return false;
-        }
+        const bool spelled_otherwise =
+            spelling_length[b] != 1 || (b != 0 && viqr_spelling[b][0] != b);
+        if ((spelled_otherwise || b == kUsualEscape) && !in_set(always_special_usual, b))
+            return false;
+        if (spelled_otherwise && !in_set(always_special_any, b)) return false;
+        if (escaped_after[b] != 0 && !in_set(may_be_escaped, b) &&
+            !(in_set(always_special_usual, b) && in_set(always_special_any, b)))
+            return false;
+        if (previous_kind[b] != 0 && !in_set(may_need_escape_after, b)) return false;
     }
     return true;
 }());
@@ -148,9 +175,11 @@ HWY_INLINE unsigned char* encode_vectors(const unsigned char* t, const unsigned 
     [[maybe_unused]] const int match = detail::escape_match(escape_char);
     [[maybe_unused]] const std::uint32_t escape_word =
         detail::spelling_word({escape_char, escape_char, 0, 0}, 2);
-    const auto low_table = hn::LoadDup128(d, usual ? detail::specials_by_low_nibble_usual.data()
-                                                   : detail::specials_by_low_nibble_any.data());
-    const auto high_table = hn::LoadDup128(d, detail::specials_by_high_nibble.data());
+    const auto always_table = hn::LoadDup128(
+        d, usual ? detail::always_special_usual.data() : detail::always_special_any.data());
+    const auto escaped_table = hn::LoadDup128(d, detail::may_be_escaped.data());
+    const auto after_table = hn::LoadDup128(d, detail::may_need_escape_after.data());
+    const auto high_table = hn::LoadDup128(d, detail::kByHighNibble.data());
     const std::uint64_t all_lanes =
         lanes == 64 ? ~std::uint64_t(0) : (std::uint64_t(1) << lanes) - 1;
     const auto low_nibble = hn::Set(d, 0x0F);
@@ -159,11 +188,21 @@ HWY_INLINE unsigned char* encode_vectors(const unsigned char* t, const unsigned 
     for (; t < end; t += lanes) {
         const auto v = hn::LoadU(d, t);
         hn::StoreU(v, d, o);
-        const auto high =
-            hn::And(hn::BitCast(d, hn::ShiftRight<4>(hn::BitCast(d16, v))), low_nibble);
-        const auto found = hn::And(hn::TableLookupBytes(low_table, hn::And(v, low_nibble)),
-                                   hn::TableLookupBytes(high_table, high));
-        auto plain = hn::Eq(found, hn::Zero(d));
+        const auto p = hn::LoadU(d, t - 1);  // the byte before each
+        auto high_row = [&](decltype(v) x) HWY_ATTR {
+            return hn::TableLookupBytes(
+                high_table,
+                hn::And(hn::BitCast(d, hn::ShiftRight<4>(hn::BitCast(d16, x))), low_nibble));
+        };
+        const auto v_low = hn::And(v, low_nibble);
+        const auto v_high = high_row(v);
+        const auto always = hn::And(hn::TableLookupBytes(always_table, v_low), v_high);
+        const auto escaped = hn::And(hn::TableLookupBytes(escaped_table, v_low), v_high);
+        const auto after =
+            hn::And(hn::TableLookupBytes(after_table, hn::And(p, low_nibble)), high_row(p));
+        const auto zero = hn::Zero(d);
+        auto plain =
+            hn::And(hn::Eq(always, zero), hn::Or(hn::Eq(escaped, zero), hn::Eq(after, zero)));
         if constexpr (!usual) plain = hn::AndNot(hn::Eq(v, escape), plain);
         std::uint8_t bit_bytes[8] = {};
         hn::StoreMaskBits(d, plain, bit_bytes);
