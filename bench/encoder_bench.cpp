@@ -10,6 +10,7 @@
 
 #include "tables/letter_names.h"
 #include "tables/letter_table.h"
+#include "vietnamese_corpus.h"
 #include "viqr/encoder/viqr_encoder.h"
 
 namespace toneshift {
@@ -108,6 +109,26 @@ void BM_ViqrEncodeRun(benchmark::State& state) {
     state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(text.size()));
 }
 BENCHMARK(BM_ViqrEncodeRun);
+
+// The same on 1 MiB of the Vietnamese manual pages (manpages-vi), where letters, marks and
+// escapes stand less regularly than in the sample.
+void BM_ViqrEncodeRunManualPages(benchmark::State& state) {
+    const std::string text = bench::vietnamese_viscii(std::size_t(1) << 20);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    std::vector<unsigned char> out(3 * kChunk);
+    for (auto _ : state) {
+        unsigned char previous = 0;
+        for (std::size_t at = 0; at + kChunk <= text.size(); at += kChunk) {
+            const std::size_t n = viqr_encode_run(bytes + at, kChunk, previous, out.data(), '\\');
+            benchmark::DoNotOptimize(n);
+            benchmark::ClobberMemory();
+            previous = bytes[at + kChunk - 1];
+        }
+    }
+    state.SetBytesProcessed(std::int64_t(state.iterations()) *
+                            std::int64_t(text.size() / kChunk * kChunk));
+}
+BENCHMARK(BM_ViqrEncodeRunManualPages);
 
 }  // namespace
 }  // namespace toneshift

@@ -94,5 +94,41 @@ TEST(EncodeRun, RandomTextsOfEveryLengthAndAlignmentOnEveryTarget) {
     });
 }
 
+// Texts that grow the most, of every length, into buffers of exactly the bound: written
+// past it, the vectors would show under AddressSanitizer. Expected bytes written by hand.
+TEST(EncodeRun, TextsThatGrowTheMostOnEveryTarget) {
+    struct Case {
+        const char* name;
+        unsigned char escape;
+        std::string unit;                   // repeated, then cut to the length
+        std::vector<std::string> spelling;  // of each byte of the unit, where it stands
+    };
+    const Case cases[] = {
+        {"a with circumflex and acute, three bytes each", '\\', "\xA4", {"a^'"}},
+        {"d with stroke after d, escaped", '\\', "d\xF0", {"d", "\\dd"}},
+        {"d with stroke after d, another escape", '(', "d\xF0", {"d", "(dd"}},
+        {"the escape character, doubled", '\\', "\\", {"\\\\"}},
+        {"the escape character, doubled, another escape", '~', "~", {"~~"}},
+    };
+    for_each_target([&] {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            for (std::size_t length = 1; length <= 200; ++length) {
+                Bytes text(length);
+                std::string expected;
+                for (std::size_t i = 0; i < length; ++i) {
+                    text[i] = static_cast<unsigned char>(c.unit[i % c.unit.size()]);
+                    expected += c.spelling[i % c.unit.size()];
+                }
+                Bytes out(3 * length);
+                const std::size_t n =
+                    viqr_encode_run(text.data(), length, ' ', out.data(), c.escape);
+                ASSERT_EQ(std::string(out.begin(), out.begin() + long(n)), expected)
+                    << "length " << length;
+            }
+        }
+    });
+}
+
 }  // namespace
 }  // namespace toneshift
