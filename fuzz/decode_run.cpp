@@ -1,8 +1,9 @@
 // viqr_decode_run against viqr_step byte by byte. The input starts with a header: the start
 // state, the escape character, a byte of switches, then the number of run lengths (with a
-// moved mark) and the lengths; the rest is the text. Two contexts with the same parameters
-// are fed the text, one in runs of those lengths and one a byte at a time; after every run
-// the bytes written and every field of the two contexts must agree.
+// moved mark) and the lengths (a run of 1 + 8 x its byte, so that runs reach past the size
+// at which the vector code copies out its buffer); the rest is the text. Two contexts with
+// the same parameters are fed the text, one in runs of those lengths and one a byte at a
+// time; after every run the bytes written and every field of the two contexts must agree.
 //
 // The switches: bit 0 deferred mode, bits 1-3 the instruction set the vector code runs on
 // (the best one where the CPU lacks it), bits 5-7 which mark to move when bit 7 of the
@@ -64,7 +65,7 @@ void run(const std::uint8_t* data, std::size_t size) {
 
     Bytes out, expected;
     for (std::size_t from = 0, k = 0; from < n; ++k) {
-        std::size_t length = lengths.empty() ? n : 1 + lengths[k % lengths.size()] * 4u;
+        std::size_t length = lengths.empty() ? n : 1 + lengths[k % lengths.size()] * 8u;
         if (length > n - from) length = n - from;
         out.assign(2 * length + 1, 0xA5);
         const std::size_t m = viqr_decode_run(fast, text + from, length, out.data());

@@ -68,11 +68,39 @@ inline const ascii_sets& active_ascii_sets() {
 
 inline constexpr std::array<std::uint8_t, 16> high_nibble_bits{1, 2, 4, 8, 16, 32, 64, 128};
 
+// What a character of class k does after a shape mark that led to letter state s: the
+// composed byte when it is a tone mark, else 0; indexed by s * 64 + k.
+inline constexpr auto tone_after_shape = [] {
+    std::array<std::uint8_t, kLetterStateCount * 64> composed{};
+    for (std::size_t s = 0; s < kLetterStateCount; ++s)
+        for (std::size_t k = kFirstToneClass; k <= kLastToneClass; ++k)
+            composed[s * 64 + k] =
+                composed_letter[s * kToneColumnCount + (mark_bits[k] & kMarkTone)];
+    return composed;
+}();
+static_assert(kClassCount <= 64);
+// A letter state that a shape mark leads to has a byte for every tone, none of them 0, so 0
+// means no tone mark.
+static_assert([] {
+    for (std::size_t s = 0; s < kLetterStateCount; ++s)
+        for (std::size_t k = kFirstShapeClass; k <= kLastShapeClass; ++k) {
+            const unsigned m = first_mark_outcome[s * 256 + k];
+            if ((m & kFirstMarkAccepted) == 0) continue;
+            const std::size_t next = m >> kFirstMarkStateShift & kFirstMarkStateMask;
+            for (std::size_t t = 0; t < 64; ++t)
+                if ((tone_after_shape[next * 64 + t] != 0) != is_tone_class(unsigned(t)))
+                    return false;
+        }
+    return true;
+}());
+
 // Input is looked at in blocks of this many bytes.
 inline constexpr std::size_t kBlock = 32;
-// Output is copied out of the buffer once it holds this much: below the size from which
-// memcpy moves bytes one instruction each.
-inline constexpr std::size_t kFlushAt = 1536;
+// Output is copied out of the buffer once it holds this much, looked at after every
+// segment of input; what is copied out stays below the size from which memcpy moves bytes
+// one instruction each.
+inline constexpr std::size_t kFlushAt = 1024;
+inline constexpr std::size_t kSegment = 512;
 // Rules reach at most two bytes past a block; a copy takes a block from there.
 inline constexpr std::size_t kReach = 2;
 inline constexpr std::size_t kMainMargin = 2 * kBlock + kReach;
@@ -196,9 +224,6 @@ HWY_INLINE void copy_block(unsigned char* to, const std::uint8_t* from) {
 constexpr bool is_letter(unsigned k) {
     return k - kFirstLetterClass <= unsigned(kLastLetterClass - kFirstLetterClass);
 }
-constexpr bool is_tone(unsigned k) {
-    return k - kFirstToneClass <= unsigned(kLastToneClass - kFirstToneClass);
-}
 
 // The phases of the machine below: the record's phases, and the byte after the escape.
 constexpr unsigned kNoLetter = 0, kBaseLetter = 1, kShapeLetter = 2, kAfterEscape = 3;
@@ -210,6 +235,8 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
     decoder_context& c = context_slots[std::size_t(ctx)];
     const std::uint8_t* const cls = active_class_table.data();
     const unsigned esc = c.escape_char;
+    // The escape character after itself, unless it is a mode letter (no byte value else).
+    const unsigned doubled_escape = mode_letters[esc] < 0 ? esc : 0x100;
     viqr_record rec = c.record;
     // The machine below relies on the escape character and 0x00 having no class, and on
     // every path it takes returning to compose mode.
@@ -257,7 +284,7 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
 
     // The output of input position q is at buf + q + dq, up to position h_end and through
     // the bytes copied after it.
-    alignas(64) unsigned char buf[kFlushAt + 4 * kBlock];
+    alignas(64) unsigned char buf[kFlushAt + kSegment + 4 * kBlock];
     std::ptrdiff_t dq = 0;
     unsigned char* w = out;  // the final output copied out so far
     // A held letter is written as if it had just been read.
@@ -324,7 +351,7 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
                         late.pend_from = q;
                         goto shape_letter;
                     }
-                    if (is_letter(k)) late.stroke_at = q - 1;
+                    if (__builtin_expect(is_letter(k), 0)) late.stroke_at = q - 1;
                     ph = kNoLetter;
                     goto one_byte;
                 }
@@ -340,8 +367,8 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
             k = cls[b];
             late.m2c = b;
             late.m2k = k;
-            if (is_tone(k)) {
-                o[-1] = composed_letter[S * kToneColumnCount + k - (kFirstToneClass - 1)];
+            if (const unsigned r = tone_after_shape[S * 64 + k]; r != 0) {
+                o[-1] = static_cast<unsigned char>(r);
                 ++q;
                 ph = kNoLetter;
                 goto more_bytes;
@@ -352,6 +379,8 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
             k = cls[b];
             if (b == esc) {
                 ++q;
+                // The commonest escape sequence, the escape character twice, at once.
+                if ((!kLast || q != n) && in[q] == doubled_escape) goto doubled;
                 goto after_escape;
             }
         other:
@@ -390,6 +419,7 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
                 }
             }
             // 0x00 (class 0) closes the record, which has no letter open; nothing is held.
+        doubled:
             late.pend_val = 0;
             late.pend_from = q;
             if (b == esc) {  // one escape character for the two read
@@ -414,9 +444,12 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
             dq = (o - buf) - std::ptrdiff_t(q);
             copy_block(o, s + (q - i));
         }
-        const std::size_t e = h_end > i + len ? h_end : i + len;
-        if (std::ptrdiff_t(e) + dq >= std::ptrdiff_t(kFlushAt)) flush(e);
         return true;
+    };
+    // After input position i, when the buffer is full enough.
+    auto flush_after = [&](std::size_t i) TONESHIFT_INLINE {
+        const std::size_t e = h_end > i ? h_end : i;
+        if (std::ptrdiff_t(e) + dq >= std::ptrdiff_t(kFlushAt)) flush(e);
     };
 
     std::size_t i = 0;
@@ -424,18 +457,30 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
     // A held letter or a waiting escape character: the first byte goes through the rules.
     if (n >= kMainMargin) {
         in_compose = block.operator()<false>(0, in, kBlock, entry != kNoLetter ? 1 : 0);
-        for (i = kBlock; in_compose && i + kMainMargin <= n; i += kBlock)
-            in_compose = block.operator()<false>(i, in + i, kBlock, 0);
+        i = kBlock;
+        const std::size_t last = n - kMainMargin;  // the last block read from the input
+        while (in_compose && i <= last) {
+            const std::size_t stop = last - i < kSegment ? last + 1 : i + kSegment;
+            for (; i < stop; i += kBlock) {
+                if (!block.operator()<false>(i, in + i, kBlock, 0)) {
+                    in_compose = false;
+                    break;
+                }
+            }
+            if (in_compose) flush_after(i);
+        }
     }
     if (in_compose && i < n) {
         // The last blocks, from a copy that can be read past the end.
         alignas(64) std::uint8_t tail[kMainMargin + 2 * kBlock + kReach] = {};
         const std::size_t from = i;
         std::memcpy(tail, in + from, n - from);
-        for (; in_compose && i < n; i += kBlock)
-            in_compose =
-                block.operator()<true>(i, tail + (i - from), n - i < kBlock ? n - i : kBlock,
-                                       i == 0 && entry != kNoLetter ? 1 : 0);
+        for (; in_compose && i < n; i += kBlock) {
+            const std::size_t len = n - i < kBlock ? n - i : kBlock;
+            in_compose = block.operator()<true>(i, tail + (i - from), len,
+                                                i == 0 && entry != kNoLetter ? 1 : 0);
+            if (in_compose) flush_after(i + len);
+        }
     }
 
     // The context brought up to date at input position e.
