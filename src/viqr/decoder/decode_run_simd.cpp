@@ -14,8 +14,8 @@
 // Of the record's fields that last, the held letter and the first mark character are found
 // when the run ends (or leaves compose mode), by looking back for the last letter byte.
 //
-// Output goes through a buffer of our own and is copied out as it becomes final, so that the
-// caller's buffer receives exactly the bytes counted, as from viqr_step.
+// Output goes through a buffer of the decoder's own and is copied out as it becomes final,
+// so that the caller's buffer receives exactly the bytes counted, as from viqr_step.
 // clang-format off
 #include "tables/simd_dispatch.h"  // before Highway's headers
 // clang-format on
@@ -109,8 +109,6 @@ inline constexpr std::size_t kMainMargin = 2 * kBlock + kReach;
 
 // The lambdas of the decoding loop share its locals: inlined, those stay in registers.
 #define TONESHIFT_INLINE __attribute__((always_inline))
-
-namespace toneshift::detail {}  // namespace toneshift::detail
 #endif
 
 #undef HWY_TARGET_INCLUDE
