@@ -1,4 +1,4 @@
-// viqr_decode_run: viqr_step over a whole run of input, with the context's fields in locals.
+// decode_run_general: viqr_step over a whole run of input, with the context's fields in locals.
 // In deferred mode the states that nearly every byte of a text meets run here as one state
 // machine on the locals: compose mode with no letter open, holding a base letter, holding a
 // letter with its shape mark and the byte after an escape character (all four while they
@@ -14,7 +14,8 @@
 //   compose mode began (`plain_from`) and, where it ends, takes the base from its last byte;
 // - the base letter is stored when a letter opens, the mark characters as they are read,
 //   each with its byte's code, whose escape bit is cleared when the context is written.
-#include <array>
+#include "viqr/decoder/decode_run.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -33,15 +34,6 @@ namespace {
     viqr_step(ctx, ch, out, &count);
     return count;
 }
-
-// The mode each byte selects after the escape character, -1 for none: one lookup.
-constexpr auto mode_letters = [] {
-    std::array<std::int8_t, 256> modes{};
-    for (unsigned ch = 0; ch < modes.size(); ++ch)
-        modes[ch] =
-            static_cast<std::int8_t>(detail::mode_of_letter(static_cast<unsigned char>(ch)));
-    return modes;
-}();
 
 constexpr unsigned kEscapeBit = 0x80;  // in a byte's code: the byte is the escape character
 constexpr unsigned kClassBits = 0x7F;
@@ -63,7 +55,8 @@ static_assert([] {
 
 }  // namespace
 
-std::size_t viqr_decode_run(int ctx, const unsigned char* in, std::size_t n, unsigned char* out) {
+std::size_t detail::decode_run_general(int ctx, const unsigned char* in, std::size_t n,
+                                       unsigned char* out) {
     if (!detail::is_context(ctx)) return 0;  // a step on no context writes nothing
     detail::decoder_context& c = detail::context_slots[std::size_t(ctx)];
     unsigned char* o = out;
@@ -237,7 +230,7 @@ compose:
         ch = end[i];
         ++i;
         {
-            const int mode = mode_letters[ch];
+            const int mode = detail::mode_letters[ch];
             if (mode >= 0) {  // the held letter and the record stay as they are
                 if (mode != VIQR_MODE_COMPOSE) {
                     TONESHIFT_WRITE_BACK(mode);

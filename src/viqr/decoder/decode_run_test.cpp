@@ -2,11 +2,14 @@
 // fed the same text, one a run at a time and one a byte at a time; the bytes written and
 // every field of the two contexts must agree after every run.
 #include <gtest/gtest.h>
+#include <hwy/targets.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "tables/simd_dispatch.h"
 #include "viqr/decoder/decoder_test_support.h"
 
 namespace toneshift {
@@ -41,6 +44,8 @@ class DecodeRunTest : public DecoderTest {
             const std::size_t m = viqr_decode_run(fast, in, to - from, out.data());
             ASSERT_LE(m, 2 * (to - from));
             EXPECT_EQ(out[m], 0xEE) << "nothing written past the count";
+            EXPECT_EQ(std::count(out.begin() + long(m), out.end(), 0xEE), long(out.size() - m))
+                << "nothing written anywhere past the count";
             const std::string expected = feed(reference, text.substr(from, to - from));
             ASSERT_EQ(std::string(out.begin(), out.begin() + long(m)), expected)
                 << "run " << from << ".." << to;
@@ -101,6 +106,73 @@ TEST_F(DecodeRunTest, RandomTextsInRandomRunsInEveryConfiguration) {
         expect_same(fast, reference, text, cuts);
         if (HasFatalFailure()) return;
     }
+}
+
+// Runs `body` once for each instruction set that viqr_decode_run can run on here; returns
+// how many.
+template <typename Body>
+int for_each_target(Body body) {
+    int ran = 0;
+    const std::int64_t cpu = simd::supported_targets();
+    for (const std::int64_t target :
+         {HWY_AVX2, HWY_SSE4, HWY_SSSE3, HWY_NEON, HWY_EMU128, HWY_SCALAR}) {
+        if ((cpu & target) == 0) continue;
+        simd::restrict_targets_for_test(target);
+        SCOPED_TRACE(hwy::TargetName(target));
+        body();
+        ++ran;
+    }
+    simd::restrict_targets_for_test(0);
+    return ran;
+}
+
+// Long texts that look like VIQR (mostly plain bytes and letters, marks after letters,
+// doubled and single escapes, now and then a mode), in runs from one byte to several
+// thousand, so that every block of the vector code meets every kind of byte at every offset:
+// whole blocks, the last blocks of a run, a buffer copied out in the middle of a run.
+TEST_F(DecodeRunTest, LongRunsOnEveryInstructionSet) {
+    const std::string plain = "tnhcmg,; \n-01";
+    const std::string letters = "aeiouyAEIOUYdD\xE2\xF4";
+    const std::string marks = "'`?~.(^+dD";
+    const std::string rare = std::string("\\VMLvml\x08\xFF") + '\0';
+    const int ran = for_each_target([&] {
+        std::mt19937 random(13);
+        for (int round = 0; round < 120; ++round) {
+            SetUp();
+            const unsigned char escapes[] = {'\\', '\\', '\\', 'a', '\'', 0};
+            const unsigned char escape = escapes[round % 6];
+            const int state = round % 9 < 6 ? VIQR_MODE_COMPOSE : round % 6;
+            const bool deferred = round % 10 != 0;
+            const int fast = viqr_open(state, escape, 0x08);
+            const int reference = viqr_open(state, escape, 0x08);
+            ASSERT_GE(reference, 0);
+            viqr_set(fast, deferred, VIQR_DEFERRED);
+            viqr_set(reference, deferred, VIQR_DEFERRED);
+            copy_context(fast, reference);
+            if (round % 7 == 3) {
+                viqr_record scratch{};
+                viqr_reset(&scratch);
+                ASSERT_EQ(viqr_set_mark('^', "x\xE2-"[round % 3], &scratch), 1);
+            }
+            std::string text(1000 + random() % 9000, ' ');
+            for (char& ch : text) {
+                const unsigned pick = random() % 100;
+                const std::string& from = pick < 45   ? plain
+                                          : pick < 75 ? letters
+                                          : pick < 97 ? marks
+                                                      : rare;
+                ch = from[random() % from.size()];
+            }
+            std::vector<std::size_t> cuts;
+            for (std::size_t at = random() % 100; at < text.size();
+                 at += 1 + random() % (round % 2 == 0 ? 80 : 5000))
+                cuts.push_back(at);
+            SCOPED_TRACE("round " + std::to_string(round));
+            expect_same(fast, reference, text, cuts);
+            if (HasFatalFailure()) return;
+        }
+    });
+    EXPECT_GE(ran, 2);
 }
 
 TEST_F(DecodeRunTest, NoContextWritesNothing) {
