@@ -436,18 +436,26 @@ struct Converter::State {
         if (has_viscii_control_letter(in, n)) return false;
         viqr_snapshot before;
         viqr_save(viqr_ctx, &before);
-        const std::size_t m = viqr_decode_run(viqr_ctx, in, n, decoded);
+        // Into VISCII, what the decoder writes is the output.
+        const bool direct = options.to == kViscii;
+        unsigned char* const dest = direct ? out : decoded;
+        const std::size_t m = viqr_decode_run(viqr_ctx, in, n, dest);
         int state = VIQR_MODE_COMPOSE;
         viqr_get(viqr_ctx, &state, VIQR_STATE);
         std::uint16_t problems = 0;
         if (tables_can_fail)
-            for (std::size_t k = 0; k < m; ++k) problems |= byte_map[decoded[k]];
+            for (std::size_t k = 0; k < m; ++k) problems |= byte_map[dest[k]];
         if ((problems & kProblemBit) != 0) {
             viqr_restore(viqr_ctx, &before);
             return false;
         }
         decoder_state = state;
-        write_bytes(decoded, 0, m);
+        if (direct) {
+            count_positions(dest, m);
+            out += m;
+        } else {
+            write_bytes(decoded, 0, m);
+        }
         return true;
     }
 
