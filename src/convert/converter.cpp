@@ -130,6 +130,8 @@ struct Converter::State {
     unsigned char decoded[2 * kViqrWindow] = {};  // a window decoded ahead
     bool tables_can_fail = true;    // whether any byte of the byte tables' source is a problem
     bool source_is_viscii = false;  // whether the byte tables map each byte to itself
+    // An 8-bit source whose every byte the target writes exactly: nothing is ever reported.
+    bool never_fails = false;
     // Whether printable ASCII (0x20..0x7F) from a UTF-8 source passes into the target as
     // itself.
     bool ascii_passes = false;
@@ -399,6 +401,7 @@ struct Converter::State {
 
     // Lines and columns after a run of bytes of an 8-bit source, one character each.
     void count_positions(const unsigned char* run, std::size_t n) {
+        if (never_fails) return;  // no problem will need them
         const unsigned char* last = run + n;
         const auto* newline = static_cast<const unsigned char*>(memrchr(run, '\n', n));
         if (newline == nullptr) {
@@ -714,6 +717,7 @@ Converter::Converter(const ConvertOptions& options)
                 s.target_map[std::size_t(b)] = static_cast<unsigned char>(s.sentinel);
         s.target_plan = nibble_plan(s.target_map);
     }
+    s.never_fails = options.from < kViqr && !s.tables_can_fail;
     if (options.from == kViqr) {
         s.viqr_ctx = viqr_open(VIQR_MODE_COMPOSE, kEscape, kErase);
         if (s.viqr_ctx < 0) return;
