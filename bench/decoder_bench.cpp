@@ -12,13 +12,28 @@
 namespace toneshift {
 namespace {
 
-void BM_ViqrStepDialogueConfiguration(benchmark::State& state) {
-    const std::string text = bench::viqr_sample_text(std::size_t{1} << 20);
+// The decoder context both benchmarks use, opened once: compose mode, deferred output.
+int dialogue_context() {
     static const int ctx = [] {
         const int c = viqr_open(VIQR_MODE_COMPOSE, '\\', 0x08);
         viqr_set(c, 1, VIQR_DEFERRED);
         return c;
     }();
+    return ctx;
+}
+
+// Drains the context after a pass over the text.
+void finish(int ctx, unsigned char* cursor) {
+    int count = 0;
+    viqr_flush(ctx, cursor, &count);
+    cursor += count;
+    benchmark::DoNotOptimize(cursor);
+    benchmark::ClobberMemory();
+}
+
+void BM_ViqrStepDialogueConfiguration(benchmark::State& state) {
+    const std::string text = bench::viqr_sample_text(std::size_t{1} << 20);
+    const int ctx = dialogue_context();
     std::vector<unsigned char> out(2 * text.size() + 2);
     for (auto _ : state) {
         unsigned char* cursor = out.data();
@@ -27,11 +42,7 @@ void BM_ViqrStepDialogueConfiguration(benchmark::State& state) {
             viqr_step(ctx, static_cast<unsigned char>(ch), cursor, &count);
             cursor += count;
         }
-        int count = 0;
-        viqr_flush(ctx, cursor, &count);
-        cursor += count;
-        benchmark::DoNotOptimize(cursor);
-        benchmark::ClobberMemory();
+        finish(ctx, cursor);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                             static_cast<std::int64_t>(text.size()));
@@ -43,22 +54,14 @@ BENCHMARK(BM_ViqrStepDialogueConfiguration)->Unit(benchmark::kMillisecond);
 void BM_ViqrDecodeRunInChunks(benchmark::State& state) {
     const std::string text = bench::viqr_sample_text(std::size_t{1} << 20);
     const auto chunk = static_cast<std::size_t>(state.range(0));
-    static const int ctx = [] {
-        const int c = viqr_open(VIQR_MODE_COMPOSE, '\\', 0x08);
-        viqr_set(c, 1, VIQR_DEFERRED);
-        return c;
-    }();
+    const int ctx = dialogue_context();
     std::vector<unsigned char> out(2 * text.size() + 2);
     const auto* in = reinterpret_cast<const unsigned char*>(text.data());
     for (auto _ : state) {
         unsigned char* cursor = out.data();
         for (std::size_t at = 0; at < text.size(); at += chunk)
             cursor += viqr_decode_run(ctx, in + at, std::min(chunk, text.size() - at), cursor);
-        int count = 0;
-        viqr_flush(ctx, cursor, &count);
-        cursor += count;
-        benchmark::DoNotOptimize(cursor);
-        benchmark::ClobberMemory();
+        finish(ctx, cursor);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                             static_cast<std::int64_t>(text.size()));

@@ -65,12 +65,11 @@ constexpr bool begins_character(unsigned char b) {
     return (b & 0xC0) != 0x80 && (b & 0xFE) != 0xCC;
 }
 
-#if HWY_TARGET == HWY_SCALAR
-HWY_ATTR RunEnd expand(const RunTables& t, const unsigned char* in, std::size_t i, std::size_t end,
-                       unsigned char* w) {
-    const std::uint32_t* const units = t.short_units;
-    std::uint64_t lines = 0;
-    std::size_t line_start = i;  // where the current line began, or the run
+// Writes in[i..end) as their units one byte at a time, up to the first that is a problem,
+// counting line feeds on from `lines` and the line that began at `line_start`.
+inline RunEnd expand_bytes(const std::uint32_t* units, const unsigned char* in, std::size_t i,
+                           std::size_t end, unsigned char* w, std::uint64_t lines,
+                           std::size_t line_start) {
     for (; i < end; ++i) {
         const unsigned char b = in[i];
         const std::uint32_t u = units[b];
@@ -83,6 +82,12 @@ HWY_ATTR RunEnd expand(const RunTables& t, const unsigned char* in, std::size_t 
         }
     }
     return {i, w, lines, i - line_start};
+}
+
+#if HWY_TARGET == HWY_SCALAR
+HWY_ATTR RunEnd expand(const RunTables& t, const unsigned char* in, std::size_t i, std::size_t end,
+                       unsigned char* w) {
+    return expand_bytes(t.short_units, in, i, end, w, 0, i);
 }
 #else
 // The bits of a mask's lanes, the first lane lowest.
@@ -146,18 +151,7 @@ HWY_ATTR RunEnd expand(const RunTables& t, const unsigned char* in, std::size_t 
         w += lanes;
         i += lanes;
     }
-    for (; i < end; ++i) {
-        const unsigned char b = in[i];
-        const std::uint32_t u = units[b];
-        if ((u & kShortProblem) != 0) break;
-        std::memcpy(w, &u, 4);
-        w += u >> 24;
-        if (b == '\n') {
-            ++lines;
-            line_start = i + 1;
-        }
-    }
-    return {i, w, lines, i - line_start};
+    return expand_bytes(units, in, i, end, w, lines, line_start);
 }
 #endif
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tables/simd_dispatch.h"
+#include "tables/simd_test_support.h"
 #include "viqr/decoder/decoder_test_support.h"
 
 namespace toneshift {
@@ -26,6 +26,13 @@ class DecodeRunTest : public DecoderTest {
                x.erase_char == y.erase_char && x.deferred == y.deferred &&
                x.pending_char == y.pending_char && x.resume_state == y.resume_state &&
                std::memcmp(&x.record, &y.record, sizeof x.record) == 0;
+    }
+
+    // A context in the given start state, escape character and output mode (erase 0x08).
+    static int open_alike(int state, unsigned char escape, bool deferred) {
+        const int ctx = viqr_open(state, escape, 0x08);
+        viqr_set(ctx, deferred, VIQR_DEFERRED);
+        return ctx;
     }
 
     // Makes `reference` an exact copy of `fast` (open leaves some fields as the slot's last
@@ -87,11 +94,9 @@ TEST_F(DecodeRunTest, RandomTextsInRandomRunsInEveryConfiguration) {
         const int state = round % 6;
         const unsigned char escape = "\\\\\\a'("[round % 6];
         const bool deferred = round % 7 != 0;
-        const int fast = viqr_open(state, escape, 0x08);
-        const int reference = viqr_open(state, escape, 0x08);
+        const int fast = open_alike(state, escape, deferred);
+        const int reference = open_alike(state, escape, deferred);
         ASSERT_GE(reference, 0);
-        viqr_set(fast, deferred, VIQR_DEFERRED);
-        viqr_set(reference, deferred, VIQR_DEFERRED);
         copy_context(fast, reference);
         if (round % 11 == 0) {
             viqr_record scratch{};
@@ -108,24 +113,6 @@ TEST_F(DecodeRunTest, RandomTextsInRandomRunsInEveryConfiguration) {
     }
 }
 
-// Runs `body` once for each instruction set that viqr_decode_run can run on here; returns
-// how many.
-template <typename Body>
-int for_each_target(Body body) {
-    int ran = 0;
-    const std::int64_t cpu = simd::supported_targets();
-    for (const std::int64_t target :
-         {HWY_AVX2, HWY_SSE4, HWY_SSSE3, HWY_NEON, HWY_EMU128, HWY_SCALAR}) {
-        if ((cpu & target) == 0) continue;
-        simd::restrict_targets_for_test(target);
-        SCOPED_TRACE(hwy::TargetName(target));
-        body();
-        ++ran;
-    }
-    simd::restrict_targets_for_test(0);
-    return ran;
-}
-
 // Long texts that look like VIQR (mostly plain bytes and letters, marks after letters,
 // doubled and single escapes, now and then a mode), in runs from one byte to several
 // thousand, so that every block of the vector code meets every kind of byte at every offset:
@@ -135,7 +122,7 @@ TEST_F(DecodeRunTest, LongRunsOnEveryInstructionSet) {
     const std::string letters = "aeiouyAEIOUYdD\xE2\xF4";
     const std::string marks = "'`?~.(^+dD";
     const std::string rare = std::string("\\VMLvml\x08\xFF") + '\0';
-    const int ran = for_each_target([&] {
+    const int ran = simd::for_each_supported_target([&] {
         std::mt19937 random(13);
         for (int round = 0; round < 120; ++round) {
             SetUp();
@@ -143,11 +130,9 @@ TEST_F(DecodeRunTest, LongRunsOnEveryInstructionSet) {
             const unsigned char escape = escapes[round % 6];
             const int state = round % 9 < 6 ? VIQR_MODE_COMPOSE : round % 6;
             const bool deferred = round % 10 != 0;
-            const int fast = viqr_open(state, escape, 0x08);
-            const int reference = viqr_open(state, escape, 0x08);
+            const int fast = open_alike(state, escape, deferred);
+            const int reference = open_alike(state, escape, deferred);
             ASSERT_GE(reference, 0);
-            viqr_set(fast, deferred, VIQR_DEFERRED);
-            viqr_set(reference, deferred, VIQR_DEFERRED);
             copy_context(fast, reference);
             if (round % 7 == 3) {
                 viqr_record scratch{};

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tables/simd_dispatch.h"
+#include "tables/simd_test_support.h"
 #include "viqr/encoder/encode_step.h"
 #include "viqr/encoder/viqr_encoder.h"
 
@@ -17,24 +17,6 @@ namespace toneshift {
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-
-// Runs `body` once for each target that viqr_encode_run can run on here, and returns how many.
-template <typename Body>
-int for_each_target(Body body) {
-    int ran = 0;
-    const std::int64_t cpu = simd::supported_targets();
-    const std::int64_t targets[] = {HWY_AVX2, HWY_SSE4,   HWY_SSSE3,
-                                    HWY_NEON, HWY_EMU128, HWY_SCALAR};
-    for (const std::int64_t target : targets) {
-        if ((cpu & target) == 0) continue;
-        simd::restrict_targets_for_test(target);
-        SCOPED_TRACE(hwy::TargetName(target));
-        body();
-        ++ran;
-    }
-    simd::restrict_targets_for_test(0);
-    return ran;
-}
 
 // Encodes `text` both ways into buffers of exactly 3n bytes and expects the same result.
 void expect_same(const Bytes& text, unsigned char previous, unsigned char escape) {
@@ -47,7 +29,7 @@ void expect_same(const Bytes& text, unsigned char previous, unsigned char escape
 }
 
 TEST(EncodeRun, EveryByteAfterEveryByteOnEveryTarget) {
-    const int ran = for_each_target([] {
+    const int ran = simd::for_each_supported_target([] {
         for (const unsigned char escape : {'\\', 'a', '(', 'd', '\0'}) {
             SCOPED_TRACE(int(escape));
             // "p b" for every b, after a plain start: every pair of bytes, both ways round.
@@ -66,7 +48,7 @@ TEST(EncodeRun, EveryByteAfterEveryByteOnEveryTarget) {
 }
 
 TEST(EncodeRun, RandomTextsOfEveryLengthAndAlignmentOnEveryTarget) {
-    for_each_target([] {
+    simd::for_each_supported_target([] {
         std::mt19937 random(10);
         // Mostly plain bytes, as in a text, with letters, d, marks and escapes between them.
         const std::string often = "tnh cmg,\n a\\dD'(^.`?~+\xE1\xF0\xD0\x02";
@@ -110,7 +92,7 @@ TEST(EncodeRun, TextsThatGrowTheMostOnEveryTarget) {
         {"the escape character, doubled", '\\', "\\", {"\\\\"}},
         {"the escape character, doubled, another escape", '~', "~", {"~~"}},
     };
-    for_each_target([&] {
+    simd::for_each_supported_target([&] {
         for (const Case& c : cases) {
             SCOPED_TRACE(c.name);
             for (std::size_t length = 1; length <= 200; ++length) {
