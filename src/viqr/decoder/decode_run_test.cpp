@@ -160,6 +160,45 @@ TEST_F(DecodeRunTest, LongRunsOnEveryInstructionSet) {
     EXPECT_GE(ran, 2);
 }
 
+// Runs of one to six escape characters, after a plain byte, a letter or a shape mark, and
+// before a letter, a mark, a mode letter, a plain byte or a stroke, at every offset of the
+// first three blocks of the vector code (32 bytes each), so that a run meets every lane and
+// reaches across every block boundary; the text in one run, and cut after the byte that
+// follows the escape characters, where the context is compared.
+TEST_F(DecodeRunTest, RunsOfEscapesAtEveryOffset) {
+    const std::string before[] = {"x ", "xa", "a("};
+    const std::string after = "a'V d";
+    const int ran = simd::for_each_supported_target([&] {
+        for (const std::string& lead : before) {
+            for (std::size_t length = 1; length <= 6; ++length) {
+                for (const char next : after) {
+                    for (std::size_t at = 0; at + lead.size() <= 3 * 32; ++at) {
+                        std::string text(at, 't');
+                        text += lead + std::string(length, '\\') + next;
+                        const std::size_t cut = text.size();
+                        while (text.size() < 200) text += "Vie^.t a'n u+o+` dd ";
+                        for (bool whole : {true, false}) {
+                            SetUp();
+                            const int fast = open_alike(VIQR_MODE_COMPOSE, '\\', true);
+                            const int reference = open_alike(VIQR_MODE_COMPOSE, '\\', true);
+                            ASSERT_GE(reference, 0);
+                            copy_context(fast, reference);
+                            SCOPED_TRACE(lead + " then " + std::to_string(length) +
+                                         " escapes and " + next + " at " + std::to_string(at) +
+                                         (whole ? "" : " cut after them"));
+                            expect_same(
+                                fast, reference, text,
+                                whole ? std::vector<std::size_t>{} : std::vector<std::size_t>{cut});
+                            if (HasFatalFailure()) return;
+                        }
+                    }
+                }
+            }
+        }
+    });
+    EXPECT_GE(ran, 2);
+}
+
 TEST_F(DecodeRunTest, NoContextWritesNothing) {
     const unsigned char in[] = "a'b";
     unsigned char out[8] = {};
