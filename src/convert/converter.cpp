@@ -33,15 +33,9 @@ constexpr int kDecomposedRoom = 4 * kMaxHeld;
 constexpr std::size_t kStageSize = 4096;
 constexpr std::size_t kStageRoom = kStageSize - 16;
 
-// The six control bytes that are letters in VISCII. In VIQR input each is the control
-// character itself, and the decoder writes it as the last byte of the step that reads it.
-constexpr unsigned char kVisciiControlLetters[] = {0x02, 0x05, 0x06, 0x14, 0x19, 0x1E};
-
-constexpr bool is_viscii_control_letter(unsigned char b) {
-    for (unsigned char c : kVisciiControlLetters)
-        if (b == c) return true;
-    return false;
-}
+// In VIQR input, each of the six control bytes that are letters in VISCII
+// (is_viscii_control_letter) is the control character itself, and the decoder writes it as
+// the last byte of the step that reads it.
 
 // Whether code point c may join the character before it under canonical normalization: a
 // mark with a combining class, a character that composes with a starter before it, or one

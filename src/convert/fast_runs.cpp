@@ -8,6 +8,7 @@
 #include "convert/fast_runs.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -284,10 +285,6 @@ ran_out:
     return {i, w, lines, column};
 }
 
-constexpr bool is_viscii_control_letter(unsigned char b) {
-    return b == 0x02 || b == 0x05 || b == 0x06 || b == 0x14 || b == 0x19 || b == 0x1E;
-}
-
 #if HWY_TARGET == HWY_SCALAR
 bool has_control_letter(const unsigned char* in, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i)
@@ -295,15 +292,26 @@ bool has_control_letter(const unsigned char* in, std::size_t n) {
     return false;
 }
 #else
-// Each byte's low nibble and high nibble look up a bit each; the byte is one of the six where
-// the two share a bit: bit 0 for 0x02, 0x05 and 0x06, bit 1 for 0x14, 0x19 and 0x1E.
-alignas(16) constexpr std::uint8_t kLowBits[16] = {0, 0, 1, 0, 2, 1, 1, 0, 0, 2, 0, 0, 0, 0, 2, 0};
+// Each byte's low nibble and high nibble look up a bit each, and the byte is one of the six
+// where the two share a bit: bit h of kLowBits[l] stands for byte h * 16 + l, which all six
+// are below 0x20.
+static_assert([] {
+    for (unsigned char c : kVisciiControlLetters)
+        if (c >= 0x20) return false;
+    return true;
+}());
+alignas(16) constexpr auto kLowBits = [] {
+    std::array<std::uint8_t, 16> bits{};
+    for (unsigned char c : kVisciiControlLetters)
+        bits[c & 15] = static_cast<std::uint8_t>(bits[c & 15] | 1u << (c >> 4));
+    return bits;
+}();
 alignas(16) constexpr std::uint8_t kHighBits[16] = {1, 2};
 
 HWY_ATTR bool has_control_letter(const unsigned char* in, std::size_t n) {
     const hn::ScalableTag<std::uint8_t> d;
     const std::size_t lanes = hn::Lanes(d);
-    const auto low_bits = hn::LoadDup128(d, kLowBits);
+    const auto low_bits = hn::LoadDup128(d, kLowBits.data());
     const auto high_bits = hn::LoadDup128(d, kHighBits);
     const auto nibble = hn::Set(d, 0x0F);
     auto found = hn::Zero(d);

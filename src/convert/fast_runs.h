@@ -58,8 +58,16 @@ enum class RunTarget {
 RunEnd utf8_run(RunTarget target, const RunTables& t, const unsigned char* in, std::size_t i,
                 std::size_t n, unsigned char* w, unsigned char* w_limit);
 
-// Whether any of in[0..n) is one of the six control bytes that VISCII uses for letters (0x02,
-// 0x05, 0x06, 0x14, 0x19, 0x1E).
+// The six control bytes that VISCII uses for letters.
+inline constexpr unsigned char kVisciiControlLetters[] = {0x02, 0x05, 0x06, 0x14, 0x19, 0x1E};
+
+constexpr bool is_viscii_control_letter(unsigned char b) {
+    for (unsigned char c : kVisciiControlLetters)
+        if (b == c) return true;
+    return false;
+}
+
+// Whether any of in[0..n) is one of them.
 bool has_viscii_control_letter(const unsigned char* in, std::size_t n);
 
 // How many line feeds in[0..n) holds.
