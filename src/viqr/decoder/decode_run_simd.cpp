@@ -38,6 +38,98 @@ constexpr bool acts_as_mark(unsigned k) {
     return mark_bits[k] != 0;  // tone and shape marks, and the stroke (D, d)
 }
 
+// Byte tables looked up in vectors. A vector lookup takes a 16-entry table, indexed by the
+// low four bits of each lane, and gives 0 where the lane's top bit is set. A longer table is
+// looked up in steps of 16 entries (rows): the index is lowered by 16 after each step,
+// saturating as a signed byte, so that it drops below 0 (top bit set) once past its own
+// row and an index from 0x80 up never comes down into range. Each row is stored as its
+// difference (XOR) from the row before, so the XOR of the steps' results is the entry.
+template <std::size_t kRows>
+using stepped_table = std::array<std::array<std::uint8_t, 16>, kRows>;
+
+// The rows of table[first], table[first + 1], ...; entries past the table are 0.
+template <std::size_t kRows, std::size_t n>
+constexpr stepped_table<kRows> stepped_rows(const std::array<std::uint8_t, n>& table,
+                                            std::size_t first = 0) {
+    stepped_table<kRows> rows{};
+    auto at = [&](std::size_t x) -> std::uint8_t { return x < n ? table[x] : 0; };
+    for (std::size_t r = 0; r < kRows; ++r)
+        for (std::size_t l = 0; l < 16; ++l)
+            rows[r][l] = static_cast<std::uint8_t>(at(first + 16 * r + l) ^
+                                                   (r == 0 ? 0 : at(first + 16 * (r - 1) + l)));
+    return rows;
+}
+
+// The vector lookup of one lane, step by step: what the vector code computes.
+template <std::size_t kRows>
+constexpr std::uint8_t stepped_lookup(const stepped_table<kRows>& rows, std::uint8_t index) {
+    std::uint8_t r = 0;
+    int x = static_cast<std::int8_t>(index);
+    for (std::size_t step = 0; step < kRows; ++step) {
+        if (x >= 0) r = static_cast<std::uint8_t>(r ^ rows[step][unsigned(x) & 15]);
+        x = x - 16 < -128 ? -128 : x - 16;
+    }
+    return r;
+}
+
+// By class code (0 to 47): the marks a letter accepts (0 for every other class), and the
+// mark bits a character adds.
+inline constexpr auto allowed_by_class = [] {
+    std::array<std::uint8_t, 48> allowed{};
+    for (std::size_t k = kFirstLetterClass; k <= kLastLetterClass; ++k)
+        allowed[k] = allowed_marks[k];
+    return allowed;
+}();
+inline constexpr auto mark_bits_by_class = [] {
+    std::array<std::uint8_t, 48> bits{};
+    for (std::size_t k = 0; k < kClassCount; ++k) bits[k] = mark_bits[k];
+    return bits;
+}();
+inline constexpr auto allowed_rows = stepped_rows<3>(allowed_by_class);
+inline constexpr auto mark_bits_rows = stepped_rows<3>(mark_bits_by_class);
+
+// How far a mark moves the letter state, by its mark bits shifted right by three (breve,
+// circumflex, horn and stroke are one bit each; tones have none of these bits).
+inline constexpr auto step_by_shape_bits = [] {
+    std::array<std::uint8_t, 16> step{};
+    for (std::size_t k = 0; k < kClassCount; ++k)
+        if (state_step[k] != 0) step[mark_bits[k] >> 3] = state_step[k];
+    return step;
+}();
+static_assert([] {
+    for (std::size_t k = 0; k < kClassCount; ++k)
+        if ((mark_bits[k] & kMarkTone) != 0 && (mark_bits[k] >> 3) != 0) return false;
+    return true;
+}());
+
+// composed_letter by letter state * 6 + tone column (at most 173): its first 128 entries
+// and the rest, each in rows.
+inline constexpr auto composed_low_rows = stepped_rows<8>(composed_letter);
+inline constexpr auto composed_high_rows = stepped_rows<3>(composed_letter, 128);
+static_assert(composed_letter.size() <= 128 + 3 * 16);
+
+// The class code the vector composition gives a mode letter that has no class of its own.
+inline constexpr std::uint8_t kModeLetterCode = 37;
+static_assert(kModeLetterCode >= kClassCount && kModeLetterCode < 48);
+
+// For each mask of 8 bits, the positions of its set bits in order (the rest 0): the table
+// that packs the kept bytes of 8 together. One more entry of padding, so that 16 bytes can
+// be read from any entry.
+// `high` gives the positions in the upper 8 bytes of 16.
+template <bool high>
+constexpr std::array<std::uint8_t, 257 * 8> make_pack_indices() {
+    std::array<std::uint8_t, 257 * 8> indices{};
+    for (unsigned m = 0; m < 256; ++m) {
+        unsigned at = 0;
+        for (unsigned b = 0; b < 8; ++b)
+            if ((m >> b & 1) != 0)
+                indices[m * 8 + at++] = static_cast<std::uint8_t>(b + (high ? 8 : 0));
+    }
+    return indices;
+}
+inline constexpr auto pack_indices = make_pack_indices<false>();
+inline constexpr auto pack_indices_high = make_pack_indices<true>();
+
 // The letter bytes and the mark bytes below 0x80 of a class table, as nibble tables: bit h
 // of entry l is set when byte h * 16 + l belongs to the set. Bytes from 0x80 up count as
 // both (they are tested apart).
@@ -45,6 +137,10 @@ struct ascii_sets {
     std::array<std::uint8_t, 128> classes{};  // the table these were made from
     std::array<std::uint8_t, 16> letters{};
     std::array<std::uint8_t, 16> marks{};
+    // The class codes of bytes below 0x80 for the vector composition, a mode letter
+    // kModeLetterCode, in rows; usable unless a mode letter has a class.
+    stepped_table<6> code_rows{};  // from 0x20
+    bool codes_usable = false;
     bool made = false;
 };
 
@@ -61,6 +157,20 @@ inline const ascii_sets& active_ascii_sets() {
             if (is_letter_class(table[b])) sets.letters[b & 15] |= bit;
             if (acts_as_mark(table[b])) sets.marks[b & 15] |= bit;
         }
+        std::array<std::uint8_t, 128> codes{};
+        sets.codes_usable = true;
+        for (unsigned b = 0; b < 0x80; ++b) {
+            codes[b] = table[b];
+            if (mode_letters[b] >= 0) {
+                if (table[b] != kClassNone) sets.codes_usable = false;
+                codes[b] = kModeLetterCode;
+            }
+        }
+        // Bytes below 0x20 have no code in any table the vectors take: the lookup starts at
+        // row 2.
+        for (unsigned b = 0; b < 0x20; ++b)
+            if (codes[b] != 0) sets.codes_usable = false;
+        sets.code_rows = stepped_rows<6>(codes, 0x20);
         sets.made = true;
     }
     return sets;
@@ -207,6 +317,93 @@ struct Classifier {
 };
 #endif
 
+#if HWY_TARGET == HWY_AVX2
+// Whole blocks composed in vectors (one vector is one block here).
+static_assert(hn::MaxLanes(D()) == kBlock);
+
+using DI = hn::RebindToSigned<D>;
+using D128 = hn::Full128<std::uint8_t>;
+
+// A stepped table's rows, one vector each (both halves alike).
+template <std::size_t kRows>
+struct vector_rows {
+    V row[kRows];
+    HWY_ATTR explicit vector_rows(const stepped_table<kRows>& rows) {
+        const D d;
+        for (std::size_t r = 0; r < kRows; ++r) row[r] = hn::LoadDup128(d, rows[r].data());
+    }
+    // Lane by lane, the table's entry at each index of v.
+    HWY_ATTR HWY_INLINE V operator()(V v) const {
+        const D d;
+        const DI di;
+        const auto sixteen = hn::Set(di, 16);
+        auto x = hn::BitCast(di, v);
+        V r = hn::TableLookupBytesOr0(row[0], hn::BitCast(d, x));
+        for (std::size_t step = 1; step < kRows; ++step) {
+            x = hn::SaturatedSub(x, sixteen);
+            r = hn::Xor(r, hn::TableLookupBytesOr0(row[step], hn::BitCast(d, x)));
+        }
+        return r;
+    }
+};
+
+// The lookups of the vector composition.
+struct Composer {
+    vector_rows<6> codes;  // of each byte less 0x20
+    vector_rows<3> allowed, marks;
+    vector_rows<8> composed_low;
+    vector_rows<3> composed_high;
+    V steps, shape_bits, tone_bits, stroke_bit, low_nibble, mode_code, escape;
+
+    HWY_ATTR Composer(const ascii_sets& sets, unsigned escape_char)
+        : codes(sets.code_rows),
+          allowed(allowed_rows),
+          marks(mark_bits_rows),
+          composed_low(composed_low_rows),
+          composed_high(composed_high_rows) {
+        const D d;
+        steps = hn::LoadDup128(d, step_by_shape_bits.data());
+        shape_bits = hn::Set(d, kMarkBreve | kMarkCircumflex | kMarkHorn);
+        tone_bits = hn::Set(d, kMarkTone);
+        stroke_bit = hn::Set(d, kMarkStroke);
+        low_nibble = hn::Set(d, 0x0F);
+        mode_code = hn::Set(d, kModeLetterCode);
+        escape = hn::Set(d, static_cast<std::uint8_t>(escape_char));
+    }
+
+    // The composed byte of each index below 176 (letter state * 6 + tone column).
+    HWY_ATTR HWY_INLINE V composed(V index) const {
+        const D d;
+        return hn::Xor(composed_low(index), composed_high(hn::Xor(index, hn::Set(d, 0x80))));
+    }
+};
+
+// The class codes of one block, and the mark bits they add.
+struct block_codes {
+    V bytes, codes, marks;
+};
+
+HWY_ATTR HWY_INLINE block_codes code_block(const Composer& composer, const std::uint8_t* s) {
+    const D d;
+    const DI di;
+    const V bytes = hn::LoadU(d, s);
+    const V codes =
+        composer.codes(hn::BitCast(d, hn::SaturatedSub(hn::BitCast(di, bytes), hn::Set(di, 0x20))));
+    return {bytes, codes, composer.marks(codes)};
+}
+
+// Lanes k.. of a followed by lanes ..k of b.
+template <int k>
+HWY_ATTR HWY_INLINE V lanes_from(V a, V b) {
+    const D d;
+    return hn::CombineShiftRightBytes<k>(d, hn::ConcatLowerUpper(d, b, a), a);
+}
+
+HWY_ATTR HWY_INLINE std::uint64_t lane_bits(hn::Mask<D> m) {
+    return top_bits(hn::VecFromMask(D(), m));
+}
+#endif
+
 // Copies kBlock bytes.
 HWY_INLINE void copy_block(unsigned char* to, const std::uint8_t* from) {
 #if HWY_TARGET == HWY_SCALAR
@@ -304,7 +501,8 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
         dq = std::ptrdiff_t(keep) - std::ptrdiff_t(e);
     };
 
-    const Classifier classify(cls, esc, active_ascii_sets());
+    const ascii_sets& sets = active_ascii_sets();
+    const Classifier classify(cls, esc, sets);
     std::uint64_t carry = 0;  // whether the byte before the block is a letter byte
     int mode = -1;
     // One block of len bytes at input position i, whose bytes are at s; s can be read
@@ -444,6 +642,174 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
         }
         return true;
     };
+#if HWY_TARGET == HWY_AVX2
+    // Blocks from input position i on, up to stop, composed in vectors for as long as every
+    // byte in them that needs the rules is one of the common kinds: a mark after a letter,
+    // a tone after a shape mark, an escape character before a byte that selects no mode.
+    // Each block's letters take their marks from up to two bytes past it. The bytes of block
+    // i are at s, which can be read two blocks past each block and holds only bytes of
+    // class 0 past the input's end. here holds the class codes of block i and follows i.
+    // Leaves i at the first block not composed, and the machine's state as the rules would.
+    const bool compose_in_vectors = sets.codes_usable && mode_letters[esc] < 0;
+    const Composer composer(sets, esc);
+    auto vector_blocks = [&](std::size_t& i, const std::uint8_t* s, std::size_t stop,
+                             block_codes& here) HWY_ATTR TONESHIFT_INLINE {
+        const D d;
+        const std::size_t first_i = i;
+        // The first byte the rules have not taken, and whether a letter is open before it
+        // that takes it as a mark.
+        std::size_t from = h_end > i ? h_end : i;
+        bool refused = from >= n;
+        if (!refused) {
+            unsigned open_state = 0;
+            if (h_end >= i) {
+                refused = ph == kShapeLetter || ph == kAfterEscape;
+                if (ph == kBaseLetter) open_state = S;
+            } else {
+                open_state = cls[in[i - 1]];
+            }
+            refused =
+                refused ||
+                (is_letter(open_state) &&
+                 (first_mark_outcome[open_state * 256 + cls[in[from]]] & kFirstMarkAccepted) != 0);
+        }
+        unsigned char* o = buf + (std::ptrdiff_t(from) + dq);
+        // Of the last block composed: its place, its last byte, and which of its bytes were
+        // taken as marks, as second marks, and after an acting escape character.
+        std::size_t last_i = 0, end = 0;
+        std::uint64_t last_taken = 0, last_took2 = 0, last_escaped = 0;
+        // The last letter that took a shape mark, the last byte after an acting escape
+        // character, the last stroke; -1 for none.
+        std::ptrdiff_t shaped_at = -1, escaped_at = -1, stroke_at = -1;
+        constexpr std::uint64_t kLast = std::uint64_t(1) << (kBlock - 1);
+        constexpr std::uint64_t kBlockLanes = (kLast << 1) - 1;
+        constexpr std::uint64_t kEven = 0x5555555555555555;
+        while (i < stop) {
+            const block_codes next = code_block(composer, s + (i - first_i) + kBlock);
+            const block_codes cur = here;
+            here = next;
+            if (refused) break;
+            const std::size_t ahead = n - i;
+            const std::size_t len = ahead < kBlock ? ahead : kBlock;
+            const std::uint64_t valid =
+                (ahead >= 64 ? ~std::uint64_t(0) : (std::uint64_t(1) << ahead) - 1) &
+                ~std::uint64_t(0) << (from - i);
+
+            // Lane j: what the bytes after byte j add as marks.
+            const V marks1 = lanes_from<1>(cur.marks, next.marks);
+            const V marks2 = lanes_from<2>(cur.marks, next.marks);
+            const V zero = hn::Zero(d);
+            const auto first = hn::Ne(hn::And(composer.allowed(cur.codes), marks1), zero);
+            const auto shape = hn::And(first, hn::Ne(hn::And(marks1, composer.shape_bits), zero));
+            const auto second = hn::And(shape, hn::Ne(hn::And(marks2, composer.tone_bits), zero));
+            const std::uint64_t took1 = lane_bits(first) & valid;
+            const std::uint64_t took_shape = lane_bits(shape) & valid;
+            const std::uint64_t took2 = lane_bits(second) & valid;
+            const std::uint64_t strokes =
+                lane_bits(hn::And(first, hn::Eq(marks1, composer.stroke_bit))) & valid;
+            // Escape characters and mode letters past the block change nothing in it (an
+            // escape character at its last byte is refused below).
+            const std::uint64_t escapes = lane_bits(hn::Eq(cur.bytes, composer.escape)) & valid;
+            const std::uint64_t modes = lane_bits(hn::Eq(cur.codes, composer.mode_code));
+            const std::uint64_t high = top_bits(cur.bytes) | std::uint64_t(top_bits(next.bytes))
+                                                                 << kBlock;
+            // The escape characters that act: the first of each pair in a run of them.
+            const std::uint64_t even_runs =
+                escapes & ~(escapes + (escapes & ~(escapes << 1) & kEven));
+            const std::uint64_t escapers = (even_runs & kEven) | (escapes & ~even_runs & ~kEven);
+            const std::uint64_t taken = took1 << 1 | took2 << 2;  // marks composed
+            // Bytes the rules would leave waiting at the block's end: an escape character at
+            // its last byte, a shape mark at its last byte or the first past it.
+            const std::uint64_t last = std::uint64_t(1) << (len - 1);
+            if (((high & (kLast << 3) - 1) | (escapers & modes >> 1 & kBlockLanes) |
+                 (escapers & last) | (took1 & took1 << 1) |
+                 (took_shape & ~took2 & (last | last >> 1))) != 0)
+                break;
+
+            // The block's output: each letter composed with its marks, the marks taken and
+            // the acting escape characters left out.
+            const V shifted = hn::BitCast(
+                d, hn::ShiftRight<3>(hn::BitCast(hn::Repartition<std::uint16_t, D>(), marks1)));
+            const V state = hn::Add(
+                cur.codes,
+                hn::TableLookupBytes(composer.steps, hn::And(shifted, composer.low_nibble)));
+            const V tone =
+                hn::And(hn::Or(marks1, hn::IfThenElseZero(second, marks2)), composer.tone_bits);
+            const V three = hn::Add(hn::Add(state, state), state);
+            const V out = hn::IfThenElse(
+                first, composer.composed(hn::Add(hn::Add(three, three), tone)), cur.bytes);
+            const std::uint64_t keep = valid & ~taken & ~escapers & kBlockLanes;
+            const D128 d16;
+            const hn::Vec<D128> halves[2] = {hn::LowerHalf(out), hn::UpperHalf(d16, out)};
+            for (std::size_t g = 0; g < kBlock / 8; ++g) {
+                const unsigned m = unsigned(keep >> (8 * g)) & 0xFF;
+                const std::uint8_t* indices =
+                    g % 2 == 0 ? pack_indices.data() : pack_indices_high.data();
+                hn::StoreU(hn::TableLookupBytes(halves[g / 2], hn::LoadU(d16, indices + 8 * m)),
+                           d16, o);
+                o += __builtin_popcount(m);
+            }
+
+            const std::uint64_t escaped = escapers << 1 & kBlockLanes;
+            // Without branches: whether a block has these is hard to foretell.
+            const auto at = [&](std::uint64_t bits, std::ptrdiff_t none) {
+                const auto found = std::ptrdiff_t(i) + (63 - __builtin_clzll(bits | 1));
+                const std::ptrdiff_t any = -std::ptrdiff_t(bits != 0);
+                return (found & any) | (none & ~any);
+            };
+            shaped_at = at(took_shape, shaped_at);
+            escaped_at = at(escaped, escaped_at);
+            stroke_at = at(strokes, stroke_at);
+            last_i = i;
+            last_taken = taken;
+            last_took2 = took2;
+            last_escaped = escaped;
+            // Where the rules take over: after the block and the marks its letters took past it.
+            end = i + len + std::size_t(taken >> len & 1) + std::size_t(taken >> (len + 1) & 1);
+            from = end;
+            i += kBlock;
+        }
+        if (i == first_i) return;
+
+        // The machine's state after the last byte taken.
+        h_end = end;
+        dq = (o - buf) - std::ptrdiff_t(end);
+        const std::size_t t = end - 1, lane = t - last_i;
+        if ((last_taken >> lane & 1) != 0) {  // a mark composed
+            const std::size_t letter =
+                lane >= 2 && (last_took2 >> (lane - 2) & 1) != 0 ? t - 2 : t - 1;
+            base = in[letter];
+            S = first_mark_outcome[cls[base] * 256 + cls[in[letter + 1]]] >> kFirstMarkStateShift &
+                kFirstMarkStateMask;
+            ph = kNoLetter;
+        } else if ((last_escaped >> lane & 1) != 0 && in[t] == esc) {
+            base = 0;
+            S = 0;
+            ph = kNoLetter;
+        } else {
+            base = in[t];
+            S = cls[base];
+            ph = is_letter(S) ? kBaseLetter : kNoLetter;
+        }
+        carry = is_letter(cls[in[i - 1]]) ? 1 : 0;
+        // The record's fields that show at the end.
+        if (shaped_at >= 0) {
+            const auto p = std::size_t(shaped_at);
+            late.m2c = in[p + 2];
+            late.m2k = cls[late.m2c];
+        }
+        if (shaped_at >= 0 && shaped_at + 2 > escaped_at) {
+            const auto p = std::size_t(shaped_at);
+            late.pend_val = first_mark_outcome[cls[in[p]] * 256 + cls[in[p + 1]]] & 0xFF;
+            late.pend_from = p + 2;
+        } else if (escaped_at >= 0) {
+            late.pend_val = 0;
+            late.pend_from = std::size_t(escaped_at);
+        }
+        if (stroke_at >= 0) late.stroke_at = std::size_t(stroke_at) + 1;
+    };
+#endif
+
     // After input position i, when the buffer is full enough.
     auto flush_after = [&](std::size_t i) TONESHIFT_INLINE {
         const std::size_t e = h_end > i ? h_end : i;
@@ -453,17 +819,29 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
     std::size_t i = 0;
     bool in_compose = true;
     // A held letter or a waiting escape character: the first byte goes through the rules.
+    auto rules_block = [&]<bool kLast>(const std::uint8_t* s,
+                                       std::size_t len) HWY_ATTR TONESHIFT_INLINE {
+        return block.template operator()<kLast>(i, s, len, i == 0 && entry != kNoLetter ? 1 : 0);
+    };
     if (n >= kMainMargin) {
-        in_compose = block.operator()<false>(0, in, kBlock, entry != kNoLetter ? 1 : 0);
-        i = kBlock;
+#if HWY_TARGET == HWY_AVX2
+        block_codes here = code_block(composer, in);
+#endif
         const std::size_t last = n - kMainMargin;  // the last block read from the input
         while (in_compose && i <= last) {
             const std::size_t stop = last - i < kSegment ? last + 1 : i + kSegment;
-            for (; i < stop; i += kBlock) {
-                if (!block.operator()<false>(i, in + i, kBlock, 0)) {
+            while (i < stop) {
+#if HWY_TARGET == HWY_AVX2
+                if (compose_in_vectors) {
+                    vector_blocks(i, in + i, stop, here);
+                    if (i >= stop) break;
+                }
+#endif
+                if (!rules_block.template operator()<false>(in + i, kBlock)) {
                     in_compose = false;
                     break;
                 }
+                i += kBlock;
             }
             if (in_compose) flush_after(i);
         }
@@ -473,11 +851,21 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
         alignas(64) std::uint8_t tail[kMainMargin + 2 * kBlock + kReach] = {};
         const std::size_t from = i;
         std::memcpy(tail, in + from, n - from);
-        for (; in_compose && i < n; i += kBlock) {
+#if HWY_TARGET == HWY_AVX2
+        block_codes here = code_block(composer, tail);
+#endif
+        for (; in_compose && i < n;) {
+            const std::size_t at = i;
             const std::size_t len = n - i < kBlock ? n - i : kBlock;
-            in_compose = block.operator()<true>(i, tail + (i - from), len,
-                                                i == 0 && entry != kNoLetter ? 1 : 0);
-            if (in_compose) flush_after(i + len);
+#if HWY_TARGET == HWY_AVX2
+            if (compose_in_vectors) vector_blocks(i, tail + (i - from), i + 1, here);
+            if (i == at)
+#endif
+            {
+                in_compose = rules_block.template operator()<true>(tail + (i - from), len);
+                i += kBlock;
+            }
+            if (in_compose) flush_after(at + len);
         }
     }
 
