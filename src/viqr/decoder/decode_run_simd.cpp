@@ -652,8 +652,9 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
     // Leaves i at the first block not composed, and the machine's state as the rules would.
     const bool compose_in_vectors = sets.codes_usable && mode_letters[esc] < 0;
     const Composer composer(sets, esc);
-    auto vector_blocks = [&](std::size_t& i, const std::uint8_t* s, std::size_t stop,
-                             block_codes& here) HWY_ATTR TONESHIFT_INLINE {
+    // In the last blocks (kLast) the input can end less than two blocks past a block.
+    auto vector_blocks = [&]<bool kLast>(std::size_t& i, const std::uint8_t* s, std::size_t stop,
+                                         block_codes& here) HWY_ATTR TONESHIFT_INLINE {
         const D d;
         const std::size_t first_i = i;
         // The first byte the rules have not taken, and whether a letter is open before it
@@ -677,12 +678,16 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
         // Of the last block composed: its place, its last byte, and which of its bytes were
         // taken as marks, as second marks, and after an acting escape character.
         std::size_t last_i = 0, end = 0;
-        std::uint64_t last_taken = 0, last_took2 = 0, last_escaped = 0;
-        // The last letter that took a shape mark, the last byte after an acting escape
-        // character, the last stroke; -1 for none.
-        std::ptrdiff_t shaped_at = -1, escaped_at = -1, stroke_at = -1;
-        constexpr std::uint64_t kLast = std::uint64_t(1) << (kBlock - 1);
-        constexpr std::uint64_t kBlockLanes = (kLast << 1) - 1;
+        std::uint64_t last_taken = 0, last_took2 = 0, last_shaped = 0, last_escaped = 0;
+        // Whether the block before ended with an escape character that acts on the byte
+        // after it, and with a shape mark whose letter waits for a tone (its bit: the letter).
+        std::uint64_t escape_carry = 0, shape_waits = 0;
+        // The last blocks with a letter that took a shape mark, with a byte after an acting
+        // escape character, with a stroke, and which bytes those are.
+        std::size_t shaped_i = 0, escaped_i = 0, stroke_i = 0;
+        std::uint64_t shaped = 0, escaped_bits = 0, stroke_bits = 0;
+        constexpr std::uint64_t kLastLane = std::uint64_t(1) << (kBlock - 1);
+        constexpr std::uint64_t kBlockLanes = (kLastLane << 1) - 1;
         constexpr std::uint64_t kEven = 0x5555555555555555;
         while (i < stop) {
             const block_codes next = code_block(composer, s + (i - first_i) + kBlock);
@@ -690,10 +695,10 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
             here = next;
             if (refused) break;
             const std::size_t ahead = n - i;
-            const std::size_t len = ahead < kBlock ? ahead : kBlock;
-            const std::uint64_t valid =
-                (ahead >= 64 ? ~std::uint64_t(0) : (std::uint64_t(1) << ahead) - 1) &
-                ~std::uint64_t(0) << (from - i);
+            const std::size_t len = !kLast || ahead >= kBlock ? kBlock : ahead;
+            const std::uint64_t inside =  // the lanes of input
+                !kLast || ahead >= 64 ? ~std::uint64_t(0) : (std::uint64_t(1) << ahead) - 1;
+            const std::uint64_t valid = inside & ~std::uint64_t(0) << (from - i);
 
             // Lane j: what the bytes after byte j add as marks.
             const V marks1 = lanes_from<1>(cur.marks, next.marks);
@@ -713,18 +718,27 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
             const std::uint64_t modes = lane_bits(hn::Eq(cur.codes, composer.mode_code));
             const std::uint64_t high = top_bits(cur.bytes) | std::uint64_t(top_bits(next.bytes))
                                                                  << kBlock;
-            // The escape characters that act: the first of each pair in a run of them.
+            // The escape characters that act: the first of each pair in a run of them, the
+            // run starting one byte before the block when the block before left one waiting.
+            const std::uint64_t escapes_from = escapes << 1 | escape_carry;
             const std::uint64_t even_runs =
-                escapes & ~(escapes + (escapes & ~(escapes << 1) & kEven));
-            const std::uint64_t escapers = (even_runs & kEven) | (escapes & ~even_runs & ~kEven);
+                escapes_from & ~(escapes_from + (escapes_from & ~(escapes_from << 1) & kEven));
+            const std::uint64_t escapers_from =
+                (even_runs & kEven) | (escapes_from & ~even_runs & ~kEven);
+            const std::uint64_t escapers = escapers_from >> 1;
             const std::uint64_t taken = took1 << 1 | took2 << 2;  // marks composed
-            // Bytes the rules would leave waiting at the block's end: an escape character at
-            // its last byte, a shape mark at its last byte or the first past it.
+            // The rules read on past the block after an escape character at its last byte,
+            // and after a shape mark at its last byte or the first past it that no tone
+            // follows; the next block takes that byte as they would. Refused: a mode letter
+            // after an escape character, and bytes left waiting at the input's end.
             const std::uint64_t last = std::uint64_t(1) << (len - 1);
-            if (((high & (kLast << 3) - 1) | (escapers & modes >> 1 & kBlockLanes) |
-                 (escapers & last) | (took1 & took1 << 1) |
-                 (took_shape & ~took2 & (last | last >> 1))) != 0)
+            const std::uint64_t waits = took_shape & ~took2 & (last | last >> 1);
+            if (((high & (kLastLane << 3) - 1) | (escapers_from & modes) | (took1 & took1 << 1)) !=
+                    0 ||
+                (kLast && ((escapers & ~(inside >> 1)) | (waits & ~(inside >> 2))) != 0))
                 break;
+            escape_carry = escapers >> (len - 1) & 1;
+            shape_waits = waits;
 
             // The block's output: each letter composed with its marks, the marks taken and
             // the acting escape characters left out.
@@ -750,19 +764,18 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
                 o += __builtin_popcount(m);
             }
 
-            const std::uint64_t escaped = escapers << 1 & kBlockLanes;
-            // Without branches: whether a block has these is hard to foretell.
-            const auto at = [&](std::uint64_t bits, std::ptrdiff_t none) {
-                const auto found = std::ptrdiff_t(i) + (63 - __builtin_clzll(bits | 1));
-                const std::ptrdiff_t any = -std::ptrdiff_t(bits != 0);
-                return (found & any) | (none & ~any);
-            };
-            shaped_at = at(took_shape, shaped_at);
-            escaped_at = at(escaped, escaped_at);
-            stroke_at = at(strokes, stroke_at);
+            const std::uint64_t escaped = escapers_from & kBlockLanes;
+            // Conditional moves: whether a block has these is hard to foretell.
+            shaped_i = took_shape != 0 ? i : shaped_i;
+            shaped = took_shape != 0 ? took_shape : shaped;
+            escaped_i = escaped != 0 ? i : escaped_i;
+            escaped_bits = escaped != 0 ? escaped : escaped_bits;
+            stroke_i = strokes != 0 ? i : stroke_i;
+            stroke_bits = strokes != 0 ? strokes : stroke_bits;
             last_i = i;
             last_taken = taken;
             last_took2 = took2;
+            last_shaped = took_shape;
             last_escaped = escaped;
             // Where the rules take over: after the block and the marks its letters took past it.
             end = i + len + std::size_t(taken >> len & 1) + std::size_t(taken >> (len + 1) & 1);
@@ -771,28 +784,55 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
         }
         if (i == first_i) return;
 
-        // The machine's state after the last byte taken.
+        // The machine's state after the last byte taken, or waiting for the next.
         h_end = end;
         dq = (o - buf) - std::ptrdiff_t(end);
-        const std::size_t t = end - 1, lane = t - last_i;
-        if ((last_taken >> lane & 1) != 0) {  // a mark composed
-            const std::size_t letter =
-                lane >= 2 && (last_took2 >> (lane - 2) & 1) != 0 ? t - 2 : t - 1;
+        // After the byte of input position t of the last block.
+        const auto state_after = [&](std::size_t t) {
+            const std::size_t lane = t - last_i;
+            if ((last_taken >> lane & 1) != 0) {  // a mark composed
+                const bool second_mark = lane >= 2 && (last_took2 >> (lane - 2) & 1) != 0;
+                const std::size_t letter = second_mark ? t - 2 : t - 1;
+                base = in[letter];
+                S = first_mark_outcome[cls[base] * 256 + cls[in[letter + 1]]] >>
+                        kFirstMarkStateShift &
+                    kFirstMarkStateMask;
+                ph =
+                    !second_mark && (last_shaped >> (lane - 1) & 1) != 0 ? kShapeLetter : kNoLetter;
+            } else if ((last_escaped >> lane & 1) != 0 && in[t] == esc) {
+                base = 0;
+                S = 0;
+                ph = kNoLetter;
+            } else {
+                base = in[t];
+                S = cls[base];
+                ph = is_letter(S) ? kBaseLetter : kNoLetter;
+            }
+        };
+        if (shape_waits != 0) {  // a letter with its shape mark, before the block's end
+            const std::size_t letter = last_i + std::size_t(63 - __builtin_clzll(shape_waits));
             base = in[letter];
             S = first_mark_outcome[cls[base] * 256 + cls[in[letter + 1]]] >> kFirstMarkStateShift &
                 kFirstMarkStateMask;
-            ph = kNoLetter;
-        } else if ((last_escaped >> lane & 1) != 0 && in[t] == esc) {
-            base = 0;
-            S = 0;
-            ph = kNoLetter;
+            ph = kShapeLetter;
+        } else if (escape_carry != 0) {  // an escape character, the block's last byte
+            state_after(end - 2);
+            if (ph != kNoLetter) {  // the escape character closed the letter
+                base = esc;
+                S = 0;
+            }
+            ph = kAfterEscape;
         } else {
-            base = in[t];
-            S = cls[base];
-            ph = is_letter(S) ? kBaseLetter : kNoLetter;
+            state_after(end - 1);
         }
         carry = is_letter(cls[in[i - 1]]) ? 1 : 0;
         // The record's fields that show at the end.
+        const auto at = [](std::size_t block_i, std::uint64_t bits) {
+            return bits != 0 ? std::ptrdiff_t(block_i) + (63 - __builtin_clzll(bits)) : -1;
+        };
+        const std::ptrdiff_t shaped_at = at(shaped_i, shaped);
+        const std::ptrdiff_t escaped_at = at(escaped_i, escaped_bits);
+        const std::ptrdiff_t stroke_at = at(stroke_i, stroke_bits);
         if (shaped_at >= 0) {
             const auto p = std::size_t(shaped_at);
             late.m2c = in[p + 2];
@@ -821,7 +861,13 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
     // A held letter or a waiting escape character: the first byte goes through the rules.
     auto rules_block = [&]<bool kLast>(const std::uint8_t* s,
                                        std::size_t len) HWY_ATTR TONESHIFT_INLINE {
-        return block.template operator()<kLast>(i, s, len, i == 0 && entry != kNoLetter ? 1 : 0);
+        // A letter with its shape mark or an escape character left by the vectors waits for
+        // the byte at h_end.
+        const std::uint64_t force = i == 0 && entry != kNoLetter ? 1
+                                    : h_end >= i && (ph == kShapeLetter || ph == kAfterEscape)
+                                        ? std::uint64_t(1) << (h_end - i)
+                                        : 0;
+        return block.template operator()<kLast>(i, s, len, force);
     };
     if (n >= kMainMargin) {
 #if HWY_TARGET == HWY_AVX2
@@ -833,7 +879,7 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
             while (i < stop) {
 #if HWY_TARGET == HWY_AVX2
                 if (compose_in_vectors) {
-                    vector_blocks(i, in + i, stop, here);
+                    vector_blocks.template operator()<false>(i, in + i, stop, here);
                     if (i >= stop) break;
                 }
 #endif
@@ -858,7 +904,8 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
             const std::size_t at = i;
             const std::size_t len = n - i < kBlock ? n - i : kBlock;
 #if HWY_TARGET == HWY_AVX2
-            if (compose_in_vectors) vector_blocks(i, tail + (i - from), i + 1, here);
+            if (compose_in_vectors)
+                vector_blocks.template operator()<true>(i, tail + (i - from), i + 1, here);
             if (i == at)
 #endif
             {
