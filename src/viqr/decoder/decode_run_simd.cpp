@@ -28,6 +28,7 @@
 #include "viqr/decoder/class_tables.h"
 #include "viqr/decoder/contexts.h"
 #include "viqr/decoder/decode_run.h"
+#include "viqr/decoder/vector_tables.h"
 #include "viqr/decoder/viqr_decoder.h"
 
 #ifndef TONESHIFT_DECODE_RUN_SIMD_SHARED
@@ -37,98 +38,6 @@ namespace toneshift::detail {
 constexpr bool acts_as_mark(unsigned k) {
     return mark_bits[k] != 0;  // tone and shape marks, and the stroke (D, d)
 }
-
-// Byte tables looked up in vectors. A vector lookup takes a 16-entry table, indexed by the
-// low four bits of each lane, and gives 0 where the lane's top bit is set. A longer table is
-// looked up in steps of 16 entries (rows): the index is lowered by 16 after each step,
-// saturating as a signed byte, so that it drops below 0 (top bit set) once past its own
-// row and an index from 0x80 up never comes down into range. Each row is stored as its
-// difference (XOR) from the row before, so the XOR of the steps' results is the entry.
-template <std::size_t kRows>
-using stepped_table = std::array<std::array<std::uint8_t, 16>, kRows>;
-
-// The rows of table[first], table[first + 1], ...; entries past the table are 0.
-template <std::size_t kRows, std::size_t n>
-constexpr stepped_table<kRows> stepped_rows(const std::array<std::uint8_t, n>& table,
-                                            std::size_t first = 0) {
-    stepped_table<kRows> rows{};
-    auto at = [&](std::size_t x) -> std::uint8_t { return x < n ? table[x] : 0; };
-    for (std::size_t r = 0; r < kRows; ++r)
-        for (std::size_t l = 0; l < 16; ++l)
-            rows[r][l] = static_cast<std::uint8_t>(at(first + 16 * r + l) ^
-                                                   (r == 0 ? 0 : at(first + 16 * (r - 1) + l)));
-    return rows;
-}
-
-// The vector lookup of one lane, step by step: what the vector code computes.
-template <std::size_t kRows>
-constexpr std::uint8_t stepped_lookup(const stepped_table<kRows>& rows, std::uint8_t index) {
-    std::uint8_t r = 0;
-    int x = static_cast<std::int8_t>(index);
-    for (std::size_t step = 0; step < kRows; ++step) {
-        if (x >= 0) r = static_cast<std::uint8_t>(r ^ rows[step][unsigned(x) & 15]);
-        x = x - 16 < -128 ? -128 : x - 16;
-    }
-    return r;
-}
-
-// By class code (0 to 47): the marks a letter accepts (0 for every other class), and the
-// mark bits a character adds.
-inline constexpr auto allowed_by_class = [] {
-    std::array<std::uint8_t, 48> allowed{};
-    for (std::size_t k = kFirstLetterClass; k <= kLastLetterClass; ++k)
-        allowed[k] = allowed_marks[k];
-    return allowed;
-}();
-inline constexpr auto mark_bits_by_class = [] {
-    std::array<std::uint8_t, 48> bits{};
-    for (std::size_t k = 0; k < kClassCount; ++k) bits[k] = mark_bits[k];
-    return bits;
-}();
-inline constexpr auto allowed_rows = stepped_rows<3>(allowed_by_class);
-inline constexpr auto mark_bits_rows = stepped_rows<3>(mark_bits_by_class);
-
-// How far a mark moves the letter state, by its mark bits shifted right by three (breve,
-// circumflex, horn and stroke are one bit each; tones have none of these bits).
-inline constexpr auto step_by_shape_bits = [] {
-    std::array<std::uint8_t, 16> step{};
-    for (std::size_t k = 0; k < kClassCount; ++k)
-        if (state_step[k] != 0) step[mark_bits[k] >> 3] = state_step[k];
-    return step;
-}();
-static_assert([] {
-    for (std::size_t k = 0; k < kClassCount; ++k)
-        if ((mark_bits[k] & kMarkTone) != 0 && (mark_bits[k] >> 3) != 0) return false;
-    return true;
-}());
-
-// composed_letter by letter state * 6 + tone column (at most 173): its first 128 entries
-// and the rest, each in rows.
-inline constexpr auto composed_low_rows = stepped_rows<8>(composed_letter);
-inline constexpr auto composed_high_rows = stepped_rows<3>(composed_letter, 128);
-static_assert(composed_letter.size() <= 128 + 3 * 16);
-
-// The class code the vector composition gives a mode letter that has no class of its own.
-inline constexpr std::uint8_t kModeLetterCode = 37;
-static_assert(kModeLetterCode >= kClassCount && kModeLetterCode < 48);
-
-// For each mask of 8 bits, the positions of its set bits in order (the rest 0): the table
-// that packs the kept bytes of 8 together. One more entry of padding, so that 16 bytes can
-// be read from any entry.
-// `high` gives the positions in the upper 8 bytes of 16.
-template <bool high>
-constexpr std::array<std::uint8_t, 257 * 8> make_pack_indices() {
-    std::array<std::uint8_t, 257 * 8> indices{};
-    for (unsigned m = 0; m < 256; ++m) {
-        unsigned at = 0;
-        for (unsigned b = 0; b < 8; ++b)
-            if ((m >> b & 1) != 0)
-                indices[m * 8 + at++] = static_cast<std::uint8_t>(b + (high ? 8 : 0));
-    }
-    return indices;
-}
-inline constexpr auto pack_indices = make_pack_indices<false>();
-inline constexpr auto pack_indices_high = make_pack_indices<true>();
 
 // The letter bytes and the mark bytes below 0x80 of a class table, as nibble tables: bit h
 // of entry l is set when byte h * 16 + l belongs to the set. Bytes from 0x80 up count as
@@ -755,14 +664,18 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
             const std::uint64_t keep = valid & ~taken & ~escapers & kBlockLanes;
             const D128 d16;
             const hn::Vec<D128> halves[2] = {hn::LowerHalf(out), hn::UpperHalf(d16, out)};
+            // Each group's place counted from the block's start, so that the groups do not
+            // wait for one another.
             for (std::size_t g = 0; g < kBlock / 8; ++g) {
                 const unsigned m = unsigned(keep >> (8 * g)) & 0xFF;
                 const std::uint8_t* indices =
                     g % 2 == 0 ? pack_indices.data() : pack_indices_high.data();
+                const auto before =
+                    unsigned(__builtin_popcountll(keep & ((std::uint64_t(1) << (8 * g)) - 1)));
                 hn::StoreU(hn::TableLookupBytes(halves[g / 2], hn::LoadU(d16, indices + 8 * m)),
-                           d16, o);
-                o += __builtin_popcount(m);
+                           d16, o + before);
             }
+            o += __builtin_popcountll(keep);
 
             const std::uint64_t escaped = escapers_from & kBlockLanes;
             // Conditional moves: whether a block has these is hard to foretell.
@@ -825,7 +738,7 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
         } else {
             state_after(end - 1);
         }
-        carry = is_letter(cls[in[i - 1]]) ? 1 : 0;
+        carry = i <= n && is_letter(cls[in[i - 1]]) ? 1 : 0;  // for a next block
         // The record's fields that show at the end.
         const auto at = [](std::size_t block_i, std::uint64_t bits) {
             return bits != 0 ? std::ptrdiff_t(block_i) + (63 - __builtin_clzll(bits)) : -1;
