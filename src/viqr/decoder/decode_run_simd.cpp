@@ -115,11 +115,10 @@ static_assert([] {
 
 // Input is looked at in blocks of this many bytes.
 inline constexpr std::size_t kBlock = 32;
-// Output is copied out of the buffer once it holds this much, looked at after every
-// segment of input; what is copied out stays below the size from which memcpy moves bytes
-// one instruction each.
+// Output is copied out of the buffer once it holds this much, looked at after every block;
+// what is copied out stays below the size from which memcpy moves bytes one instruction
+// each.
 inline constexpr std::size_t kFlushAt = 1024;
-inline constexpr std::size_t kSegment = 512;
 // Rules reach at most two bytes past a block; a copy takes a block from there.
 inline constexpr std::size_t kReach = 2;
 inline constexpr std::size_t kMainMargin = 2 * kBlock + kReach;
@@ -388,7 +387,8 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
 
     // The output of input position q is at buf + q + dq, up to position h_end and through
     // the bytes copied after it.
-    alignas(64) unsigned char buf[kFlushAt + kSegment + 4 * kBlock];
+    // Past kFlushAt: a block's output, and the whole vectors written past it.
+    alignas(64) unsigned char buf[kFlushAt + 4 * kBlock];
     std::ptrdiff_t dq = 0;
     unsigned char* w = out;  // the final output copied out so far
     // A held letter is written as if it had just been read.
@@ -602,7 +602,7 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
             const block_codes next = code_block(composer, s + (i - first_i) + kBlock);
             const block_codes cur = here;
             here = next;
-            if (refused) break;
+            if (refused || from >= n) break;  // refused, or nothing left to take
             const std::size_t ahead = n - i;
             const std::size_t len = !kLast || ahead >= kBlock ? kBlock : ahead;
             const std::uint64_t inside =  // the lanes of input
@@ -694,6 +694,13 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
             end = i + len + std::size_t(taken >> len & 1) + std::size_t(taken >> (len + 1) & 1);
             from = end;
             i += kBlock;
+            if (o - buf >= std::ptrdiff_t(kFlushAt)) {  // copied out, but the last byte
+                const auto fill = std::size_t(o - buf) - 1;
+                std::memcpy(w, buf, fill);
+                w += fill;
+                buf[0] = buf[fill];
+                o = buf + 1;
+            }
         }
         if (i == first_i) return;
 
@@ -787,22 +794,20 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
         block_codes here = code_block(composer, in);
 #endif
         const std::size_t last = n - kMainMargin;  // the last block read from the input
-        while (in_compose && i <= last) {
-            const std::size_t stop = last - i < kSegment ? last + 1 : i + kSegment;
-            while (i < stop) {
+        while (i <= last) {
 #if HWY_TARGET == HWY_AVX2
-                if (compose_in_vectors) {
-                    vector_blocks.template operator()<false>(i, in + i, stop, here);
-                    if (i >= stop) break;
-                }
-#endif
-                if (!rules_block.template operator()<false>(in + i, kBlock)) {
-                    in_compose = false;
-                    break;
-                }
-                i += kBlock;
+            if (compose_in_vectors) {
+                vector_blocks.template operator()<false>(i, in + i, last + 1, here);
+                if (i > last) break;
             }
-            if (in_compose) flush_after(i);
+#endif
+            // A block the vectors left to the rules.
+            if (!rules_block.template operator()<false>(in + i, kBlock)) {
+                in_compose = false;
+                break;
+            }
+            i += kBlock;
+            flush_after(i);
         }
     }
     if (in_compose && i < n) {
@@ -813,19 +818,17 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
 #if HWY_TARGET == HWY_AVX2
         block_codes here = code_block(composer, tail);
 #endif
-        for (; in_compose && i < n;) {
-            const std::size_t at = i;
-            const std::size_t len = n - i < kBlock ? n - i : kBlock;
+        while (in_compose && i < n) {
 #if HWY_TARGET == HWY_AVX2
-            if (compose_in_vectors)
-                vector_blocks.template operator()<true>(i, tail + (i - from), i + 1, here);
-            if (i == at)
-#endif
-            {
-                in_compose = rules_block.template operator()<true>(tail + (i - from), len);
-                i += kBlock;
+            if (compose_in_vectors) {
+                vector_blocks.template operator()<true>(i, tail + (i - from), n, here);
+                if (i >= n) break;
             }
-            if (in_compose) flush_after(at + len);
+#endif
+            const std::size_t len = n - i < kBlock ? n - i : kBlock;
+            in_compose = rules_block.template operator()<true>(tail + (i - from), len);
+            i += kBlock;
+            if (in_compose) flush_after(i - kBlock + len);
         }
     }
 
