@@ -589,8 +589,8 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
         std::size_t last_i = 0, end = 0;
         std::uint64_t last_taken = 0, last_took2 = 0, last_shaped = 0, last_escaped = 0;
         // Whether the block before ended with an escape character that acts on the byte
-        // after it, and with a shape mark whose letter waits for a tone (its bit: the letter).
-        std::uint64_t escape_carry = 0, shape_waits = 0;
+        // after it.
+        std::uint64_t escape_carry = 0;
         // The last blocks with a letter that took a shape mark, with a byte after an acting
         // escape character, with a stroke, and which bytes those are.
         std::size_t shaped_i = 0, escaped_i = 0, stroke_i = 0;
@@ -647,7 +647,6 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
                 (kLast && ((escapers & ~(inside >> 1)) | (waits & ~(inside >> 2))) != 0))
                 break;
             escape_carry = escapers >> (len - 1) & 1;
-            shape_waits = waits;
 
             // The block's output: each letter composed with its marks, the marks taken and
             // the acting escape characters left out.
@@ -707,16 +706,19 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
         // The machine's state after the last byte taken, or waiting for the next.
         h_end = end;
         dq = (o - buf) - std::ptrdiff_t(end);
-        // After the byte of input position t of the last block.
+        // What the first mark after the letter at input position p does.
+        const auto outcome_at = [&](std::size_t p) {
+            return first_mark_outcome[cls[in[p]] * 256 + cls[in[p + 1]]];
+        };
+        // After the byte of input position t of the last block; after a shape mark, its
+        // letter waits for a tone.
         const auto state_after = [&](std::size_t t) {
             const std::size_t lane = t - last_i;
             if ((last_taken >> lane & 1) != 0) {  // a mark composed
                 const bool second_mark = lane >= 2 && (last_took2 >> (lane - 2) & 1) != 0;
                 const std::size_t letter = second_mark ? t - 2 : t - 1;
                 base = in[letter];
-                S = first_mark_outcome[cls[base] * 256 + cls[in[letter + 1]]] >>
-                        kFirstMarkStateShift &
-                    kFirstMarkStateMask;
+                S = outcome_at(letter) >> kFirstMarkStateShift & kFirstMarkStateMask;
                 ph =
                     !second_mark && (last_shaped >> (lane - 1) & 1) != 0 ? kShapeLetter : kNoLetter;
             } else if ((last_escaped >> lane & 1) != 0 && in[t] == esc) {
@@ -729,13 +731,7 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
                 ph = is_letter(S) ? kBaseLetter : kNoLetter;
             }
         };
-        if (shape_waits != 0) {  // a letter with its shape mark, before the block's end
-            const std::size_t letter = last_i + std::size_t(63 - __builtin_clzll(shape_waits));
-            base = in[letter];
-            S = first_mark_outcome[cls[base] * 256 + cls[in[letter + 1]]] >> kFirstMarkStateShift &
-                kFirstMarkStateMask;
-            ph = kShapeLetter;
-        } else if (escape_carry != 0) {  // an escape character, the block's last byte
+        if (escape_carry != 0) {  // an escape character, the block's last byte
             state_after(end - 2);
             if (ph != kNoLetter) {  // the escape character closed the letter
                 base = esc;
@@ -760,7 +756,7 @@ std::size_t DecodeRun(int ctx, const unsigned char* in, std::size_t n, unsigned 
         }
         if (shaped_at >= 0 && shaped_at + 2 > escaped_at) {
             const auto p = std::size_t(shaped_at);
-            late.pend_val = first_mark_outcome[cls[in[p]] * 256 + cls[in[p + 1]]] & 0xFF;
+            late.pend_val = outcome_at(p) & 0xFF;
             late.pend_from = p + 2;
         } else if (escaped_at >= 0) {
             late.pend_val = 0;
