@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstring>
 
 #include "dialogue/answer.h"
@@ -98,11 +99,18 @@ class Dialogue {
         return read_answer(in_, line, size);
     }
 
-    template <typename... Args>
-    void complain(const char* format, Args... args) {
+    // Messages are printf-style, so that the compiler checks each against its arguments.
+    [[gnu::format(printf, 2, 0)]] void vcomplain(const char* format, std::va_list args) {
         std::fflush(out_);  // keep the two streams in order on one terminal
-        std::fprintf(err_, format, args...);
+        std::vfprintf(err_, format, args);
         std::fflush(err_);
+    }
+
+    [[gnu::format(printf, 2, 3)]] void complain(const char* format, ...) {
+        std::va_list args;
+        va_start(args, format);
+        vcomplain(format, args);
+        va_end(args);
     }
 
     // Runs every check, in order, whether or not an earlier one failed.
@@ -139,9 +147,11 @@ class Dialogue {
         return !state.error;
     }
 
-    template <typename... Args>
-    void fail(const char* format, Args... args) {
-        complain(format, args...);
+    [[gnu::format(printf, 2, 3)]] void fail(const char* format, ...) {
+        std::va_list args;
+        va_start(args, format);
+        vcomplain(format, args);
+        va_end(args);
         state.error = true;
     }
 
