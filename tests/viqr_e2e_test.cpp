@@ -104,7 +104,7 @@ TEST_F(Viqr, AnyVisciiFileComesBackByteForByte) {
 }
 
 TEST_F(Viqr, ChunkBoundariesAreInvisibleWritingViqr) {
-    // Pairs that need an escape, or a mark that needs none, straddle the 1023-byte reads.
+    // Pairs that need an escape, or a mark that needs none, straddle the 1 KiB reads.
     const std::string sample = "dd a' \xE2' \\ d\xF0 \xE1' a\\' \x02?";
     for (std::size_t lead = 1020 - sample.size(); lead <= 1026; ++lead) {
         SCOPED_TRACE(lead);

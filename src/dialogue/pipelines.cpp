@@ -35,8 +35,7 @@ bool write_all(int fd, const unsigned char* bytes, std::size_t n) {
 }
 
 // The encoder writes at most three bytes for one input byte.
-constexpr std::size_t kToViqrChunk = 1023;
-static_assert(3 * kToViqrChunk + 1 <= sizeof(ConversionBuffers::output));
+static_assert(3 * sizeof(ConversionBuffers::data) <= sizeof(ConversionBuffers::output));
 
 // The decoder writes at most two bytes for one input byte, and its drain at most two.
 static_assert(2 * sizeof(ConversionBuffers::data) <= sizeof(ConversionBuffers::output));
@@ -56,7 +55,9 @@ Conversion convert_8bit(int input, int output, int from, int to, ConversionBuffe
 Conversion convert_to_viqr(int input, int output, int from, ConversionBuffers& buffers) {
     unsigned char previous = 0;  // the last byte of the chunk before, for the escape rules
     for (;;) {
-        const ssize_t n = read_some(input, buffers.data, kToViqrChunk);
+        // The encoder is given a length, so the chunk takes the whole data buffer with no
+        // room kept for a terminating NUL: reads of 1 KiB stay within one page of the input.
+        const ssize_t n = read_some(input, buffers.data, sizeof buffers.data);
         if (n == 0) return Conversion::kDone;
         if (n < 0) return Conversion::kReadFailed;
         if (from != kViscii) recode_in_place(buffers.data, std::size_t(n), from, kViscii);
