@@ -1,9 +1,9 @@
 // viqr_encode_run in vectors. Most bytes of a text are written as themselves whatever byte
 // comes before them: every byte below 0x80 that is no letter byte, no "d" or "D", no mark
 // character and not the escape character, and the marks, "d" and "D" after a byte that no
-// escape follows. A vector of input is copied to the output as it is, and only the bytes
-// that may need more (found by nibble lookups of each byte and of the byte before it) are
-// written, each with one four-byte store of a word looked up by the byte and the kind of
+// escape follows. Input is copied to the output as it is, a vector at a time, and only the
+// bytes that may need more (found by nibble lookups of each byte and of the byte before it)
+// are written, each with one four-byte store of a word looked up by the byte and the kind of
 // the byte before it, followed by a new copy of the input from the byte after it. No byte
 // takes a branch of its own. The end of a text is encoded from a padded copy, so that no
 // vector reads or writes past the caller's bounds.
@@ -11,6 +11,7 @@
 #include "tables/simd_dispatch.h"  // before Highway's headers
 // clang-format on
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
@@ -185,14 +186,14 @@ HWY_INLINE unsigned char* encode_vectors(const unsigned char* t, const unsigned 
     const auto low_nibble = hn::Set(d, 0x0F);
     [[maybe_unused]] const auto escape = hn::Set(d, escape_char);
     const hn::Repartition<std::uint16_t, decltype(d)> d16;
-    for (; t < end; t += lanes) {
-        const auto v = hn::LoadU(d, t);
-        hn::StoreU(v, d, o);
-        const auto p = hn::LoadU(d, t - 1);  // the byte before each
-        auto high_row = [&](decltype(v) x) HWY_ATTR {
+    // The special bytes of the vector at x, one bit each.
+    auto special_bits = [&](const unsigned char* x) HWY_ATTR {
+        const auto v = hn::LoadU(d, x);
+        const auto p = hn::LoadU(d, x - 1);  // the byte before each
+        auto high_row = [&](decltype(v) y) HWY_ATTR {
             return hn::TableLookupBytes(
                 high_table,
-                hn::And(hn::BitCast(d, hn::ShiftRight<4>(hn::BitCast(d16, x))), low_nibble));
+                hn::And(hn::BitCast(d, hn::ShiftRight<4>(hn::BitCast(d16, y))), low_nibble));
         };
         const auto v_low = hn::And(v, low_nibble);
         const auto v_high = high_row(v);
@@ -209,37 +210,66 @@ HWY_INLINE unsigned char* encode_vectors(const unsigned char* t, const unsigned 
         std::uint64_t bits = 0;
         for (std::size_t b = 0; b < (lanes + 7) / 8; ++b)
             bits |= std::uint64_t(bit_bytes[b]) << (8 * b);
-        bits ^= all_lanes;  // the special bytes
-        // Here and for every byte of the vector, o + j is where t[j] is written if it is a
-        // special byte, or copied to if it is not.
-        while (bits != 0) {
-            const auto j = std::size_t(__builtin_ctzll(bits));
-            bits &= bits - 1;
-            const unsigned char b = t[j];
-            const unsigned char kind = detail::previous_kind[t[std::ptrdiff_t(j) - 1]];
-            std::uint32_t w;
-            if constexpr (usual) {
-                w = detail::usual_escape_words[b * detail::kKinds + kind];
-            } else {
-                w = detail::spelling_words[b];
-                if (int(b) == match) {
-                    w = escape_word;
-                } else if ((detail::escaped_after[b] & kind) != 0) {
-                    w = std::uint32_t(escape_char) | (w & 0xFFFF) << 8 | ((w >> 24) + 1) << 24;
-                }
-            }
-            if constexpr (std::endian::native == std::endian::little) {
-                std::memcpy(o + j, &w, 4);
-            } else {
-                o[j] = static_cast<unsigned char>(w);
-                o[j + 1] = static_cast<unsigned char>(w >> 8);
-                o[j + 2] = static_cast<unsigned char>(w >> 16);
-            }
-            o += w >> 24;
-            // The rest of the vector's plain bytes, copied again after what t[j] became.
-            hn::StoreU(hn::LoadU(d, t + j + 1), d, o + j + 1);
+        return bits ^ all_lanes;
+    };
+    // The word of the byte at x, after the byte before it.
+    auto word_at = [&](const unsigned char* x) HWY_ATTR {
+        const unsigned char b = x[0];
+        const unsigned char kind = detail::previous_kind[x[-1]];
+        if constexpr (usual) return detail::usual_escape_words[b * detail::kKinds + kind];
+        std::uint32_t w = detail::spelling_words[b];
+        if (int(b) == match) {
+            w = escape_word;
+        } else if ((detail::escaped_after[b] & kind) != 0) {
+            w = std::uint32_t(escape_char) | (w & 0xFFFF) << 8 | ((w >> 24) + 1) << 24;
         }
-        o += lanes;
+        return w;
+    };
+    // Two vectors at a time where their masks fit in 64 bits, so that the loop over the
+    // special bytes, whose end the branch predictor cannot foresee, is left half as often.
+    const std::size_t window = lanes <= 32 ? 2 * lanes : lanes;
+    while (t < end) {
+        const std::size_t size = std::min(window, std::size_t(end - t));
+        std::uint64_t bits = special_bits(t);
+        if (size > lanes) bits |= special_bits(t + lanes) << lanes;
+        // Here and for every byte of the window, o + j is where t[j] is written if it is a
+        // special byte, or copied to if it is not. The bytes before `copied` are in place.
+        hn::StoreU(hn::LoadU(d, t), d, o);
+        std::size_t copied = lanes;
+        if (bits != 0) {
+            std::size_t j = std::size_t(__builtin_ctzll(bits));
+            bits &= bits - 1;
+            std::uint32_t w = word_at(t + j);
+            for (;;) {
+                // The next special byte's word is read before this one's output is stored:
+                // the reads need not wait for the stores.
+                const std::size_t next = bits != 0 ? std::size_t(__builtin_ctzll(bits)) : 0;
+                const std::uint32_t next_w = word_at(t + next);
+                if (copied < j)  // plain bytes past the last copy (one more vector covers them)
+                    hn::StoreU(hn::LoadU(d, t + copied), d, o + copied);
+                if constexpr (std::endian::native == std::endian::little) {
+                    std::memcpy(o + j, &w, 4);
+                } else {
+                    o[j] = static_cast<unsigned char>(w);
+                    o[j + 1] = static_cast<unsigned char>(w >> 8);
+                    o[j + 2] = static_cast<unsigned char>(w >> 16);
+                }
+                o += w >> 24;
+                // The plain bytes after it, copied again after what t[j] became.
+                hn::StoreU(hn::LoadU(d, t + j + 1), d, o + j + 1);
+                copied = j + 1 + lanes;
+                if (bits == 0) break;
+                bits &= bits - 1;
+                j = next;
+                w = next_w;
+            }
+        }
+        // The plain bytes up to the window's end, if the copies have not reached it; else the
+        // next window's first bytes, where it copies them again.
+        const std::size_t at = std::min(copied, size);
+        hn::StoreU(hn::LoadU(d, t + at), d, o + at);
+        o += size;
+        t += size;
     }
     return o;
 }
