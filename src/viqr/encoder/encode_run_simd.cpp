@@ -243,7 +243,8 @@ HWY_INLINE unsigned char* encode_vectors(const unsigned char* t, const unsigned 
             for (;;) {
                 // The next special byte's word is read before this one's output is stored:
                 // the reads need not wait for the stores.
-                const std::size_t next = bits != 0 ? std::size_t(__builtin_ctzll(bits)) : 0;
+                // (At the end, a byte of the window that is read for nothing: 64 & (window - 1).)
+                const auto next = std::size_t(std::countr_zero(bits)) & (window - 1);
                 const std::uint32_t next_w = word_at(t + next);
                 if (copied < j)  // plain bytes past the last copy (one more vector covers them)
                     hn::StoreU(hn::LoadU(d, t + copied), d, o + copied);
