@@ -232,37 +232,43 @@ HWY_INLINE unsigned char* encode_vectors(const unsigned char* t, const unsigned 
         const std::size_t size = std::min(window, std::size_t(end - t));
         std::uint64_t bits = special_bits(t);
         if (size > lanes) bits |= special_bits(t + lanes) << lanes;
-        // The first vector's last byte is taken in any case: the copy after it covers the
-        // second vector up to the first special byte there, and any gap is then shorter than
-        // a vector. (A byte taken that needs nothing is written as itself.)
-        bits |= std::uint64_t(1) << (lanes - 1);
         // Here and for every byte of the window, o + j is where t[j] is written if it is a
-        // special byte, or copied to if it is not.
+        // special byte, or copied to if it is not. The bytes before `copied` are in place.
         hn::StoreU(hn::LoadU(d, t), d, o);
-        std::size_t j = std::size_t(__builtin_ctzll(bits));
-        bits &= bits - 1;
-        std::uint32_t w = word_at(t + j);
-        for (;;) {
-            // The next special byte's word is read before this one's output is stored: the
-            // reads need not wait for the stores. (At the end, 64 & (window - 1) names a byte
-            // of the window that is read for nothing.)
-            const auto next = std::size_t(std::countr_zero(bits)) & (window - 1);
-            const std::uint32_t next_w = word_at(t + next);
-            if constexpr (std::endian::native == std::endian::little) {
-                std::memcpy(o + j, &w, 4);
-            } else {
-                o[j] = static_cast<unsigned char>(w);
-                o[j + 1] = static_cast<unsigned char>(w >> 8);
-                o[j + 2] = static_cast<unsigned char>(w >> 16);
-            }
-            o += w >> 24;
-            // The plain bytes after it, copied again after what t[j] became.
-            hn::StoreU(hn::LoadU(d, t + j + 1), d, o + j + 1);
-            if (bits == 0) break;
+        std::size_t copied = lanes;
+        if (bits != 0) {
+            std::size_t j = std::size_t(__builtin_ctzll(bits));
             bits &= bits - 1;
-            j = next;
-            w = next_w;
+            std::uint32_t w = word_at(t + j);
+            for (;;) {
+                // The next special byte's word is read before this one's output is stored:
+                // the reads need not wait for the stores.
+                // (At the end, a byte of the window that is read for nothing: 64 & (window - 1).)
+                const auto next = std::size_t(std::countr_zero(bits)) & (window - 1);
+                const std::uint32_t next_w = word_at(t + next);
+                if (copied < j)  // plain bytes past the last copy (one more vector covers them)
+                    hn::StoreU(hn::LoadU(d, t + copied), d, o + copied);
+                if constexpr (std::endian::native == std::endian::little) {
+                    std::memcpy(o + j, &w, 4);
+                } else {
+                    o[j] = static_cast<unsigned char>(w);
+                    o[j + 1] = static_cast<unsigned char>(w >> 8);
+                    o[j + 2] = static_cast<unsigned char>(w >> 16);
+                }
+                o += w >> 24;
+                // The plain bytes after it, copied again after what t[j] became.
+                hn::StoreU(hn::LoadU(d, t + j + 1), d, o + j + 1);
+                copied = j + 1 + lanes;
+                if (bits == 0) break;
+                bits &= bits - 1;
+                j = next;
+                w = next_w;
+            }
         }
+        // The plain bytes up to the window's end, if the copies have not reached it; else the
+        // next window's first bytes, where it copies them again.
+        const std::size_t at = std::min(copied, size);
+        hn::StoreU(hn::LoadU(d, t + at), d, o + at);
         o += size;
         t += size;
     }
