@@ -259,9 +259,9 @@ HWY_INLINE unsigned char* encode_vectors(const unsigned char* t, const unsigned 
                 // (At the end, a byte of the window that is read for nothing: 64 & (window - 1).)
                 const auto next = std::size_t(std::countr_zero(bits)) & (window - 1);
                 const std::uint32_t next_w = word_at(t + next);
-                while (copied < j) {  // plain bytes past the last copy
-                    hn::StoreU(hn::LoadU(dc, t + copied), dc, o + copied);
-                    copied += copy;
+                while (copied < j) {  // plain bytes past the last copy, a vector at a time
+                    hn::StoreU(hn::LoadU(d, t + copied), d, o + copied);
+                    copied += lanes;
                 }
                 if constexpr (std::endian::native == std::endian::little) {
                     std::memcpy(o + j, &w, 4);
