@@ -295,31 +295,36 @@ HWY_INLINE unsigned char* encode_vectors(const unsigned char* t, const unsigned 
     return o;
 }
 
-// Encodes text[1, length) for length >= 2, after text[0] whose output ends at o.
+// Encodes text[1, length) for length >= 2, after text[0] whose output ends at o; the caller's
+// output ends at out_end.
 template <bool usual>
 HWY_INLINE unsigned char* encode_rest(const unsigned char* text, std::size_t length,
-                                      unsigned char* o, unsigned char escape_char) {
+                                      unsigned char* o, unsigned char escape_char,
+                                      const unsigned char* out_end) {
     const hn::ScalableTag<std::uint8_t> d;
     const std::size_t lanes = hn::Lanes(d);
-    std::size_t i = 1;
     // While a whole vector follows the last one, every read stays inside the text and every
     // write inside the bound: the output so far is at most 3i bytes, of 3 * length.
-    if (length >= 2 * lanes + 1) {
-        const std::size_t whole = (length - 1 - lanes) / lanes;
-        o = encode_vectors<usual>(text + i, text + i + whole * lanes, o, escape_char);
-        i += whole * lanes;
-    }
+    const std::size_t whole = length >= 2 * lanes + 1 ? (length - 1 - lanes) / lanes : 0;
+    const std::size_t i = 1 + whole * lanes;
     // The rest, fewer than two vectors, from a copy with the byte before it and zero bytes
-    // after it (each written as one 0x00, whatever comes before), into a buffer of its own.
+    // after it (each written as one 0x00, whatever comes before). The copy is made first, so
+    // that its stores are done before the vectors read it.
     const std::size_t rest = length - i;
     alignas(64) unsigned char in[1 + 3 * kMaxLanes] = {};
-    alignas(64) unsigned char out[7 * kMaxLanes + 4];
     in[0] = text[i - 1];
     std::memcpy(in + 1, text + i, rest);
-    const std::size_t vectors = (rest + lanes - 1) / lanes;
+    if (whole != 0) o = encode_vectors<usual>(text + 1, text + i, o, escape_char);
+    const std::size_t padded = (rest + lanes - 1) / lanes * lanes;
+    // Straight into the caller's output where everything written fits; else into a buffer
+    // of its own, copied out.
+    const std::size_t most = 3 * rest + (padded - rest) + lanes;
+    if (std::size_t(out_end - o) >= most)
+        return encode_vectors<usual>(in + 1, in + 1 + padded, o, escape_char) - (padded - rest);
+    alignas(64) unsigned char out[7 * kMaxLanes + 4];
     const unsigned char* written_end =
-        encode_vectors<usual>(in + 1, in + 1 + vectors * lanes, out, escape_char);
-    const auto n = std::size_t(written_end - out) - (vectors * lanes - rest);
+        encode_vectors<usual>(in + 1, in + 1 + padded, out, escape_char);
+    const auto n = std::size_t(written_end - out) - (padded - rest);
     std::memcpy(o, out, n);
     return o + n;
 }
@@ -335,8 +340,10 @@ std::size_t EncodeRun(const unsigned char* text, std::size_t length, unsigned ch
     if (hn::Lanes(d) <= kMaxLanes && length >= 2) {
         // The first byte follows `previous`; every later one follows the byte before it.
         o = detail::encode_after(previous, text[0], o, escape_char, match);
-        o = escape_char == detail::kUsualEscape ? encode_rest<true>(text, length, o, escape_char)
-                                                : encode_rest<false>(text, length, o, escape_char);
+        unsigned char* const out_end = out + 3 * length;
+        o = escape_char == detail::kUsualEscape
+                ? encode_rest<true>(text, length, o, escape_char, out_end)
+                : encode_rest<false>(text, length, o, escape_char, out_end);
         return std::size_t(o - out);
     }
 #endif
