@@ -125,22 +125,23 @@ inline constexpr auto spelling_words = [] {
     return words;
 }();
 
-// The words of every byte after every kind, for the escape character `escape`, which is
-// written doubled after any kind.
+// The word of byte b after a byte of the given kind, for the escape character `escape`, which
+// is written doubled after any kind.
+constexpr std::uint32_t word_after(unsigned char b, unsigned kind, unsigned char escape) {
+    if (int(b) == escape_match(escape)) return spelling_word({escape, escape, 0, 0}, 2);
+    const std::uint32_t w = spelling_words[b];
+    if ((escaped_after[b] & kind) == 0) return w;
+    // The escape character, then a spelling of at most two bytes (viscii_classes.h).
+    return std::uint32_t(escape) | (w & 0xFFFF) << 8 | ((w >> 24) + 1) << 24;
+}
+
+// The words of every byte after every kind, for the escape character `escape`.
 constexpr std::array<std::uint32_t, 256 * kKinds> run_words(unsigned char escape) {
     std::array<std::uint32_t, 256 * kKinds> words{};
-    for (std::size_t b = 0; b < 256; ++b) {
-        const Spelling& s = viqr_spelling[b];
-        for (std::size_t kind = 0; kind < kKinds; ++kind) {
-            std::uint32_t& w = words[b * kKinds + kind];
-            if (b == escape)
-                w = spelling_word({escape, escape, 0, 0}, 2);
-            else if ((escaped_after[b] & kind) != 0)  // at most two bytes (viscii_classes.h)
-                w = spelling_word({escape, s[0], s[1], 0}, spelling_length[b] + 1);
-            else
-                w = spelling_words[b];
-        }
-    }
+    for (std::size_t b = 0; b < 256; ++b)
+        for (std::size_t kind = 0; kind < kKinds; ++kind)
+            words[b * kKinds + kind] =
+                word_after(static_cast<unsigned char>(b), unsigned(kind), escape);
     return words;
 }
 inline constexpr auto usual_escape_words = run_words(kUsualEscape);
@@ -173,9 +174,6 @@ HWY_INLINE unsigned char* encode_vectors(const unsigned char* t, const unsigned 
                                          unsigned char* o, unsigned char escape_char) {
     const hn::ScalableTag<std::uint8_t> d;
     const std::size_t lanes = hn::Lanes(d);
-    [[maybe_unused]] const int match = detail::escape_match(escape_char);
-    [[maybe_unused]] const std::uint32_t escape_word =
-        detail::spelling_word({escape_char, escape_char, 0, 0}, 2);
     const auto always_table = hn::LoadDup128(
         d, usual ? detail::always_special_usual.data() : detail::always_special_any.data());
     const auto escaped_table = hn::LoadDup128(d, detail::may_be_escaped.data());
@@ -217,13 +215,7 @@ HWY_INLINE unsigned char* encode_vectors(const unsigned char* t, const unsigned 
         const unsigned char b = x[0];
         const unsigned char kind = detail::previous_kind[x[-1]];
         if constexpr (usual) return detail::usual_escape_words[b * detail::kKinds + kind];
-        std::uint32_t w = detail::spelling_words[b];
-        if (int(b) == match) {
-            w = escape_word;
-        } else if ((detail::escaped_after[b] & kind) != 0) {
-            w = std::uint32_t(escape_char) | (w & 0xFFFF) << 8 | ((w >> 24) + 1) << 24;
-        }
-        return w;
+        return detail::word_after(b, kind, escape_char);
     };
     // Two vectors at a time where their masks fit in 64 bits, so that the loop over the
     // special bytes, whose end the branch predictor cannot foresee, is left half as often.
@@ -296,11 +288,12 @@ HWY_INLINE unsigned char* encode_vectors(const unsigned char* t, const unsigned 
 }
 
 // Encodes text[1, length) for length >= 2, after text[0] whose output ends at o; the caller's
-// output ends at out_end.
+// output ends at out_end. Kept out of line, so that the compiler allocates each escape
+// character's loop its registers on its own.
 template <bool usual>
-HWY_INLINE unsigned char* encode_rest(const unsigned char* text, std::size_t length,
-                                      unsigned char* o, unsigned char escape_char,
-                                      const unsigned char* out_end) {
+HWY_NOINLINE unsigned char* encode_rest(const unsigned char* text, std::size_t length,
+                                        unsigned char* o, unsigned char escape_char,
+                                        const unsigned char* out_end) {
     const hn::ScalableTag<std::uint8_t> d;
     const std::size_t lanes = hn::Lanes(d);
     // While a whole vector follows the last one, every read stays inside the text and every
