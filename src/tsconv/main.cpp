@@ -14,7 +14,7 @@ int main(int argc, char* argv[]) {
         case Command::Action::kConvert:
             return run_conversion(command.options);
         case Command::Action::kDetect:
-            return run_detection(command.options.inputs);
+            return run_detection(command.options);
         case Command::Action::kUsageError:
             say(command.error);
             if (command.usage) say(usage_line());

@@ -19,13 +19,26 @@ enum class Destination {
 // -f auto: each input from the format that detection names for it.
 inline constexpr int kAutoFormat = -2;
 
+// --include GLOB (include = true) or --exclude GLOB, in the order given: under -r the last
+// pattern that matches a file's base name decides whether it is taken.
+struct NamePattern {
+    bool include = true;
+    std::string glob;
+};
+
 struct Options {
     int from = -1;  // format numbers, 0..11, or kAutoFormat
     int to = -1;
     LossPolicy policy = LossPolicy::kRefuse;
-    bool check = false;  // --check: convert nothing, report whether each input is exact
+    // --check: a dry run of the command without it: every check that command makes, nothing
+    // written, and the status it would return.
+    bool check = false;
     bool nfd = false;
     bool quiet = false;
+    bool force = false;      // --force: convert even an input that looks like another format
+    bool recursive = false;  // -r: the inputs may be folders, whose regular files are taken
+    std::vector<NamePattern> patterns;  // -r: which files of the folders are taken
+    unsigned jobs = 1;                  // -j N: files handled at once in the per-file modes
     Destination destination = Destination::kStandardOutput;
     std::string output;               // -o FILE or -d DIR
     std::vector<std::string> inputs;  // never empty: "-" is standard input

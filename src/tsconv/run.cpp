@@ -531,7 +531,8 @@ int convert_auto(const Options& options) {
 
 }  // namespace
 
-int run_detection(const std::vector<std::string>& inputs) {
+int run_detection(const Options& options) {
+    const std::vector<std::string>& inputs = options.inputs;
     Outcome outcome;
     Buffers buffers;
     for (const std::string& name : inputs) {

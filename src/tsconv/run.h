@@ -17,8 +17,9 @@ inline constexpr int kExitTrouble = 2;  // usage, an output that is an input, in
 // -f auto each input is detected first and converted from the format named for it.
 int run_conversion(const Options& options);
 
-// --detect: one line per input, "NAME: FORMAT ...", on standard output. 0 when every input
+// --detect: one line per input (or, with -r, per file of a folder), "NAME: FORMAT ...", on
+// standard output, in the order of the inputs. 0 when every input
 // got a format name, 1 when any is unknown or mixed, 2 for trouble.
-int run_detection(const std::vector<std::string>& inputs);
+int run_detection(const Options& options);
 
 }  // namespace toneshift::tsconv
