@@ -174,6 +174,14 @@ Detection detect(const Bytes& b) {
     return d.finish();
 }
 
+// Whether tsconv's guard would refuse the passage given its true format `f`.
+bool guard_refuses(const Bytes& b, int f) {
+    Detector d;
+    d.feed(reinterpret_cast<const unsigned char*>(b.data()), b.size());
+    d.finish();
+    return d.clearly_other_than(f) >= 0;
+}
+
 enum Outcome { kRight, kUnknown, kWrong };
 
 Outcome judge(const Detection& d, int truth, const Bytes& bytes, const std::u32string& text) {
@@ -245,6 +253,7 @@ int main(int argc, char** argv) {
     for (int len : kLengths) sets.push_back(passages(vi, std::size_t(len), per_length, writable));
     std::vector<Tally> per_length_total(std::size(kLengths));
     std::size_t wrong_50_plus = 0;
+    std::size_t guard_refusals = 0, guarded = 0;
     for (int f = 0; f < kConvertFormatCount; ++f) {
         std::printf("%-12s", std::string(format_names[std::size_t(f)].name).c_str());
         for (std::size_t li = 0; li < std::size(kLengths); ++li) {
@@ -253,6 +262,14 @@ int main(int argc, char** argv) {
                 const Bytes b = encode(p, f);
                 const Detection d = detect(b);
                 const Outcome o = judge(d, f, b, p);
+                ++guarded;
+                if (guard_refuses(b, f)) {
+                    ++guard_refusals;
+                    if (std::getenv("DETECT_SHOW") != nullptr)
+                        std::fprintf(stderr, "GUARD %s | %s\n",
+                                     std::string(format_names[std::size_t(f)].name).c_str(),
+                                     oneline(b).c_str());
+                }
                 if (o != kRight && std::getenv("DETECT_SHOW") != nullptr &&
                     (std::atoi(std::getenv("DETECT_SHOW")) == f)) {
                     std::string u8;
@@ -285,7 +302,11 @@ int main(int argc, char** argv) {
     std::printf("\npassages per format and length:");
     for (std::size_t li = 0; li < std::size(kLengths); ++li)
         std::printf(" %d: %zu", kLengths[li], sets[li].size());
-    std::printf("\nwrong answers at 50 characters and more: %zu\n\n", wrong_50_plus);
+    std::printf("\nwrong answers at 50 characters and more: %zu\n", wrong_50_plus);
+    // tsconv refuses an input given as a format that the text clearly is not; a passage
+    // given its true format must never be refused.
+    std::printf("guard refusals of a passage given its true format: %zu of %zu\n\n",
+                guard_refusals, guarded);
 
     // Text that is no Vietnamese: a format other than plain is a wrong answer, unless it reads
     // the bytes as the characters they are.

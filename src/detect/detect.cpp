@@ -544,6 +544,8 @@ struct Detector::State {
     }
 
     Detection finish();
+
+    Detection result;  // what finish() said
 };
 
 Detection Detector::State::finish() {
@@ -614,7 +616,23 @@ void Detector::feed(const unsigned char* data, std::size_t size) {
 }
 
 Detection Detector::finish() {
-    return state_->finish();
+    state_->result = state_->finish();
+    return state_->result;
+}
+
+int Detector::clearly_other_than(int given) const {
+    const Detection& d = state_->result;
+    const Stats& s = state_->total;
+    if (d.verdict != Detection::Verdict::kFormat || !s.eight_bit()) return -1;
+    const int f = d.format;
+    if (f == given || f == kPlainVietnamese || given < 0 || given >= kCandidateCount) return -1;
+    // VIQR reads the bytes of 8-bit text as VISCII letters.
+    const int reader = given == kViqr ? kViscii : given;
+    if (read_alike(f, reader, s.seen)) return -1;
+    if (reader == kPlainVietnamese) return s.high != 0 ? f : -1;
+    const auto r = std::size_t(reader);
+    const bool reads_badly = s.undefined[r] != 0 || s.valid[r] * 2 < s.marked(reader);
+    return reads_badly ? f : -1;
 }
 
 }  // namespace toneshift

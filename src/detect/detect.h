@@ -31,6 +31,13 @@ class Detector {
     void feed(const unsigned char* data, std::size_t size);
     Detection finish();
 
+    // After finish(), for a text that was given as format `given`: the format the text
+    // clearly is instead, where that format reads it as other characters and `given` reads
+    // it badly (bytes that mean nothing in it, or fewer than half of its words with
+    // diacritics making syllables); -1 otherwise. Never a format that reads the text as
+    // `given` does, never plain Vietnamese, and never for 7-bit text.
+    int clearly_other_than(int given) const;
+
     struct State;
 
   private:

@@ -205,5 +205,41 @@ TEST(Detect, ALongTextWithASecondPartIsMixed) {
     EXPECT_EQ(d.details, "lines 1-6000 viscii, lines 6001-6600 vni");
 }
 
+// The guard of a conversion: text given as a format it clearly is not, and that reads it as
+// other characters, is named; text given its own format, or one that reads it alike, is not.
+TEST(Detect, ClearlyOtherThanTheFormatGiven) {
+    Bytes viqr;
+    for (const char* p : kPassages) viqr += p;
+    const Bytes utf8 = convert(viqr, kViqr, kUtf8);
+    const Bytes vni = convert(viqr, kViqr, 3);
+    const Bytes viscii = convert(viqr, kViqr, kViscii);
+    struct Case {
+        const char* what;
+        Bytes text;
+        int given;
+        int expected;
+    };
+    const Case cases[] = {
+        {"UTF-8 given as VISCII", utf8, kViscii, kUtf8},
+        {"UTF-8 given as VIQR", utf8, kViqr, kUtf8},
+        {"UTF-8 given as plain", utf8, kPlainVietnamese, kUtf8},
+        {"VNI given as VISCII", vni, kViscii, 3},
+        {"VNI given as UTF-8", vni, kUtf8, 3},
+        {"VISCII given as VISCII", viscii, kViscii, -1},
+        {"VISCII given as VIQR (VIQR reads its bytes as VISCII)", viscii, kViqr, -1},
+        {"UTF-8 given as UTF-8", utf8, kUtf8, -1},
+        {"7-bit VIQR given as VISCII", viqr, kViscii, -1},
+        {"English given as VNI", "The quick brown fox jumps over the lazy dog.\n", 3, -1},
+        {"too short to tell", "gi\xE4ng\n", kViscii, -1},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        Detector d;
+        d.feed(reinterpret_cast<const unsigned char*>(k.text.data()), k.text.size());
+        d.finish();
+        EXPECT_EQ(d.clearly_other_than(k.given), k.expected);
+    }
+}
+
 }  // namespace
 }  // namespace toneshift
