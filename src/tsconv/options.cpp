@@ -2,17 +2,52 @@
 
 #include <getopt.h>
 
+#include <charconv>
+#include <cstring>
+
 #include "convert/format_names.h"
 #include "tsconv/messages.h"
 
 namespace toneshift::tsconv {
 
+// Which options combine. Every option not named here combines with every mode; a usage
+// error (status 2) refuses an option that would do nothing in the mode given, so that a
+// script never believes it asked for something that did not happen.
+//
+//   mode                    what it takes                    what it refuses
+//   -f FROM -t TO (stdout)  -o, --replace | --translit,      -r, -j N>1
+//                           --nfd (-t utf-8), --force, -q
+//   ... -o FILE             as stdout                        -r, -j N>1, -d, -i
+//   ... -d DIR              -r, --include/--exclude, -j N,   -o, -i, "-" as input
+//                           and as stdout
+//   ... -i                  as -d                            -o, -d, "-" as input
+//   ... --check             any of the above (a dry run of   what the command it precedes
+//                           the command without it); -r and  refuses, except that -r and
+//                           -j N also with stdout or -o      -j N need no -d or -i
+//   --detect                -r, --include/--exclude, -j N,   -f, -t, -o, -d, -i, --check,
+//                           -q                               --replace, --translit, --nfd,
+//                                                            --force
+//   -l, -h, -V              (everything else is ignored)
+//
+// Everywhere: --replace and --translit exclude each other, as do -o, -d and -i; --nfd needs
+// -t utf-8; --include and --exclude need -r; -r needs -d, -i, --check or --detect and
+// named inputs; -f auto takes every mode of conversion.
+
 namespace {
 
 // Long options without a short form.
-enum : int { kReplaceOption = 256, kTranslitOption, kCheckOption, kNfdOption, kDetectOption };
+enum : int {
+    kReplaceOption = 256,
+    kTranslitOption,
+    kCheckOption,
+    kNfdOption,
+    kDetectOption,
+    kForceOption,
+    kIncludeOption,
+    kExcludeOption,
+};
 
-constexpr char kShortOptions[] = ":f:t:o:d:ilqhV";
+constexpr char kShortOptions[] = ":f:t:o:d:ilqhVrj:";
 constexpr option kLongOptions[] = {
     {"from-code", required_argument, nullptr, 'f'},
     {"to-code", required_argument, nullptr, 't'},
@@ -25,11 +60,18 @@ constexpr option kLongOptions[] = {
     {"check", no_argument, nullptr, kCheckOption},
     {"nfd", no_argument, nullptr, kNfdOption},
     {"detect", no_argument, nullptr, kDetectOption},
+    {"force", no_argument, nullptr, kForceOption},
+    {"recursive", no_argument, nullptr, 'r'},
+    {"include", required_argument, nullptr, kIncludeOption},
+    {"exclude", required_argument, nullptr, kExcludeOption},
+    {"jobs", required_argument, nullptr, 'j'},
     {"quiet", no_argument, nullptr, 'q'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
 };
+
+constexpr unsigned kMaxJobs = 1024;
 
 Command usage_error(std::string message, bool usage = true) {
     Command c;
@@ -37,15 +79,6 @@ Command usage_error(std::string message, bool usage = true) {
     c.error = std::move(message);
     c.usage = usage;
     return c;
-}
-
-// The option as the user wrote it, for messages about it: `argument` is the argument that
-// getopt_long last looked at, `short_option` the short option it found wrong, if any.
-std::string option_text(int short_option, const char* argument) {
-    const std::string text = argument != nullptr ? argument : "";
-    if (text.starts_with("--")) return text.substr(0, text.find('='));
-    if (short_option > 0 && short_option < 256) return std::string("-") + char(short_option);
-    return text;
 }
 
 // A second choice of where the output goes, or of what to do about losses, is a conflict.
@@ -67,25 +100,129 @@ const char* destination_option(Destination d) {
     return "";
 }
 
+bool takes_argument(char c) {
+    const char* p = std::strchr(kShortOptions + 1, c);
+    return p != nullptr && p[1] == ':';
+}
+
+// getopt_long keeps to itself where it is inside a group of short options ("-qr"); this
+// follows it, so that an error can name the argument it came from. GNU getopt_long, when
+// it starts on a new argument, passes over the non-options from optind on, and stays on an
+// argument (optind unchanged) until its last short option has been taken.
+class ArgumentTracker {
+  public:
+    ArgumentTracker(int argc, char* const argv[]) : argc_(argc), argv_(argv) {}
+
+    // Before each call of getopt_long.
+    void before() {
+        if (position_ != 0) return;  // still inside argv_[index_]
+        int k = ::optind < 1 ? 1 : ::optind;
+        while (k < argc_ && (argv_[k][0] != '-' || argv_[k][1] == '\0')) ++k;
+        index_ = k;
+        position_ = 1;
+    }
+
+    // The argument getopt_long looked at in the call just made, and the place in it of the
+    // short option it took (0 for a long option).
+    const char* argument() const { return index_ < argc_ ? argv_[index_] : ""; }
+    std::size_t position() const { return is_long() ? 0 : position_; }
+    bool is_long() const { return std::strncmp(argument(), "--", 2) == 0; }
+
+    // After a short or long option was taken.
+    void after(int option) {
+        if (is_long() || option < 0 || option > 255 || takes_argument(char(option)) ||
+            argument()[position_ + 1] == '\0') {
+            position_ = 0;
+        } else {
+            ++position_;
+        }
+    }
+
+  private:
+    int argc_;
+    char* const* argv_;
+    int index_ = 1;
+    std::size_t position_ = 0;  // 0: between arguments
+};
+
+constexpr char kDashHint[] = " (put file names that begin with \"-\" after \"--\")";
+
+// The unknown option of `argument` ("--frobnicate=1", "-wc.txt", or the short option at
+// `position` of a group "-qw"), with what it might be instead.
+std::string unknown_option_message(const char* argument, std::size_t position) {
+    const std::string text = argument;
+    if (text.starts_with("--")) {
+        const std::string name = text.substr(2, text.find('=') - 2);
+        // What getopt_long took it for: one long option whose name it is or begins, or
+        // several that it begins.
+        const option* match = nullptr;
+        std::string matches;
+        int count = 0;
+        for (const option* o = kLongOptions; o->name != nullptr; ++o) {
+            if (name == o->name) {
+                match = o;
+                count = 1;
+                break;
+            }
+            if (!name.empty() && std::string_view(o->name).starts_with(name)) {
+                match = o;
+                matches += std::string(count == 0 ? "" : " or ") + "--" + o->name;
+                ++count;
+            }
+        }
+        if (count > 1) return "option --" + name + " is ambiguous: " + matches;
+        if (count == 1 && match->has_arg == no_argument && text.find('=') != std::string::npos)
+            return "option --" + std::string(match->name) + " takes no argument";
+        return "unknown option " + text + kDashHint;
+    }
+    if (position <= 1 || position >= text.size()) return "unknown option " + text + kDashHint;
+    return "unknown option -" + text.substr(position, 1) + " in " + text + kDashHint;
+}
+
+// -j N: a whole number from 1 to kMaxJobs, or 0.
+unsigned jobs_number(std::string_view text) {
+    unsigned n = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (error != std::errc() || end != text.data() + text.size() || n < 1 || n > kMaxJobs) return 0;
+    return n;
+}
+
 }  // namespace
 
 Command parse_command_line(int argc, char* const argv[]) {
     Command command;
     Options& o = command.options;
-    bool list = false, help = false, version = false, detect = false;
+    bool list = false, help = false, version = false, detect = false, from_given = false,
+         to_given = false;
     const char* policy_option = nullptr;
+    const char* pattern_option = nullptr;  // the first of --include and --exclude
     std::string from_name, to_name;
 
     ::optind = 0;  // full reinitialisation, so that the parser can run more than once
     ::opterr = 0;  // the messages below replace getopt's own
-    int c;
-    while ((c = ::getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr)) != -1) {
+    ArgumentTracker tracker(argc, argv);
+    for (;;) {
+        tracker.before();
+        const int c = ::getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr);
+        if (c == -1) break;
+        if (c == '?')
+            return usage_error(unknown_option_message(tracker.argument(), tracker.position()));
+        if (c == ':') {
+            const std::string option =
+                tracker.is_long() ? std::string(tracker.argument())
+                                        .substr(0, std::string(tracker.argument()).find('='))
+                                  : std::string("-") + char(::optopt);
+            return usage_error("option " + option + " needs an argument");
+        }
+        tracker.after(c);
         switch (c) {
             case 'f':
                 from_name = ::optarg;
+                from_given = true;
                 break;
             case 't':
                 to_name = ::optarg;
+                to_given = true;
                 break;
             case 'o':
             case 'd':
@@ -104,25 +241,48 @@ Command parse_command_line(int argc, char* const argv[]) {
                 list = true;
                 break;
             case kReplaceOption:
-            case kTranslitOption:
-            case kCheckOption: {
-                const char* name = c == kReplaceOption    ? "--replace"
-                                   : c == kTranslitOption ? "--translit"
-                                                          : "--check";
+            case kTranslitOption: {
+                const char* name = c == kReplaceOption ? "--replace" : "--translit";
                 if (policy_option != nullptr && std::string(policy_option) != name)
                     return usage_error(conflict(policy_option, name));
                 policy_option = name;
-                o.check = c == kCheckOption;
-                o.policy = c == kReplaceOption    ? LossPolicy::kReplace
-                           : c == kTranslitOption ? LossPolicy::kTransliterate
-                                                  : LossPolicy::kRefuse;
+                o.policy = c == kReplaceOption ? LossPolicy::kReplace : LossPolicy::kTransliterate;
                 break;
             }
+            case kCheckOption:
+                o.check = true;
+                break;
             case kNfdOption:
                 o.nfd = true;
                 break;
             case kDetectOption:
                 detect = true;
+                break;
+            case kForceOption:
+                o.force = true;
+                break;
+            case 'r':
+                o.recursive = true;
+                break;
+            case kIncludeOption:
+            case kExcludeOption: {
+                const char* name = c == kIncludeOption ? "--include" : "--exclude";
+                const std::string glob = ::optarg;
+                if (glob.empty()) return usage_error(std::string(name) + " needs a pattern");
+                if (glob.find('/') != std::string::npos)
+                    return usage_error(std::string(name) + " \"" + glob +
+                                       "\": a pattern matches a file's name without its "
+                                       "folder, and holds no \"/\"");
+                if (pattern_option == nullptr) pattern_option = name;
+                o.patterns.push_back(NamePattern{c == kIncludeOption, glob});
+                break;
+            }
+            case 'j':
+                o.jobs = jobs_number(::optarg);
+                if (o.jobs == 0)
+                    return usage_error(std::string("-j \"") + ::optarg +
+                                       "\": the number of jobs is a whole number from 1 to " +
+                                       std::to_string(kMaxJobs));
                 break;
             case 'q':
                 o.quiet = true;
@@ -133,46 +293,69 @@ Command parse_command_line(int argc, char* const argv[]) {
             case 'V':
                 version = true;
                 break;
-            case ':':
-                return usage_error("option " + option_text(::optopt, argv[::optind - 1]) +
-                                   " needs an argument");
             default:
-                return usage_error("unknown option " + option_text(::optopt, argv[::optind - 1]));
+                return usage_error(unknown_option_message(tracker.argument(), tracker.position()));
         }
     }
 
     if (help) return Command{Command::Action::kHelp, {}, {}, false};
     if (version) return Command{Command::Action::kVersion, {}, {}, false};
     if (list) return Command{Command::Action::kList, {}, {}, false};
-    if (detect) {
-        command.action = Command::Action::kDetect;
-        for (int i = ::optind; i < argc; ++i) o.inputs.emplace_back(argv[i]);
-        if (o.inputs.empty()) o.inputs.emplace_back("-");
-        return command;
-    }
-
-    if (from_name.empty() || to_name.empty())
-        return usage_error(from_name.empty() && to_name.empty() ? "-f FROM and -t TO are needed"
-                           : from_name.empty()                  ? "-f FROM is needed"
-                                                                : "-t TO is needed");
-    o.from = from_name == "auto" || from_name == "AUTO" ? kAutoFormat : format_by_name(from_name);
-    if (o.from == -1) return usage_error(unknown_format_message(from_name), false);
-    o.to = format_by_name(to_name);
-    if (o.to < 0) return usage_error(unknown_format_message(to_name), false);
 
     for (int i = ::optind; i < argc; ++i) o.inputs.emplace_back(argv[i]);
     if (o.inputs.empty()) o.inputs.emplace_back("-");
+    if (detect) {
+        command.action = Command::Action::kDetect;
+        const char* idle = o.destination != Destination::kStandardOutput
+                               ? destination_option(o.destination)
+                           : policy_option != nullptr ? policy_option
+                           : o.check                  ? "--check"
+                           : o.nfd                    ? "--nfd"
+                           : o.force                  ? "--force"
+                           : from_given               ? "-f"
+                           : to_given                 ? "-t"
+                                                      : nullptr;
+        if (idle != nullptr) return usage_error(conflict("--detect", idle));
+    } else {
+        if (!from_given || !to_given)
+            return usage_error(!from_given && !to_given ? "-f FROM and -t TO are needed"
+                               : !from_given            ? "-f FROM is needed"
+                                                        : "-t TO is needed");
+        o.from =
+            from_name == "auto" || from_name == "AUTO" ? kAutoFormat : format_by_name(from_name);
+        if (o.from == -1) return usage_error(unknown_format_message(from_name), false);
+        o.to = format_by_name(to_name);
+        if (o.to < 0) return usage_error(unknown_format_message(to_name), false);
+        if (o.nfd && o.to != kUtf8)
+            return usage_error("--nfd needs -t utf-8: it writes UTF-8 decomposed");
+    }
 
-    if (o.check && o.destination != Destination::kStandardOutput)
-        return usage_error(conflict("--check", destination_option(o.destination)));
+    if (o.destination == Destination::kOutputFile && o.output == "-")
+        o.destination = Destination::kStandardOutput;  // -o - is standard output
+
+    // One file after another into one output, or each into its own (or into nothing).
+    const bool per_file = detect || o.check || o.destination == Destination::kOutDir ||
+                          o.destination == Destination::kInPlace;
+    if (pattern_option != nullptr && !o.recursive)
+        return usage_error(std::string(pattern_option) + " needs -r");
+    if (o.recursive && o.destination == Destination::kOutputFile)
+        return usage_error(conflict("-r", "-o") + " (-r needs -d DIR, -i, --check or --detect)");
+    if (o.recursive && !per_file) return usage_error("-r needs -d DIR, -i, --check or --detect");
+    if (o.jobs > 1 && !per_file)
+        return usage_error("-j " + std::to_string(o.jobs) +
+                           " needs -d DIR, -i, --check or --detect: one output takes its "
+                           "inputs one after the other");
     if (o.destination == Destination::kOutDir || o.destination == Destination::kInPlace) {
         for (const std::string& input : o.inputs)
             if (input == "-")
                 return usage_error(std::string(destination_option(o.destination)) +
                                    " needs named input files, not standard input");
     }
-    if (o.destination == Destination::kOutputFile && o.output == "-")
-        o.destination = Destination::kStandardOutput;  // -o - is standard output
+    if (o.recursive) {
+        for (const std::string& input : o.inputs)
+            if (input == "-")
+                return usage_error("-r needs named files or folders, not standard input");
+    }
     return command;
 }
 
