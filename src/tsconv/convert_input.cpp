@@ -7,9 +7,12 @@
 namespace toneshift::tsconv {
 
 InputEnd convert_input(int input, Converter& converter, OutputFile& output, Buffers& buffers,
-                       Progress& progress) {
+                       Progress& progress, std::ptrdiff_t preread) {
     for (;;) {
-        ssize_t got = ::read(input, buffers.input.get(), Buffers::kInputSize);
+        ssize_t got = preread != kNothingRead
+                          ? ssize_t(preread)
+                          : ::read(input, buffers.input.get(), Buffers::kInputSize);
+        preread = kNothingRead;
         if (got < 0) {
             if (errno == EINTR) continue;
             return {InputEnd::How::kReadFailed, errno};

@@ -32,8 +32,11 @@ struct InputEnd {
 };
 
 // Converts everything that file descriptor `input` holds, as one input of `converter`
-// (the caller calls next_input() between inputs of one output), into `output`.
+// (the caller calls next_input() between inputs of one output), into `output`. Unless
+// `preread` is kNothingRead, the first `preread` bytes of the input buffer are the first
+// read of `input`, made already (0: the input was found empty).
+inline constexpr std::ptrdiff_t kNothingRead = -1;
 InputEnd convert_input(int input, Converter& converter, OutputFile& output, Buffers& buffers,
-                       Progress& progress);
+                       Progress& progress, std::ptrdiff_t preread = kNothingRead);
 
 }  // namespace toneshift::tsconv

@@ -1,13 +1,21 @@
 #include "tsconv/run.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
@@ -28,6 +36,10 @@ class Outcome {
   public:
     void refused() { refused_ = true; }
     void trouble() { trouble_ = true; }
+    void add(int status) {
+        if (status == kExitTrouble) trouble();
+        if (status == kExitRefused) refused();
+    }
     int status() const { return trouble_ ? kExitTrouble : refused_ ? kExitRefused : kExitDone; }
 
   private:
@@ -37,45 +49,56 @@ class Outcome {
 
 using FileId = std::pair<dev_t, ino_t>;
 
-// The device and inode of every input that can be looked at, for the refusal of an output
+std::string error_text(int error) {
+    return std::strerror(error);
+}
+
+// The device and inode of a regular file `name` ("-": standard input), if it is one.
+bool regular_file_id(const std::string& name, FileId& id) {
+    struct stat s {};
+    const int r = name == "-" ? ::fstat(STDIN_FILENO, &s) : ::stat(name.c_str(), &s);
+    if (r != 0 || !S_ISREG(s.st_mode)) return false;
+    id = {s.st_dev, s.st_ino};
+    return true;
+}
+
+// The device and inode of every input that is a regular file, for the refusal of an output
 // that is one of them.
 class InputIds {
   public:
     explicit InputIds(const std::vector<std::string>& inputs) {
         for (const std::string& name : inputs) {
-            struct stat s {};
-            const int r = name == "-" ? ::fstat(STDIN_FILENO, &s) : ::stat(name.c_str(), &s);
-            if (r == 0 && S_ISREG(s.st_mode)) ids_.emplace_back(FileId{s.st_dev, s.st_ino}, name);
+            FileId id;
+            if (regular_file_id(name, id)) ids_.emplace(id, name);
         }
     }
     // The input that `s` is, or nullptr.
     const std::string* find(const struct stat& s) const {
         if (!S_ISREG(s.st_mode)) return nullptr;
-        for (const auto& [id, name] : ids_)
-            if (id == FileId{s.st_dev, s.st_ino}) return &name;
-        return nullptr;
+        const auto it = ids_.find(FileId{s.st_dev, s.st_ino});
+        return it == ids_.end() ? nullptr : &it->second;
     }
 
   private:
-    std::vector<std::pair<FileId, std::string>> ids_;
+    std::map<FileId, std::string> ids_;  // the first name of each
 };
-
-std::string error_text(int error) {
-    return std::strerror(error);
-}
 
 // An open input: standard input, or a file opened here and closed at the end.
 class Input {
   public:
     // Opens `name`; on failure says why and ok() is false. `regular_only`: -i can replace
     // only a regular file.
-    Input(const std::string& name, bool regular_only) : name_(name) {
+    Input(const std::string& name, bool regular_only) {
         if (name == "-") {
+            if (standard_input_was_closed()) {
+                say("cannot read " + display_name(name) + ": " + error_text(EBADF));
+                return;
+            }
             fd_ = STDIN_FILENO;
         } else {
             fd_ = ::open(name.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
             if (fd_ < 0) {
-                say("cannot open " + name + ": " + error_text(errno));
+                say("cannot open " + display_name(name) + ": " + error_text(errno));
                 return;
             }
         }
@@ -83,14 +106,12 @@ class Input {
         if (::fstat(fd_, &s) != 0) {
             say("cannot read " + display_name(name) + ": " + error_text(errno));
         } else if (S_ISDIR(s.st_mode)) {
-            say(display_name(name) +
-                " is a folder; give the files in it (see find -exec in "
-                "tsconv(1))");
+            say(display_name(name) + " is a folder; give the files in it, or -r to take them all");
         } else if (regular_only && !S_ISREG(s.st_mode)) {
-            say(name + " is not a regular file; -i replaces only regular files");
+            say(display_name(name) + " is not a regular file; -i replaces only regular files");
         } else {
             ok_ = true;
-            id_ = {s.st_dev, s.st_ino};
+            regular_ = S_ISREG(s.st_mode);
         }
     }
     ~Input() {
@@ -101,17 +122,44 @@ class Input {
 
     bool ok() const { return ok_; }
     int fd() const { return fd_; }
-    FileId id() const { return id_; }
+    bool regular() const { return regular_; }
 
   private:
-    std::string name_;
     int fd_ = -1;
     bool ok_ = false;
-    FileId id_{};
+    bool regular_ = false;
 };
 
 std::string policy_hint() {
     return " (--replace or --translit convert anyway)";
+}
+
+// A lost character or undefined input as a loss report lists it: "€", U+0002 when it does
+// not print, or undefined byte 0xFF.
+std::string listed_problem(const Problem& p) {
+    if (p.kind == Problem::Kind::kUndefined) return describe_problem(p);
+    const std::string described = describe_problem(p);  // U+20AC "€", or U+0002
+    const std::size_t quote = described.find(' ');
+    return quote == std::string::npos ? described : described.substr(quote + 1);
+}
+
+// The distinct problems of the converter's input, most frequent first: "€" ×3, undefined
+// byte 0xFF ×2, and 4 more.
+std::string problem_list(const Converter& converter) {
+    constexpr std::size_t kListed = 10;
+    std::uint64_t distinct = 0;
+    const std::vector<ProblemCount> counts = converter.most_frequent_problems(kListed, distinct);
+    std::string text;
+    for (const ProblemCount& c : counts) {
+        if (!text.empty()) text += ", ";
+        text += listed_problem(c.problem) + " \xC3\x97" + std::to_string(c.count);
+    }
+    if (distinct > counts.size()) text += ", and " + std::to_string(distinct - counts.size()) + " more";
+    return text;
+}
+
+std::string characters(std::uint64_t n) {
+    return std::to_string(n) + (n == 1 ? " character" : " characters");
 }
 
 // The refusal of `input`: where, what, into which format, and what became of the output.
@@ -135,15 +183,14 @@ void say_refusal(const std::string& input, const Converter& converter,
 // Under --replace and --translit, one line for an input that lost anything.
 void say_losses(const std::string& input, const Converter& converter) {
     const Problem& p = *converter.first_problem();
-    const std::uint64_t n = converter.problem_count();
-    say(problem_place(input, p) + ": " + std::to_string(n) +
-        (n == 1 ? " character" : " characters") + " not converted exactly to " +
-        std::string(format_name(converter.options().to)) + "; the first, " + describe_problem(p) +
-        " at byte offset " + std::to_string(p.offset) + ", became " + describe_replacement(p));
+    say(problem_place(input, p) + ": " + characters(converter.problem_count()) +
+        " not converted exactly to " + std::string(format_name(converter.options().to)) + ": " +
+        problem_list(converter) + "; the first at byte offset " + std::to_string(p.offset) +
+        ", became " + describe_replacement(p));
 }
 
-ConvertOptions convert_options(const Options& options) {
-    return ConvertOptions{options.from, options.to, options.policy, options.nfd};
+ConvertOptions convert_options(const Options& options, int from) {
+    return ConvertOptions{from, options.to, options.policy, options.nfd};
 }
 
 bool start_converter(const Converter& converter) {
@@ -151,217 +198,6 @@ bool start_converter(const Converter& converter) {
     say("cannot start the converter from " + std::string(format_name(converter.options().from)) +
         " to " + std::string(format_name(converter.options().to)));
     return false;
-}
-
-// Every input into one output, standard output or -o FILE, as one text.
-int convert_into_one_output(const Options& options) {
-    Outcome outcome;
-    const bool to_file = options.destination == Destination::kOutputFile;
-    const std::string out_name = to_file ? options.output : "(standard output)";
-    const InputIds input_ids(options.inputs);
-
-    struct stat out_stat {};
-    const bool out_exists = to_file ? ::stat(options.output.c_str(), &out_stat) == 0
-                                    : ::fstat(STDOUT_FILENO, &out_stat) == 0;
-    if (out_exists) {
-        if (const std::string* same = input_ids.find(out_stat)) {
-            say(out_name + " is the same file as the input " + display_name(*same) +
-                "; nothing converted (-i converts files in place)");
-            return kExitTrouble;
-        }
-    }
-
-    Converter converter(convert_options(options));
-    if (!start_converter(converter)) return kExitTrouble;
-    OutputFile output;
-    if (!to_file) {
-        output.open_standard_output();
-    } else if (!output.open(options.output)) {
-        say("cannot write " + out_name + ": " + error_text(errno));
-        return kExitTrouble;
-    }
-
-    Buffers buffers;
-    Progress progress(options.inputs.size());
-    bool fed = false;   // an input has been given to the converter
-    bool whole = true;  // every input went into the output completely
-    for (std::size_t i = 0; i < options.inputs.size(); ++i) {
-        const std::string& name = options.inputs[i];
-        progress.start_file(i + 1);
-        Input input(name, false);
-        if (!input.ok()) {
-            outcome.trouble();
-            whole = false;
-            continue;
-        }
-        if (fed) converter.next_input();
-        fed = true;
-        const InputEnd end = convert_input(input.fd(), converter, output, buffers, progress);
-        const std::string consequence =
-            to_file ? out_name + " not written" : "the output stops there";
-        if (end.how == InputEnd::How::kRefused) {
-            say_refusal(name, converter, consequence);
-            outcome.refused();
-        } else if (end.how == InputEnd::How::kReadFailed) {
-            say("cannot read " + display_name(name) + ": " + error_text(end.error) + "; " +
-                consequence);
-            outcome.trouble();
-        } else if (end.how == InputEnd::How::kWriteFailed) {
-            say("cannot write " + out_name + ": " + error_text(end.error) +
-                (to_file ? "; " + consequence : ""));
-            outcome.trouble();
-        } else {
-            if (converter.problem_count() != 0 && !options.quiet) say_losses(name, converter);
-            continue;
-        }
-        output.abandon();
-        return outcome.status();
-    }
-    if (to_file && !whole) {
-        output.abandon();
-        say(out_name + " not written: an input could not be read");
-    } else if (!output.commit()) {
-        say("cannot write " + out_name + ": " + error_text(errno) +
-            (to_file ? "; " + out_name + " not written" : ""));
-        outcome.trouble();
-    }
-    return outcome.status();
-}
-
-// The name of the output of `input` under -d or -i.
-std::string own_output_name(const Options& options, const std::string& input) {
-    if (options.destination == Destination::kInPlace) return input;
-    const std::size_t slash = input.rfind('/');
-    const std::string base = slash == std::string::npos ? input : input.substr(slash + 1);
-    std::string folder = options.output;
-    if (!folder.ends_with('/')) folder += '/';
-    return folder + base;
-}
-
-// Each input into its own output: -d DIR or -i.
-int convert_each_into_own_output(const Options& options) {
-    Outcome outcome;
-    const bool in_place = options.destination == Destination::kInPlace;
-    if (!in_place) {
-        struct stat s {};
-        if (::stat(options.output.c_str(), &s) != 0 || !S_ISDIR(s.st_mode)) {
-            say(options.output + " is no folder; -d needs a folder that exists");
-            return kExitTrouble;
-        }
-    }
-    const InputIds input_ids(options.inputs);
-    std::set<std::string> written;  // -d: output names already used in this run
-    std::set<FileId> converted;     // -i: files already converted in this run
-    Buffers buffers;
-    Progress progress(options.inputs.size());
-
-    for (std::size_t i = 0; i < options.inputs.size(); ++i) {
-        const std::string& name = options.inputs[i];
-        progress.start_file(i + 1);
-        const std::string out_name = own_output_name(options, name);
-        if (!in_place && !written.insert(out_name).second) {
-            say(name + ": " + out_name + " was written from another input of the same name; " +
-                name + " not converted");
-            outcome.trouble();
-            continue;
-        }
-        Input input(name, in_place);
-        if (!input.ok()) {
-            outcome.trouble();
-            continue;
-        }
-        if (in_place) {
-            if (!converted.insert(input.id()).second) {
-                say(name + " was converted already (under another name); converted once");
-                continue;
-            }
-        } else {
-            struct stat out_stat {};
-            if (::stat(out_name.c_str(), &out_stat) == 0) {
-                if (const std::string* same = input_ids.find(out_stat)) {
-                    say(out_name + " is the same file as the input " + *same + "; " + name +
-                        " not converted (-i converts files in place)");
-                    outcome.trouble();
-                    continue;
-                }
-            }
-        }
-
-        Converter converter(convert_options(options));
-        if (!start_converter(converter)) return kExitTrouble;
-        OutputFile output;
-        if (!output.open(out_name)) {
-            say("cannot write " + out_name + ": " + error_text(errno) + "; " + name +
-                " not converted");
-            outcome.trouble();
-            continue;
-        }
-        const InputEnd end = convert_input(input.fd(), converter, output, buffers, progress);
-        const std::string consequence =
-            in_place ? name + " left as it was" : out_name + " not written";
-        switch (end.how) {
-            case InputEnd::How::kRefused:
-                say_refusal(name, converter, consequence);
-                outcome.refused();
-                break;
-            case InputEnd::How::kReadFailed:
-                say("cannot read " + name + ": " + error_text(end.error) + "; " + consequence);
-                outcome.trouble();
-                break;
-            case InputEnd::How::kWriteFailed:
-                say("cannot write " + out_name + ": " + error_text(end.error) + "; " + consequence);
-                outcome.trouble();
-                break;
-            case InputEnd::How::kDone:
-                if (!output.commit()) {
-                    say("cannot write " + out_name + ": " + error_text(errno) + "; " + consequence);
-                    outcome.trouble();
-                } else if (converter.problem_count() != 0 && !options.quiet) {
-                    say_losses(name, converter);
-                }
-                break;
-        }
-        output.abandon();
-    }
-    return outcome.status();
-}
-
-// --check: each input converted into nothing, with a report of whether it is exact.
-int check_each_input(const Options& options) {
-    Outcome outcome;
-    Buffers buffers;
-    Progress progress(options.inputs.size());
-    ConvertOptions convert = convert_options(options);
-    convert.policy = LossPolicy::kReplace;  // to count every loss, not only the first
-    const std::string to = std::string(format_name(options.to));
-    for (std::size_t i = 0; i < options.inputs.size(); ++i) {
-        const std::string& name = options.inputs[i];
-        progress.start_file(i + 1);
-        Input input(name, false);
-        if (!input.ok()) {
-            outcome.trouble();
-            continue;
-        }
-        Converter converter(convert);
-        if (!start_converter(converter)) return kExitTrouble;
-        OutputFile nowhere;
-        nowhere.open_none();
-        const InputEnd end = convert_input(input.fd(), converter, nowhere, buffers, progress);
-        if (end.how == InputEnd::How::kReadFailed) {
-            say("cannot read " + display_name(name) + ": " + error_text(end.error));
-            outcome.trouble();
-        } else if (converter.problem_count() == 0) {
-            if (!options.quiet) say(display_name(name) + ": converts exactly to " + to);
-        } else {
-            const Problem& p = *converter.first_problem();
-            const std::uint64_t n = converter.problem_count();
-            say(problem_place(name, p) + ": would not convert exactly to " + to + ": " +
-                std::to_string(n) + (n == 1 ? " character" : " characters") + "; the first, " +
-                describe_problem(p) + " at byte offset " + std::to_string(p.offset));
-            outcome.refused();
-        }
-    }
-    return outcome.status();
 }
 
 // What detection says of one input: the format's name, unknown or mixed.
@@ -378,7 +214,7 @@ std::string verdict_word(const Detection& d) {
 }
 
 // Reads all that `fd` holds through a detector. Returns 0, or the errno of a failed read.
-int detect_input(int fd, Buffers& buffers, Detection& out) {
+int detect_input(int fd, Buffers& buffers, Progress& progress, Detection& out) {
     Detector detector;
     for (;;) {
         const ssize_t n = ::read(fd, buffers.input.get(), Buffers::kInputSize);
@@ -388,6 +224,7 @@ int detect_input(int fd, Buffers& buffers, Detection& out) {
         }
         if (n == 0) break;
         detector.feed(buffers.input.get(), std::size_t(n));
+        progress.add(std::size_t(n));
     }
     out = detector.finish();
     return 0;
@@ -395,7 +232,7 @@ int detect_input(int fd, Buffers& buffers, Detection& out) {
 
 // Copies what standard input holds into an unnamed file in $TMPDIR (or /tmp), which then
 // takes its place, at its start. False after saying why, when that fails.
-bool spool_standard_input() {
+bool spool_standard_input(Buffers& buffers) {
     const char* dir = std::getenv("TMPDIR");
     if (dir == nullptr || *dir == '\0') dir = "/tmp";
     const int file = ::open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
@@ -404,9 +241,9 @@ bool spool_standard_input() {
             display_name("-") + ": " + error_text(errno));
         return false;
     }
-    static char buffer[1 << 16];
+    unsigned char* buffer = buffers.input.get();
     for (;;) {
-        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        const ssize_t n = ::read(STDIN_FILENO, buffer, Buffers::kInputSize);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             say("cannot read " + display_name("-") + ": " + error_text(errno));
@@ -433,147 +270,648 @@ bool spool_standard_input() {
     return ok;
 }
 
-// -f auto: the format of one input, read once here and again by the conversion. Returns
-// -1 after saying why there is none (`refused` tells a refusal from trouble).
-int auto_format(const std::string& name, Buffers& buffers, bool& refused) {
-    refused = false;
-    Input input(name, false);
-    if (!input.ok()) return -1;
-    struct stat s {};
+// What became of the format of one input before its conversion.
+struct SourceFormat {
+    enum class How { kKnown, kRefused, kTrouble };
+    How how = How::kKnown;
+    int format = -1;
+    // The first read of the input, made already into the input buffer, or kNothingRead.
+    std::ptrdiff_t preread = kNothingRead;
+};
+
+// -f auto: the format of one open input, read here once and again by the conversion.
+SourceFormat detected_format(const std::string& name, Input& input, Buffers& buffers,
+                             Progress& progress) {
+    SourceFormat result;
+    result.how = SourceFormat::How::kTrouble;
     off_t start = ::lseek(input.fd(), 0, SEEK_CUR);
-    if (name == "-" && (::fstat(input.fd(), &s) != 0 || !S_ISREG(s.st_mode) || start < 0)) {
+    if (!input.regular() || start < 0) {
+        if (name != "-") {
+            say(display_name(name) +
+                ": -f auto reads an input twice and cannot read this one twice (a pipe or "
+                "a terminal); give -f FROM, or save it to a file first");
+            return result;
+        }
         // Standard input from a pipe or a terminal is kept in an unnamed temporary file,
         // which is then read twice like any file.
-        if (!spool_standard_input()) return -1;
+        if (!spool_standard_input(buffers)) return result;
         start = 0;
-    } else if (::fstat(input.fd(), &s) != 0 || !S_ISREG(s.st_mode) || start < 0) {
-        say(display_name(name) +
-            ": -f auto reads an input twice and cannot read this one twice (a pipe or "
-            "a terminal); give -f FROM, or save it to a file first");
-        return -1;
     }
     Detection d;
-    if (const int error = detect_input(input.fd(), buffers, d); error != 0) {
+    if (const int error = detect_input(input.fd(), buffers, progress, d); error != 0) {
         say("cannot read " + display_name(name) + ": " + error_text(error));
-        return -1;
+        return result;
     }
-    if (name == "-" && ::lseek(input.fd(), start, SEEK_SET) != start) {
+    if (::lseek(input.fd(), start, SEEK_SET) != start) {
         say("cannot read " + display_name(name) + " again: " + error_text(errno));
-        return -1;
+        return result;
     }
     if (d.verdict != Detection::Verdict::kFormat) {
-        say(display_name(name) + ": format " + verdict_word(d) + " " + d.details +
-            "; not converted (give -f FROM)");
-        refused = true;
-        return -1;
+        result.how = SourceFormat::How::kRefused;
+        say(undecided_message(name, d));
+        return result;
     }
-    return d.format;
+    result.how = SourceFormat::How::kKnown;
+    result.format = d.format;
+    return result;
 }
 
-// -f auto: each input detected, then converted from its own format. Into one output
-// (standard output, -o) the inputs must all be known: an input refused stops the output
-// there, as any refusal does, and -o is then not written.
-int convert_auto(const Options& options) {
+// How much of a regular file the guard reads before its conversion.
+constexpr std::size_t kGuardSample = std::size_t(64) << 10;
+static_assert(kGuardSample <= Buffers::kInputSize);
+
+// The format given: unless --force, the start of the input is read by the detector first
+// (of a regular file the first 64 KiB, of a pipe or terminal only what the first read
+// returns), and an input that clearly is another format, which reads it as other
+// characters, is refused.
+SourceFormat guarded_format(const Options& options, const std::string& name, Input& input,
+                            Buffers& buffers) {
+    SourceFormat result;
+    result.format = options.from;
+    if (options.force) return result;
+    unsigned char* sample = buffers.input.get();
+    ssize_t got;
+    if (input.regular()) {
+        const off_t at = ::lseek(input.fd(), 0, SEEK_CUR);
+        do {
+            got = at < 0 ? -1 : ::pread(input.fd(), sample, kGuardSample, at);
+        } while (got < 0 && errno == EINTR);
+        if (got < 0) return result;  // the conversion's own read reports it
+    } else {
+        do {
+            got = ::read(input.fd(), sample, Buffers::kInputSize);
+        } while (got < 0 && errno == EINTR);
+        if (got < 0) {
+            result.how = SourceFormat::How::kTrouble;
+            say("cannot read " + display_name(name) + ": " + error_text(errno));
+            return result;
+        }
+        result.preread = got;
+    }
+    Detector detector;
+    detector.feed(sample, std::size_t(got));
+    const Detection d = detector.finish();
+    const int other = detector.clearly_other_than(options.from);
+    if (other < 0) return result;
+    result.how = SourceFormat::How::kRefused;
+    const std::string given(format_name(options.from));
+    const std::string looks(format_name(other));
+    say(display_name(name) + ": looks like " + looks + " " + d.details + ", not " + given +
+        " as given; not converted (give -f " + looks + ", or --force to convert it from " +
+        given + " anyway)");
+    return result;
+}
+
+// The format of one open input: detected under -f auto, otherwise the one given, guarded.
+SourceFormat source_format(const Options& options, const std::string& name, Input& input,
+                           Buffers& buffers, Progress& progress) {
+    return options.from == kAutoFormat ? detected_format(name, input, buffers, progress)
+                                       : guarded_format(options, name, input, buffers);
+}
+
+// The names of the inputs from `first` on, for the message of an output that stops.
+std::string names_from(const std::vector<std::string>& inputs, std::size_t first) {
+    std::string text;
+    for (std::size_t i = first; i < inputs.size(); ++i)
+        text += (text.empty() ? "" : ", ") + display_name(inputs[i]);
+    return text;
+}
+
+// Every input into one output, standard output or -o FILE, as one text.
+int convert_into_one_output(const Options& options, const std::vector<std::string>& inputs) {
     Outcome outcome;
+    const bool to_file = options.destination == Destination::kOutputFile;
+    const std::string out_name = to_file ? output_display_name(options.output) : "(standard output)";
+    const InputIds input_ids(inputs);
+
+    struct stat out_stat {};
+    const bool out_exists = to_file ? ::stat(options.output.c_str(), &out_stat) == 0
+                                    : ::fstat(STDOUT_FILENO, &out_stat) == 0;
+    if (out_exists) {
+        if (const std::string* same = input_ids.find(out_stat)) {
+            say(out_name + " is the same file as the input " + display_name(*same) +
+                "; nothing converted (-i converts files in place)");
+            return kExitTrouble;
+        }
+    }
+
+    OutputFile output;
+    if (!to_file) {
+        output.open_standard_output();
+    } else if (!output.open(options.output)) {
+        say("cannot write " + out_name + ": " + output.why_not());
+        return kExitTrouble;
+    }
+
     Buffers buffers;
-    const bool one_output = options.destination == Destination::kStandardOutput ||
-                            options.destination == Destination::kOutputFile;
-    std::vector<std::pair<std::string, int>> plan;
-    bool stopped = false;
-    for (const std::string& name : options.inputs) {
-        bool refused = false;
-        const int format = auto_format(name, buffers, refused);
-        if (format < 0) {
-            if (refused) {
+    Progress progress(inputs.size());
+    std::unique_ptr<Converter> converter;
+    bool whole = true;  // every input went into the output completely
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        const std::string& name = inputs[i];
+        progress.start_file(i + 1);
+        Input input(name, false);
+        if (!input.ok()) {
+            outcome.trouble();
+            whole = false;
+            continue;
+        }
+        std::string consequence = to_file ? out_name + " not written" : "the output stops there";
+        if (i + 1 < inputs.size())
+            consequence += "; not written: " + names_from(inputs, i + 1);
+        const SourceFormat source = source_format(options, name, input, buffers, progress);
+        if (source.how != SourceFormat::How::kKnown) {
+            if (source.how == SourceFormat::How::kRefused) {
                 outcome.refused();
             } else {
                 outcome.trouble();
             }
-            if (one_output) {
-                stopped = true;
-                break;
-            }
-            continue;
-        }
-        plan.emplace_back(name, format);
-    }
-    if (options.destination == Destination::kOutputFile && stopped) {
-        say(options.output + " not written: an input was not converted");
-        return outcome.status();
-    }
-    auto merge = [&outcome](int status) {
-        if (status == kExitTrouble) outcome.trouble();
-        if (status == kExitRefused) outcome.refused();
-    };
-    // Inputs of one format into one output go through one converter, as without auto.
-    std::size_t i = 0;
-    while (i < plan.size()) {
-        Options one = options;
-        one.from = plan[i].second;
-        one.inputs.clear();
-        std::size_t j = i;
-        while (j < plan.size() && plan[j].second == one.from && (one_output || j == i)) {
-            one.inputs.push_back(plan[j].first);
-            ++j;
-        }
-        if (options.destination == Destination::kOutputFile && j < plan.size()) {
-            say(options.output + " not written: with -f auto, -o takes inputs of one format; " +
-                display_name(plan[j].first) + " is " + std::string(format_name(plan[j].second)) +
-                ", " + display_name(plan[i].first) + " " + std::string(format_name(one.from)));
-            outcome.trouble();
+            say(display_name(name) + ": " + consequence);
+            output.abandon();
             return outcome.status();
         }
-        merge(run_conversion(one));
-        i = j;
-    }
-    return outcome.status();
-}
-
-}  // namespace
-
-int run_detection(const Options& options) {
-    const std::vector<std::string>& inputs = options.inputs;
-    Outcome outcome;
-    Buffers buffers;
-    for (const std::string& name : inputs) {
-        Input input(name, false);
-        if (!input.ok()) {
+        if (converter && converter->options().from == source.format) {
+            converter->next_input();
+        } else {
+            auto next = std::make_unique<Converter>(convert_options(options, source.format));
+            if (!start_converter(*next)) return kExitTrouble;
+            if (converter) next->continue_output(*converter);
+            converter = std::move(next);
+        }
+        const InputEnd end =
+            convert_input(input.fd(), *converter, output, buffers, progress, source.preread);
+        if (end.how == InputEnd::How::kRefused) {
+            say_refusal(name, *converter, consequence);
+            outcome.refused();
+        } else if (end.how == InputEnd::How::kReadFailed) {
+            say("cannot read " + display_name(name) + ": " + error_text(end.error) + "; " +
+                consequence);
             outcome.trouble();
+        } else if (end.how == InputEnd::How::kWriteFailed) {
+            say("cannot write " + out_name + ": " + error_text(end.error) +
+                (to_file ? "; " + out_name + " not written" : ""));
+            outcome.trouble();
+        } else {
+            if (converter->problem_count() != 0 && !options.quiet) say_losses(name, *converter);
             continue;
         }
-        Detection d;
-        if (const int error = detect_input(input.fd(), buffers, d); error != 0) {
-            say("cannot read " + display_name(name) + ": " + error_text(error));
-            outcome.trouble();
-            continue;
-        }
-        if (d.verdict != Detection::Verdict::kFormat) outcome.refused();
-        std::string line = name + ": " + verdict_word(d);
-        if (!d.details.empty()) line += " " + d.details;
-        line += "\n";
-        if (std::fputs(line.c_str(), stdout) < 0) {
-            say("cannot write (standard output)");
-            return kExitTrouble;
-        }
+        output.abandon();
+        return outcome.status();
     }
-    if (std::fflush(stdout) != 0) {
-        say("cannot write (standard output)");
+    if (to_file && !whole) {
+        output.abandon();
+        say(out_name + " not written: an input could not be read");
+    } else if (!output.commit()) {
+        say("cannot write " + out_name + ": " + error_text(errno) +
+            (to_file ? "; " + out_name + " not written" : ""));
         outcome.trouble();
     }
     return outcome.status();
 }
 
+// ---- The per-file modes: -d, -i, --check and --detect, each input on its own.
+
+// One file to handle: its name, and where its conversion goes under -d or -i.
+struct Task {
+    std::string name;
+    std::string out_name;
+    // Decided before anything is written: a refusal to say instead of the conversion
+    // (status `plan_status`), or a note to say before it.
+    std::string plan_message;
+    int plan_status = kExitDone;
+    bool skip = false;  // the plan's message is all: nothing is converted
+};
+
+// The name of the output of `name` under -d (`relative`: its path below DIR) or -i.
+std::string own_output_name(const Options& options, const std::string& name,
+                            const std::string& relative) {
+    if (options.destination == Destination::kInPlace) return name;
+    std::string folder = options.output;
+    if (!folder.ends_with('/')) folder += '/';
+    return folder + relative;
+}
+
+// One input as the command line or a folder's walk gave it.
+struct Found {
+    std::string name;
+    std::string relative;  // below the folder given, or the base name
+};
+
+std::string base_name(const std::string& path) {
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    const std::size_t slash = p.rfind('/');
+    return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+// Whether a file of a folder is taken: the last --include or --exclude that matches its base
+// name decides; with none matching, it is taken unless an --include was given.
+bool taken(const Options& options, const std::string& base) {
+    bool take = std::none_of(options.patterns.begin(), options.patterns.end(),
+                             [](const NamePattern& p) { return p.include; });
+    for (const NamePattern& p : options.patterns)
+        if (::fnmatch(p.glob.c_str(), base.c_str(), 0) == 0) take = p.include;
+    return take;
+}
+
+// Every regular file below `folder` (symbolic links and special files reported, not
+// followed), in name order, depth first.
+void walk(const Options& options, const std::string& folder, const std::string& relative,
+          std::vector<Found>& found, Outcome& outcome) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) {
+        say("cannot read the folder " + display_name(folder) + ": " + error_text(errno));
+        outcome.trouble();
+        return;
+    }
+    std::vector<std::string> names;
+    errno = 0;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string n = e->d_name;
+        if (n != "." && n != "..") names.push_back(n);
+    }
+    const int error = errno;
+    ::closedir(dir);
+    if (error != 0) {
+        say("cannot read the folder " + display_name(folder) + ": " + error_text(error));
+        outcome.trouble();
+        return;
+    }
+    std::sort(names.begin(), names.end());
+    const std::string prefix = folder.ends_with('/') ? folder : folder + "/";
+    for (const std::string& n : names) {
+        const std::string path = prefix + n;
+        const std::string rel = relative.empty() ? n : relative + "/" + n;
+        struct stat s {};
+        if (::lstat(path.c_str(), &s) != 0) {
+            say("cannot read " + display_name(path) + ": " + error_text(errno));
+            outcome.trouble();
+        } else if (S_ISDIR(s.st_mode)) {
+            walk(options, path, rel, found, outcome);
+        } else if (S_ISLNK(s.st_mode)) {
+            if (taken(options, n))
+                say(display_name(path) + " is a symbolic link; not followed, skipped");
+        } else if (!S_ISREG(s.st_mode)) {
+            if (taken(options, n))
+                say(display_name(path) + " is not a regular file; skipped");
+        } else if (taken(options, n)) {
+            found.push_back({path, rel});
+        }
+    }
+}
+
+// The inputs of a per-file mode: with -r each folder given stands for its files.
+std::vector<Found> expand_inputs(const Options& options, Outcome& outcome) {
+    std::vector<Found> found;
+    for (const std::string& name : options.inputs) {
+        struct stat s {};
+        if (options.recursive && name != "-" && ::stat(name.c_str(), &s) == 0 &&
+            S_ISDIR(s.st_mode)) {
+            walk(options, name, "", found, outcome);
+        } else {
+            found.push_back({name, base_name(name)});
+        }
+    }
+    return found;
+}
+
+// The plan of a per-file mode, made before anything is written: each file once whatever its
+// names, no output written twice, and no output that is an input.
+std::vector<Task> plan_tasks(const Options& options, const std::vector<Found>& found) {
+    std::vector<Task> tasks;
+    const bool writes = options.destination == Destination::kOutDir ||
+                        options.destination == Destination::kInPlace;
+    std::vector<std::string> names;
+    for (const Found& f : found) names.push_back(f.name);
+    const InputIds input_ids(names);
+    std::map<FileId, std::string> first_name;  // -i: the first name of each file
+    std::set<std::string> written;              // -d: output names taken so far
+    const std::string not_converted = options.check ? " would not be converted" : " not converted";
+    for (const Found& f : found) {
+        Task t;
+        t.name = f.name;
+        if (!writes) {
+            tasks.push_back(std::move(t));
+            continue;
+        }
+        t.out_name = own_output_name(options, f.name, f.relative);
+        if (options.destination == Destination::kInPlace) {
+            FileId id;
+            if (regular_file_id(f.name, id)) {
+                const auto [it, inserted] = first_name.emplace(id, f.name);
+                if (!inserted) {
+                    t.skip = true;
+                    t.plan_message = display_name(f.name) + " is the same file as " +
+                                     display_name(it->second) + "; converted once";
+                }
+            }
+        } else if (!written.insert(t.out_name).second) {
+            t.skip = true;
+            t.plan_status = kExitTrouble;
+            t.plan_message = display_name(f.name) + ": " + output_display_name(t.out_name) +
+                             " is the output of another input of the same name; " +
+                             display_name(f.name) + not_converted;
+        } else {
+            struct stat out_stat {};
+            if (::stat(t.out_name.c_str(), &out_stat) == 0) {
+                if (const std::string* same = input_ids.find(out_stat)) {
+                    t.skip = true;
+                    t.plan_status = kExitTrouble;
+                    t.plan_message = output_display_name(t.out_name) +
+                                     " is the same file as the input " + display_name(*same) +
+                                     "; " + display_name(f.name) + not_converted +
+                                     " (-i converts files in place)";
+                }
+            }
+        }
+        tasks.push_back(std::move(t));
+    }
+    return tasks;
+}
+
+// Makes the folders above `path` that are missing, as -r into -d needs. False after saying
+// why.
+bool make_parent_folders(const std::string& path) {
+    std::size_t slash = path.find('/', 1);
+    while (slash != std::string::npos) {
+        const std::string folder = path.substr(0, slash);
+        if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
+            say("cannot make the folder " + display_name(folder) + ": " + error_text(errno));
+            return false;
+        }
+        slash = path.find('/', slash + 1);
+    }
+    return true;
+}
+
+// Converts (or, with --check, checks) one file into its own output. Returns its status.
+int convert_one(const Options& options, const Task& task, Buffers& buffers, Progress& progress) {
+    const std::string& name = task.name;
+    const bool in_place = options.destination == Destination::kInPlace;
+    const bool writes = !options.check && (in_place || options.destination == Destination::kOutDir);
+    if (!task.plan_message.empty()) say(task.plan_message);
+    if (task.skip) return task.plan_status;
+
+    Input input(name, in_place);
+    if (!input.ok()) return kExitTrouble;
+    const SourceFormat source = source_format(options, name, input, buffers, progress);
+    if (source.how == SourceFormat::How::kRefused) return kExitRefused;
+    if (source.how == SourceFormat::How::kTrouble) return kExitTrouble;
+
+    ConvertOptions convert = convert_options(options, source.format);
+    if (options.check) convert.policy = LossPolicy::kReplace;  // to count every loss
+    Converter converter(convert);
+    if (!start_converter(converter)) return kExitTrouble;
+
+    const std::string out_name = output_display_name(task.out_name);
+    const std::string consequence = in_place ? display_name(name) + " left as it was"
+                                             : out_name + " not written";
+    OutputFile output;
+    if (!writes) {
+        output.open_none();
+    } else if (options.recursive && !in_place && !make_parent_folders(task.out_name)) {
+        return kExitTrouble;
+    } else if (!output.open(task.out_name)) {
+        say("cannot write " + out_name + ": " + output.why_not() + "; " + display_name(name) +
+            " not converted");
+        return kExitTrouble;
+    }
+    const InputEnd end =
+        convert_input(input.fd(), converter, output, buffers, progress, source.preread);
+    switch (end.how) {
+        case InputEnd::How::kRefused:
+            say_refusal(name, converter, consequence);
+            return kExitRefused;
+        case InputEnd::How::kReadFailed:
+            say("cannot read " + display_name(name) + ": " + error_text(end.error) + "; " +
+                consequence);
+            return kExitTrouble;
+        case InputEnd::How::kWriteFailed:
+            say("cannot write " + out_name + ": " + error_text(end.error) + "; " + consequence);
+            return kExitTrouble;
+        case InputEnd::How::kDone:
+            break;
+    }
+    if (!output.commit()) {
+        say("cannot write " + out_name + ": " + error_text(errno) + "; " + consequence);
+        return kExitTrouble;
+    }
+    const std::string to(format_name(options.to));
+    if (converter.problem_count() == 0) {
+        if (options.check && !options.quiet)
+            say(display_name(name) + ": converts exactly to " + to);
+        return kExitDone;
+    }
+    const Problem& p = *converter.first_problem();
+    if (options.check && options.policy == LossPolicy::kRefuse) {
+        say(problem_place(name, p) + ": would not convert exactly to " + to + ": " +
+            characters(converter.problem_count()) + ": " + problem_list(converter) +
+            "; the first at byte offset " + std::to_string(p.offset));
+        return kExitRefused;
+    }
+    if (!options.quiet) say_losses(name, converter);
+    return kExitDone;
+}
+
+// --detect for one input: its line on standard output. Returns its status.
+int detect_one(const Task& task, Buffers& buffers, Progress& progress) {
+    Input input(task.name, false);
+    if (!input.ok()) return kExitTrouble;
+    Detection d;
+    if (const int error = detect_input(input.fd(), buffers, progress, d); error != 0) {
+        say("cannot read " + display_name(task.name) + ": " + error_text(error));
+        return kExitTrouble;
+    }
+    std::string line = (task.name == "-" ? std::string("-") : quote_name(task.name)) + ": " +
+                       verdict_word(d);
+    if (!d.details.empty()) line += " " + d.details;
+    line += "\n";
+    if (std::fputs(line.c_str(), stdout) < 0) {
+        say("cannot write (standard output)");
+        return kExitTrouble;
+    }
+    return d.verdict == Detection::Verdict::kFormat ? kExitDone : kExitRefused;
+}
+
+// Copies what the file `from` holds to descriptor `to`, from its start.
+void pass_on(int from, int to) {
+    char buffer[1 << 14];
+    if (::lseek(from, 0, SEEK_SET) != 0) return;
+    for (;;) {
+        const ssize_t n = ::read(from, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::write(to, buffer + done, std::size_t(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) return;
+            done += w;
+        }
+    }
+}
+
+// Runs `count` tasks, one at a time or, with jobs > 1, up to `jobs` at once in worker
+// processes. A worker's standard output and error are kept in unnamed files and passed on
+// in task order, so the messages read as they would one at a time. Returns the worst status.
+int run_tasks(std::size_t count, unsigned jobs, Progress& progress,
+              const std::function<int(std::size_t)>& task) {
+    Outcome outcome;
+    if (jobs <= 1 || count <= 1) {
+        for (std::size_t i = 0; i < count; ++i) {
+            progress.start_file(i + 1);
+            outcome.add(task(i));
+        }
+        if (std::fflush(stdout) != 0) {
+            say("cannot write (standard output)");
+            outcome.trouble();
+        }
+        return outcome.status();
+    }
+
+    struct Worker {
+        pid_t pid = -1;
+        int out = -1, err = -1;
+        bool done = false;
+        int status = kExitDone;
+    };
+    std::vector<Worker> workers(count);
+    std::size_t started = 0, passed = 0, running = 0;
+    jobs = std::min<unsigned>(jobs, kMaxWorkers);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    while (passed < count) {
+        while (started < count && running < jobs) {
+            Worker& w = workers[started];
+            w.out = ::memfd_create("tsconv-out", MFD_CLOEXEC);
+            w.err = ::memfd_create("tsconv-err", MFD_CLOEXEC);
+            const pid_t pid = w.out < 0 || w.err < 0 ? -1 : fork_worker();
+            if (pid < 0) {
+                say("cannot start a worker: " + error_text(errno));
+                if (w.out >= 0) ::close(w.out);
+                if (w.err >= 0) ::close(w.err);
+                w.out = w.err = -1;
+                // What cannot run alongside runs here.
+                progress.start_file(started + 1);
+                w.status = task(started);
+                w.done = true;
+                ++started;
+                continue;
+            }
+            if (pid == 0) {
+                ::dup2(w.out, STDOUT_FILENO);
+                ::dup2(w.err, STDERR_FILENO);
+                int status = task(started);
+                if (std::fflush(stdout) != 0 && status != kExitTrouble) status = kExitTrouble;
+                std::fflush(stderr);
+                ::_exit(status);
+            }
+            w.pid = pid;
+            ++running;
+            ++started;
+        }
+        // Pass on, in order, what the finished workers said.
+        while (passed < count && workers[passed].done) {
+            Worker& w = workers[passed];
+            if (w.out >= 0) {
+                pass_on(w.out, STDOUT_FILENO);
+                pass_on(w.err, STDERR_FILENO);
+                ::close(w.out);
+                ::close(w.err);
+            }
+            std::fflush(stdout);
+            outcome.add(w.status);
+            ++passed;
+            progress.start_file(passed);
+            progress.add(0);
+        }
+        if (passed >= count || running == 0) continue;
+        int wstatus = 0;
+        const pid_t pid = ::waitpid(-1, &wstatus, 0);
+        if (pid < 0) {
+            if (errno == EINTR) continue;
+            break;  // no worker left to wait for: cannot happen while running > 0
+        }
+        forget_worker(pid);
+        for (Worker& w : workers) {
+            if (w.pid != pid || w.done) continue;
+            w.done = true;
+            --running;
+            if (WIFEXITED(wstatus)) {
+                w.status = WEXITSTATUS(wstatus);
+            } else {
+                w.status = kExitTrouble;
+            }
+        }
+    }
+    return outcome.status();
+}
+
+// Each input on its own: -d, -i, --check. With -r, folders stand for their files.
+int convert_each_on_its_own(const Options& options) {
+    Outcome outcome;
+    if (options.destination == Destination::kOutDir) {
+        struct stat s {};
+        if (::stat(options.output.c_str(), &s) != 0 || !S_ISDIR(s.st_mode)) {
+            say(output_display_name(options.output) + " is no folder; -d needs a folder that exists");
+            return kExitTrouble;
+        }
+    }
+    const std::vector<Found> found = expand_inputs(options, outcome);
+    const std::vector<Task> tasks = plan_tasks(options, found);
+    Buffers buffers;
+    Progress progress(tasks.size());
+    outcome.add(run_tasks(tasks.size(), options.jobs, progress, [&](std::size_t i) {
+        return convert_one(options, tasks[i], buffers, progress);
+    }));
+    return outcome.status();
+}
+
+// --check into one output (standard output, -o): every input checked on its own, after
+// the refusal of an output that is an input, as the command would make it.
+int check_one_output(const Options& options) {
+    if (options.destination == Destination::kOutputFile) {
+        const InputIds input_ids(options.inputs);
+        struct stat out_stat {};
+        if (::stat(options.output.c_str(), &out_stat) == 0) {
+            if (const std::string* same = input_ids.find(out_stat)) {
+                say(output_display_name(options.output) + " is the same file as the input " +
+                    display_name(*same) + "; nothing would be converted (-i converts files in place)");
+                return kExitTrouble;
+            }
+        }
+    }
+    return convert_each_on_its_own(options);
+}
+
+}  // namespace
+
+int run_detection(const Options& options) {
+    Outcome outcome;
+    const std::vector<Found> found = expand_inputs(options, outcome);
+    const std::vector<Task> tasks = plan_tasks(options, found);
+    Buffers buffers;
+    Progress progress(tasks.size());
+    outcome.add(run_tasks(tasks.size(), options.jobs, progress, [&](std::size_t i) {
+        return detect_one(tasks[i], buffers, progress);
+    }));
+    return outcome.status();
+}
+
 int run_conversion(const Options& options) {
     prepare_output_handling();
-    if (options.from == kAutoFormat) return convert_auto(options);
-    if (options.check) return check_each_input(options);
+    if (options.check) {
+        return options.destination == Destination::kStandardOutput ||
+                       options.destination == Destination::kOutputFile
+                   ? check_one_output(options)
+                   : convert_each_on_its_own(options);
+    }
     switch (options.destination) {
         case Destination::kStandardOutput:
         case Destination::kOutputFile:
-            return convert_into_one_output(options);
+            return convert_into_one_output(options, options.inputs);
         case Destination::kOutDir:
         case Destination::kInPlace:
-            return convert_each_into_own_output(options);
+            return convert_each_on_its_own(options);
     }
     return kExitTrouble;
 }
