@@ -1,13 +1,22 @@
 // tsconv: converts Vietnamese text between the twelve formats, for scripts, pipes and folders.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "tsconv/messages.h"
 #include "tsconv/options.h"
+#include "tsconv/output_file.h"
 #include "tsconv/run.h"
 
 int main(int argc, char* argv[]) {
     using namespace toneshift::tsconv;
+    // Before anything is opened: a closed standard stream must not be taken by a file.
+    if (!secure_standard_descriptors()) {
+        say(std::string("cannot open /dev/null: ") + std::strerror(errno));
+        return kExitTrouble;
+    }
+    prepare_output_handling();
     const Command command = parse_command_line(argc, argv);
     std::string text;
     switch (command.action) {
