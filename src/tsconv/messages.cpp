@@ -2,19 +2,196 @@
 
 #include <utf8proc.h>
 
+#include <array>
 #include <cstdio>
+#include <vector>
 
 #include "convert/format_names.h"
 #include "tsconv/progress.h"
 
 namespace toneshift::tsconv {
 
+namespace {
+
+// How quote_name() treats a printable ASCII character.
+enum class Shell {
+    kPlain,     // needs no quotes, and double quotes keep it
+    kSpace,     // needs quotes; double quotes keep it
+    kSpecial,   // needs quotes; single quotes only
+    kQuote,     // the single quote: needs quotes; double quotes keep it
+    kOnlyHere,  // "#" or "~" past the start, "{" or "}" with more: as kPlain, but single
+                // quotes only when the name is quoted for something else
+};
+
+Shell shell_class(unsigned char c, std::size_t index, std::size_t size) {
+    switch (c) {
+        case ' ':
+            return Shell::kSpace;
+        case '\'':
+            return Shell::kQuote;
+        case '#':
+        case '~':
+            return index == 0 ? Shell::kSpace : Shell::kOnlyHere;
+        case '{':
+        case '}':
+            return size == 1 ? Shell::kSpace : Shell::kOnlyHere;
+        case '!':
+        case '"':
+        case '$':
+        case '&':
+        case '(':
+        case ')':
+        case '*':
+        case ';':
+        case '<':
+        case '=':
+        case '>':
+        case '?':
+        case '[':
+        case '\\':
+        case '^':
+        case '`':
+        case '|':
+            return Shell::kSpecial;
+        default:
+            return Shell::kPlain;
+    }
+}
+
+// A character that shows as itself on a terminal: no control, format, separator (other than
+// the space), private-use, surrogate or unassigned code point.
+bool prints(char32_t c) {
+    if (c > 0x10FFFF) return false;
+    switch (utf8proc_category(utf8proc_int32_t(c))) {
+        case UTF8PROC_CATEGORY_CC:
+        case UTF8PROC_CATEGORY_CF:
+        case UTF8PROC_CATEGORY_CS:
+        case UTF8PROC_CATEGORY_CO:
+        case UTF8PROC_CATEGORY_CN:
+        case UTF8PROC_CATEGORY_ZL:
+        case UTF8PROC_CATEGORY_ZP:
+            return false;
+        default:
+            return true;
+    }
+}
+
+// One piece of a name: a character (`size` bytes) or a byte of invalid UTF-8 (size 1), and
+// whether it is shown as $'...' escapes rather than itself.
+struct NamePiece {
+    std::size_t size;
+    bool escaped;
+};
+
+NamePiece name_piece(std::string_view name, std::size_t i) {
+    const auto byte = static_cast<unsigned char>(name[i]);
+    if (byte < 0x80) return {1, byte < 0x20 || byte == 0x7F};
+    utf8proc_int32_t c = -1;
+    const utf8proc_ssize_t n =
+        utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(name.data() + i),
+                         utf8proc_ssize_t(name.size() - i), &c);
+    if (n <= 0 || c < 0) return {1, true};
+    return {std::size_t(n), !prints(char32_t(c))};
+}
+
+// A byte in a $'...' string: \n and its kin, or three octal digits.
+void append_escape(std::string& out, unsigned char byte) {
+    switch (byte) {
+        case '\a':
+            out += "\\a";
+            return;
+        case '\b':
+            out += "\\b";
+            return;
+        case '\f':
+            out += "\\f";
+            return;
+        case '\n':
+            out += "\\n";
+            return;
+        case '\r':
+            out += "\\r";
+            return;
+        case '\t':
+            out += "\\t";
+            return;
+        case '\v':
+            out += "\\v";
+            return;
+        default:
+            out += '\\';
+            out += char('0' + (byte >> 6));
+            out += char('0' + ((byte >> 3) & 7));
+            out += char('0' + (byte & 7));
+    }
+}
+
+}  // namespace
+
+std::string quote_name(std::string_view name) {
+    if (name.empty()) return "''";
+    bool quote = false;        // the shell needs quotes around it
+    bool single = false;       // it holds a single quote
+    bool doubles_keep = true;  // double quotes would keep every character as it is
+    for (std::size_t i = 0; i < name.size();) {
+        const NamePiece piece = name_piece(name, i);
+        if (piece.escaped) {
+            quote = true;
+            doubles_keep = false;
+        } else if (piece.size == 1) {
+            switch (shell_class(static_cast<unsigned char>(name[i]), i, name.size())) {
+                case Shell::kPlain:
+                    break;
+                case Shell::kQuote:
+                    single = true;
+                    quote = true;
+                    break;
+                case Shell::kSpace:
+                    quote = true;
+                    break;
+                case Shell::kSpecial:
+                    quote = true;
+                    doubles_keep = false;
+                    break;
+                case Shell::kOnlyHere:
+                    doubles_keep = false;
+                    break;
+            }
+        }
+        i += piece.size;
+    }
+    if (!quote) return std::string(name);
+    if (single && doubles_keep) return "\"" + std::string(name) + "\"";
+
+    // In single quotes; a single quote as '\'', escapes in $'...' between them.
+    std::string out = "'";
+    bool in_escapes = false;  // inside $'...'
+    for (std::size_t i = 0; i < name.size();) {
+        const NamePiece piece = name_piece(name, i);
+        if (piece.escaped) {
+            if (!in_escapes) out += "'$'";
+            in_escapes = true;
+            for (std::size_t k = 0; k < piece.size; ++k)
+                append_escape(out, static_cast<unsigned char>(name[i + k]));
+        } else if (name[i] == '\'') {
+            out += "'\\''";  // its first quote ends $'...' as well as '...'
+            in_escapes = false;
+        } else {
+            if (in_escapes) out += "''";
+            in_escapes = false;
+            out.append(name.substr(i, piece.size));
+        }
+        i += piece.size;
+    }
+    return out + "'";
+}
+
 std::string display_name(std::string_view path) {
-    return path == "-" ? "(standard input)" : std::string(path);
+    return path == "-" ? "(standard input)" : quote_name(path);
 }
 
 std::string output_display_name(std::string_view path) {
-    return path == "-" ? "(standard output)" : std::string(path);
+    return path == "-" ? "(standard output)" : quote_name(path);
 }
 
 std::string_view format_name(int format) {
@@ -22,13 +199,14 @@ std::string_view format_name(int format) {
 }
 
 std::string usage_line() {
-    return "usage: tsconv -f FROM -t TO [-o FILE | -d DIR | -i] [--replace | --translit | "
-           "--check] [--nfd] [-q] [FILE...]; tsconv --detect [FILE...]; tsconv -l; tsconv --help";
+    return "usage: tsconv -f FROM -t TO [-o FILE | -d DIR | -i] [-r] [-j N] [--replace | "
+           "--translit] [--check] [--nfd] [--force] [-q] [FILE...]; tsconv --detect [-r] "
+           "[FILE...]; tsconv -l; tsconv --help";
 }
 
 std::string help_text() {
     return "Usage: tsconv -f FROM -t TO [OPTIONS] [FILE...]\n"
-           "       tsconv --detect [FILE...]\n"
+           "       tsconv --detect [-r] [-j N] [FILE...]\n"
            "       tsconv -l\n"
            "Converts Vietnamese text between eleven legacy formats and UTF-8. With no FILE,\n"
            "or with -, reads standard input. By default every input goes to standard output,\n"
@@ -40,19 +218,26 @@ std::string help_text() {
            "  -o, --output FILE     write to FILE instead of standard output\n"
            "  -d, --out-dir DIR     write each input to DIR/its base name (DIR must exist)\n"
            "  -i, --in-place        replace each input by its conversion\n"
-           "      --replace         convert what the target lacks to its nearest form or \"?\"\n"
+           "  -r, --recursive       with -d, -i, --check or --detect: take the files of each\n"
+           "                        folder given, and below (under -d, to the same paths)\n"
+           "      --include GLOB    with -r: take only files whose name matches GLOB;\n"
+           "      --exclude GLOB      not those; the last that matches decides\n"
+           "  -j, --jobs N          with -d, -i, --check or --detect: N files at once\n"
+           "      --replace         write what the target lacks as its nearest form or \"?\"\n"
            "      --translit        as --replace, but typographic punctuation to ASCII first\n"
-           "      --check           convert nothing; report whether each input converts exactly\n"
-           "      --nfd             write UTF-8 decomposed (NFD) rather than composed (NFC)\n"
-           "  -q, --quiet           no per-file summaries of what --replace or --translit lost\n"
+           "      --check           a dry run: write nothing, report whether each input\n"
+           "                        would convert exactly, and give the status it would\n"
+           "      --nfd             with -t utf-8: write it decomposed (NFD), not NFC\n"
+           "      --force           convert even an input that looks like another format\n"
+           "  -q, --quiet           no summary per file of what --replace or --translit lost\n"
            "      --detect          convert nothing; name the format of each input\n"
-           "  -l, --list            list the formats\n"
+           "  -l, --list            list the formats and what each cannot hold\n"
            "  -h, --help            show this help\n"
            "  -V, --version         show the version\n"
            "\n"
            "By default a character that the target cannot write, or input that means nothing\n"
-           "in its format, is refused: tsconv names the first one and writes nothing for that\n"
-           "file. Files are replaced only when their conversion succeeded.\n"
+           "in its format, is refused: tsconv names the first one and writes nothing for\n"
+           "that file. Files are replaced only when their conversion succeeded.\n"
            "Exit status: 0 all converted; 1 a file was refused (or, with --check, would lose\n"
            "something); 2 a usage error or a file that could not be read or written.\n"
            "See tsconv(1).\n";
@@ -60,6 +245,64 @@ std::string help_text() {
 
 std::string version_text() {
     return "tsconv (TONESHIFT) " TONESHIFT_VERSION "\n";
+}
+
+namespace {
+
+// "U+0002 U+0005", with a run of three or more as "U+0010-U+0015".
+std::string code_point_runs(const std::array<bool, 128>& set, bool controls) {
+    auto wanted = [&](unsigned c) {
+        return c < 128 && set[c] && controls == (c < 0x20 || c == 0x7F);
+    };
+    std::string text;
+    for (unsigned c = 0; c < 128; ++c) {
+        if (!wanted(c)) continue;
+        unsigned last = c;
+        while (wanted(last + 1)) ++last;
+        char run[32];
+        if (last >= c + 2) {
+            std::snprintf(run, sizeof run, "U+%04X-U+%04X", c, last);
+        } else {
+            last = c;
+            std::snprintf(run, sizeof run, "U+%04X", c);
+        }
+        text += (text.empty() ? "" : " ") + std::string(run);
+        c = last;
+    }
+    return text;
+}
+
+std::string count_of(std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+std::string format_lacks(int format) {
+    const FormatLacks& l = format_lacks_table[std::size_t(format)];
+    std::vector<std::string> parts;
+    if (l.ascii_count > l.control_count) {
+        std::string printable;
+        for (unsigned c = 0x20; c < 0x7F; ++c)
+            if (l.ascii[c]) printable += (printable.empty() ? "" : " ") + std::string(1, char(c));
+        parts.push_back(printable);
+    }
+    if (l.control_count != 0)
+        parts.push_back(count_of(l.control_count, "control character", "control characters") +
+                        " (" + code_point_runs(l.ascii, true) + ")");
+    if (l.shared_capitals != 0)
+        parts.push_back(
+            count_of(l.shared_capitals, "capital that shares its", "capitals that share their") +
+            " small letter's byte");
+    if (l.bare_letters == kLetterCount) {
+        parts.emplace_back("diacritics (each letter is written as its base letter)");
+    } else if (l.bare_letters != 0) {
+        parts.push_back("the diacritics of " + count_of(l.bare_letters, "letter", "letters"));
+    }
+    if (l.other_letters != 0) parts.push_back(count_of(l.other_letters, "letter", "letters"));
+    std::string text;
+    for (const std::string& part : parts) text += (text.empty() ? "" : "; ") + part;
+    return text;
 }
 
 std::string format_list() {
@@ -71,7 +314,8 @@ std::string format_list() {
                       std::string(n.menu_name).c_str());
         std::string text = line;
         if (!n.alias.empty()) text += "  also " + std::string(n.alias);
-        if (!n.lacks.empty()) text += "  lacks " + std::string(n.lacks);
+        const std::string lacks = format_lacks(f);
+        if (!lacks.empty()) text += "  lacks " + lacks;
         while (!text.empty() && text.back() == ' ') text.pop_back();
         out += text + "\n";
     }
@@ -96,24 +340,6 @@ std::string utf8(char32_t c) {
 }
 
 namespace {
-
-// A character that shows as itself on a terminal: no control, format, separator (other than
-// the space), private-use, surrogate or unassigned code point.
-bool prints(char32_t c) {
-    if (c > 0x10FFFF) return false;
-    switch (utf8proc_category(utf8proc_int32_t(c))) {
-        case UTF8PROC_CATEGORY_CC:
-        case UTF8PROC_CATEGORY_CF:
-        case UTF8PROC_CATEGORY_CS:
-        case UTF8PROC_CATEGORY_CO:
-        case UTF8PROC_CATEGORY_CN:
-        case UTF8PROC_CATEGORY_ZL:
-        case UTF8PROC_CATEGORY_ZP:
-            return false;
-        default:
-            return true;
-    }
-}
 
 std::string code_point(char32_t c) {
     char text[16];
@@ -153,6 +379,33 @@ std::string describe_replacement(const Problem& problem) {
 std::string problem_place(std::string_view input, const Problem& problem) {
     return display_name(input) + ":" + std::to_string(problem.line) + ":" +
            std::to_string(problem.column);
+}
+
+std::string undecided_message(std::string_view name, const Detection& d) {
+    std::string text = display_name(name) + ": format ";
+    switch (d.verdict) {
+        case Detection::Verdict::kFormat:
+            text += std::string(format_name(d.format));
+            break;
+        case Detection::Verdict::kMixed:
+            text += "mixed";
+            break;
+        case Detection::Verdict::kUnknown:
+            text += "unknown";
+            break;
+    }
+    if (!d.details.empty()) text += " " + d.details;
+    text += "; not converted (";
+    if (d.candidates.empty()) return text + "give -f FROM)";
+    std::string options;  // "-f viscii, -f vni or -f vnlab"
+    for (std::size_t i = 0; i < d.candidates.size(); ++i) {
+        if (i != 0) options += i + 1 == d.candidates.size() ? " or " : ", ";
+        options += "-f " + std::string(format_name(d.candidates[i]));
+    }
+    if (d.verdict == Detection::Verdict::kMixed)
+        return text + "its line ranges are in different formats: split it, and convert each " +
+               "part with " + options + ")";
+    return text + "give " + options + ")";
 }
 
 void say(std::string_view text) {
