@@ -126,6 +126,16 @@ Decision found(int format, std::uint64_t evidence, std::string details) {
     return d;
 }
 
+// "1 word" or "2 words": a count with its noun, singular for one.
+std::string count_of(std::uint64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// What so many of them are: "is a syllable" for one, else "are syllables".
+const char* are_syllables(std::uint64_t n) {
+    return n == 1 ? " is a syllable" : " are syllables";
+}
+
 std::string percent(std::uint64_t part, std::uint64_t whole) {
     return std::to_string(whole == 0 ? 100 : part * 100 / whole) + "%";
 }
@@ -140,7 +150,8 @@ Decision decide_seven_bit(const Stats& s) {
     if (sv + wv >= 3 * (si + wi) && (sv >= 2 || si + wi == 0)) {
         return found(kViqr, sv + wv,
                      std::string("(") + std::to_string(sv + wv) + " of " +
-                         std::to_string(sv + si + wv + wi) + " VIQR spellings are syllables)");
+                         count_of(sv + si + wv + wi, "VIQR spelling", "VIQR spellings") +
+                         are_syllables(sv + wv) + ")");
     }
     // Spellings that VIQR mostly reads as nonsense ("add", "I'd"): not VIQR.
     if (3 * (sv + wv) <= si + wi)
@@ -177,9 +188,12 @@ Decision decide(const Stats& s) {
     if (!s.eight_bit()) {
         const int f = seven_bit_letters(s);
         if (f >= 0)
-            return found(f, s.valid[std::size_t(f)],
-                         std::string("(7-bit; ") + std::to_string(s.valid[std::size_t(f)]) +
-                             " words with letters on ASCII punctuation are syllables)");
+            return found(
+                f, s.valid[std::size_t(f)],
+                std::string("(7-bit; ") +
+                    count_of(s.valid[std::size_t(f)], "word with letters on ASCII punctuation",
+                             "words with letters on ASCII punctuation") +
+                    are_syllables(s.valid[std::size_t(f)]) + ")");
         return decide_seven_bit(s);
     }
     if (s.high != 0 && s.undefined[kUtf8] == 0) {
@@ -237,8 +251,10 @@ Decision decide_eight_bit(const Stats& s, std::uint64_t min_valid) {
         return unknown("(too little to tell apart)", tied);
     }
     const auto b = std::size_t(best);
-    std::string details = std::string("(") + percent(s.valid[b], s.marked(best)) + " of " +
-                          std::to_string(s.marked(best)) + " words with diacritics are syllables";
+    std::string details =
+        std::string("(") + percent(s.valid[b], s.marked(best)) + " of " +
+        count_of(s.marked(best), "word with diacritics", "words with diacritics") +
+        are_syllables(s.marked(best));
     if (!alike.empty()) details += "; reads the same as " + alike;
     details += ")";
     return found(best, s.valid[b], details);
@@ -593,8 +609,10 @@ Detection Detector::State::finish() {
         for (std::size_t k = 0; k < part_count; ++k) {
             const Part& p = parts[k];
             if (k != 0) out.details += ", ";
-            out.details += std::string("lines ") + std::to_string(p.first) + "-" +
-                           std::to_string(p.last) + " " + name_of(p.format);
+            out.details += p.first == p.last
+                               ? "line " + std::to_string(p.first)
+                               : "lines " + std::to_string(p.first) + "-" + std::to_string(p.last);
+            out.details += " " + name_of(p.format);
             bool listed = false;
             for (int c : out.candidates) listed = listed || c == p.format;
             if (!listed) out.candidates.push_back(p.format);

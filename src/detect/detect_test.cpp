@@ -243,3 +243,36 @@ TEST(Detect, ClearlyOtherThanTheFormatGiven) {
 
 }  // namespace
 }  // namespace toneshift
+
+namespace toneshift {
+namespace {
+
+// A count of one takes the singular: "1 word", "line 3".
+TEST(Detect, DetailsCountOneInTheSingular) {
+    struct Case {
+        Bytes text;
+        std::string details;
+    };
+    Bytes first_line, second_line;
+    for (int i = 0; i < 10; ++i)
+        for (const char* passage : kPassages) {
+            Bytes p = passage;
+            p.pop_back();  // the passage's line feed
+            first_line += convert(p + " ", kViqr, kViscii);
+            second_line += convert(p + " ", kViqr, 3);
+        }
+    const Case cases[] = {
+        {"cho+i\n", "(1 of 1 VIQR spelling is a syllable)"},
+        {"tie^'ng Vie^.t\n", "(2 of 2 VIQR spellings are syllables)"},
+        {"l|i\n", "(7-bit; 1 word with letters on ASCII punctuation is a syllable)"},
+        {first_line + "\n" + second_line + "\n", "line 1 viscii, line 2 vni"},
+        {first_line + "\n\n" + second_line + "\n", "line 1 viscii, lines 2-3 vni"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.details);
+        EXPECT_EQ(detect(k.text).details, k.details);
+    }
+}
+
+}  // namespace
+}  // namespace toneshift
