@@ -53,7 +53,9 @@ struct Command {
     bool usage = false;  // kUsageError: the one-line usage should follow the message
 };
 
-// Parses the arguments with getopt_long. Formats are names in any case or numbers.
+// Parses the arguments with getopt_long. Formats are names in any case or numbers. Which
+// options combine in which mode, and which are refused as doing nothing there, is the table
+// at the top of options.cpp.
 Command parse_command_line(int argc, char* const argv[]);
 
 }  // namespace toneshift::tsconv
