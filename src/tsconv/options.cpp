@@ -22,8 +22,10 @@ namespace toneshift::tsconv {
 //                           and as stdout
 //   ... -i                  as -d                            -o, -d, "-" as input
 //   ... --check             any of the above (a dry run of   what the command it precedes
-//                           the command without it); -r and  refuses, except that -r and
-//                           -j N also with stdout or -o      -j N need no -d or -i
+//                           the command without it); -j N    refuses, except that -j N
+//                           also with stdout or -o, -r also  needs no -d or -i, and -r
+//                           with stdout                      none with stdout (-r -o stays
+//                                                            refused)
 //   --detect                -r, --include/--exclude, -j N,   -f, -t, -o, -d, -i, --check,
 //                           -q                               --replace, --translit, --nfd,
 //                                                            --force
