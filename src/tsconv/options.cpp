@@ -314,6 +314,7 @@ Command parse_command_line(int argc, char* const argv[]) {
                            : o.check                  ? "--check"
                            : o.nfd                    ? "--nfd"
                            : o.force                  ? "--force"
+                           : o.quiet                  ? "-q"
                            : from_given               ? "-f"
                            : to_given                 ? "-t"
                                                       : nullptr;
@@ -330,6 +331,9 @@ Command parse_command_line(int argc, char* const argv[]) {
         if (o.to < 0) return usage_error(unknown_format_message(to_name), false);
         if (o.nfd && o.to != kUtf8)
             return usage_error("--nfd needs -t utf-8: it writes UTF-8 decomposed");
+        if (o.force && o.from == kAutoFormat)
+            return usage_error("--force needs -f FROM: under -f auto each input is converted "
+                               "from the format detected");
     }
 
     if (o.destination == Destination::kOutputFile && o.output == "-")

@@ -141,10 +141,10 @@ TEST(Options, UsageErrors) {
 
 TEST(Options, ForceRecursivePatternsAndJobs) {
     const Command c =
-        parse({"-f", "auto", "-t", "utf-8", "--force", "-r", "--include", "*.txt", "--exclude=old*",
+        parse({"-f", "vni", "-t", "utf-8", "--force", "-r", "--include", "*.txt", "--exclude=old*",
                "--include", "old1.txt", "-j", "8", "-d", "out", "folder", "b.txt"});
     ASSERT_EQ(c.action, Command::Action::kConvert) << c.error;
-    EXPECT_EQ(c.options.from, kAutoFormat);
+    EXPECT_EQ(c.options.from, 3);
     EXPECT_TRUE(c.options.force);
     EXPECT_TRUE(c.options.recursive);
     EXPECT_EQ(c.options.jobs, 8u);
@@ -175,7 +175,7 @@ TEST(Options, CombinationsThatAreAllowed) {
         {"-f", "0", "-t", "1", "--check", "-o", "x", "-j", "2"},
         {"-f", "0", "-t", "1", "--check", "-d", "x", "-r", "--exclude", "*~", "a"},
         {"-f", "auto", "-t", "1", "--check", "--translit", "-i", "a"},
-        {"-f", "auto", "-t", "utf-8", "--nfd", "--force", "--check"},
+        {"-f", "viqr", "-t", "utf-8", "--nfd", "--force", "--check"},
         {"-f", "0", "-t", "1", "--force", "-o", "x", "--replace", "-q"},
         {"-f", "0", "-t", "1", "-o", "-", "--check"},
     };
@@ -187,7 +187,7 @@ TEST(Options, CombinationsThatAreAllowed) {
     const std::vector<std::string> detect_cases[] = {
         {"--detect"},
         {"--detect", "-r", "-j", "3", "--include", "*.txt", "a"},
-        {"--detect", "-q", "a", "-"},
+        {"--detect", "a", "-"},
         {"-r", "a", "--detect", "--exclude=*.bak", "--include=x*"},
     };
     for (const std::vector<std::string>& arguments : detect_cases) {
@@ -213,6 +213,10 @@ TEST(Options, UsageErrorsForOptionsThatDoNothing) {
         {{"--detect", "--check"}, "--detect and --check cannot be used together"},
         {{"--detect", "--nfd"}, "--detect and --nfd cannot be used together"},
         {{"--detect", "--force"}, "--detect and --force cannot be used together"},
+        {{"--detect", "-q"}, "--detect and -q cannot be used together"},
+        {{"-f", "auto", "-t", "utf-8", "--force", "a"},
+         "--force needs -f FROM: under -f auto each input is converted from the format "
+         "detected"},
         {{"--detect", "-f", "auto"}, "--detect and -f cannot be used together"},
         {{"--detect", "--to-code=utf-8"}, "--detect and -t cannot be used together"},
         {{"--detect", "-o", "-"}, "--detect and -o cannot be used together"},
