@@ -609,10 +609,12 @@ Detection Detector::State::finish() {
         for (std::size_t k = 0; k < part_count; ++k) {
             const Part& p = parts[k];
             if (k != 0) out.details += ", ";
-            out.details += p.first == p.last
-                               ? "line " + std::to_string(p.first)
-                               : "lines " + std::to_string(p.first) + "-" + std::to_string(p.last);
-            out.details += " " + name_of(p.format);
+            // Appended piece by piece: GCC 12 sees a false overlap (-Wrestrict) in
+            // "literal" + std::string at -O3.
+            out.details += p.first == p.last ? "line " : "lines ";
+            out.details += std::to_string(p.first);
+            if (p.first != p.last) out.details.append("-").append(std::to_string(p.last));
+            out.details.append(" ").append(name_of(p.format));
             bool listed = false;
             for (int c : out.candidates) listed = listed || c == p.format;
             if (!listed) out.candidates.push_back(p.format);

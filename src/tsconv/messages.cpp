@@ -161,7 +161,11 @@ std::string quote_name(std::string_view name) {
         i += piece.size;
     }
     if (!quote) return std::string(name);
-    if (single && doubles_keep) return "\"" + std::string(name) + "\"";
+    if (single && doubles_keep) {
+        std::string out = "\"";
+        out.append(name).append("\"");
+        return out;
+    }
 
     // In single quotes; a single quote as '\'', escapes in $'...' between them.
     std::string out = "'";
@@ -266,7 +270,8 @@ std::string code_point_runs(const std::array<bool, 128>& set, bool controls) {
             last = c;
             std::snprintf(run, sizeof run, "U+%04X", c);
         }
-        text += (text.empty() ? "" : " ") + std::string(run);
+        if (!text.empty()) text += ' ';
+        text += run;
         c = last;
     }
     return text;
@@ -284,12 +289,17 @@ std::string format_lacks(int format) {
     if (l.ascii_count > l.control_count) {
         std::string printable;
         for (unsigned c = 0x20; c < 0x7F; ++c)
-            if (l.ascii[c]) printable += (printable.empty() ? "" : " ") + std::string(1, char(c));
+            if (l.ascii[c]) {
+                if (!printable.empty()) printable += ' ';
+                printable += char(c);
+            }
         parts.push_back(printable);
     }
     if (l.control_count != 0)
-        parts.push_back(count_of(l.control_count, "control character", "control characters") +
-                        " (" + code_point_runs(l.ascii, true) + ")");
+        parts.push_back(count_of(l.control_count, "control character", "control characters")
+                            .append(" (")
+                            .append(code_point_runs(l.ascii, true))
+                            .append(")"));
     if (l.shared_capitals != 0)
         parts.push_back(
             count_of(l.shared_capitals, "capital that shares its", "capitals that share their") +
