@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 BUILD ?= build
 
-.PHONY: all release run test test-plain test-sanitize test-corpus bench bench-large fuzz fuzz-build format clean
+.PHONY: all release run test test-plain test-release test-sanitize test-corpus bench bench-large fuzz fuzz-build format clean
 
 all: release
 
@@ -15,13 +15,18 @@ release:
 run: release
 	@$(BUILD)/release/toneshift
 
-# The Release build too: -O3 warns where -O2 does not, and make run uses it.
-test: test-plain test-sanitize test-corpus release
+# The tests in Release too: -O3 warns where -O2 does not (make run builds that way).
+test: test-plain test-release test-sanitize test-corpus release
 
 test-plain:
 	$(CMAKE) -S . -B $(BUILD)/test -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	$(CMAKE) --build $(BUILD)/test -j $(JOBS)
 	ctest --test-dir $(BUILD)/test --output-on-failure -j $(JOBS)
+
+test-release:
+	$(CMAKE) -S . -B $(BUILD)/test-release -DCMAKE_BUILD_TYPE=Release
+	$(CMAKE) --build $(BUILD)/test-release -j $(JOBS)
+	ctest --test-dir $(BUILD)/test-release --output-on-failure -j $(JOBS)
 
 test-sanitize:
 	$(CMAKE) -S . -B $(BUILD)/sanitize -DCMAKE_BUILD_TYPE=Debug -DTONESHIFT_SANITIZE=ON

@@ -217,9 +217,13 @@ TEST(Converter, EveryCanonicallyEquivalentSpellingIsTheLetter) {
     for (std::size_t p = 0; p < kLetterCount; ++p) {
         for (const Bytes& s : equivalent_spellings(p)) {
             SCOPED_TRACE(testing::Message() << "position " << p << " spelling of " << s.size());
-            const Outcome o = run(opts(kUtf8, kViscii), "x" + s + "x");
+            // Built by appending, not as "x" + s: GCC 12 at -O3 takes a literal joined to a
+            // temporary string for an overlapping copy (a false -Wrestrict).
+            Bytes input(1, 'x');
+            input.append(s).push_back('x');
+            const Outcome o = run(opts(kUtf8, kViscii), input);
             EXPECT_EQ(o.problems, 0u);
-            EXPECT_EQ(o.output, "x" + Bytes(1, char(letter_table[0][p])) + "x");
+            EXPECT_EQ(o.output, (Bytes{'x', char(letter_table[0][p]), 'x'}));
             ++spellings;
         }
     }
