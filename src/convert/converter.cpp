@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
+#include <vector>
 
 #include "convert/characters.h"
 #include "convert/fast_runs.h"
@@ -23,9 +25,10 @@ constexpr unsigned char kEscape = '\\';
 constexpr unsigned char kErase = 0x08;
 
 // A combining sequence (a starter and what may join it) is held until the next starter, up
-// to this many code points; a longer one is normalized in parts, as the Unicode stream-safe
-// format does with its 30 marks.
+// to this many code points; a longer one is normalized in parts, with the grapheme joiner
+// between them in UTF-8, as the Unicode Stream-Safe Text Format has it (converter.h).
 constexpr int kMaxHeld = 32;
+constexpr char32_t kGraphemeJoiner = 0x34F;
 // Its decomposition: at most four code points for each.
 constexpr int kDecomposedRoom = 4 * kMaxHeld;
 
@@ -63,6 +66,21 @@ bool continues_sequence(char32_t c) {
     return false;
 }
 
+// Whether code point c has a canonical decomposition (Hangul syllables included).
+bool decomposes(char32_t c) {
+    if (c >= 0xAC00 && c <= 0xD7A3) return true;
+    const utf8proc_property_t* p = utf8proc_get_property(utf8proc_int32_t(c));
+    return p->decomp_seqindex != UINT16_MAX && p->decomp_type == 0;
+}
+
+// Whether the general path hands over to the converter's fast UTF-8 loop (utf8_run) at a
+// character that begins with byte b: at ASCII, and at the lead bytes of the Vietnamese
+// letters (U+00C0..U+01B0, U+1EA0..U+1EF9). The loop takes more, but in text thick with
+// other characters a call at each would cost more than it saves.
+constexpr bool starts_fast_run(unsigned char b) {
+    return b < 0x80 || (b >= 0xC3 && b <= 0xC6) || b == 0xE1;
+}
+
 // The UTF-8 lead byte's sequence length and the range of its first continuation byte
 // (the well-formed sequences of the Unicode standard); length 0 for a byte that begins none.
 struct Lead {
@@ -81,6 +99,146 @@ constexpr Lead lead_of(unsigned char b) {
     return {0, 0, 0};
 }
 
+// What makes two problems the same one: the lost character, or the undefined bytes and
+// their number. Never 0, and below 2^36.
+std::uint64_t problem_key(const Problem& p) {
+    if (p.kind == Problem::Kind::kLoss) return std::uint64_t(1) << 35 | p.character;
+    std::uint32_t bytes = 0;
+    std::memcpy(&bytes, p.bytes, sizeof bytes);
+    return std::uint64_t(p.byte_count) << 32 | bytes;
+}
+
+// The distinct problems of one input and their counts: the first occurrences in the order
+// met, and the counts. The common ones, a single undefined byte or a lost character below
+// U+0800, are counted in an array; the rest are found by key in an open-addressing table
+// at most half full whose slots hold the counts, so that counting a problem met before
+// touches one slot. The table grows with the distinct problems only.
+class Tally {
+  public:
+    static constexpr std::uint32_t kNone = 0xFFFFFFFF;
+
+    Tally() {
+        slots_.resize(64);
+        firsts_.reserve(32);
+        direct_.fill(Direct{});
+        byte_hits.fill(0);
+        byte_entry.fill(kNone);
+    }
+
+    void clear() {
+        if (firsts_.empty()) return;
+        std::fill(slots_.begin(), slots_.end(), Slot{});
+        used_slots_ = 0;
+        direct_.fill(Direct{});
+        firsts_.clear();
+        byte_hits.fill(0);
+        byte_entry.fill(kNone);
+    }
+
+    void count(const Problem& p) {
+        const std::size_t d = direct_index(p);
+        if (d < direct_.size()) {
+            Direct& e = direct_[d];
+            if (e.entry == kNone) e.entry = add_first(p);
+            ++e.count;
+        } else {
+            ++slots_[find_or_add(p)].count;
+        }
+    }
+
+    // The entry (its index in the order met) of p's problem, made if new.
+    std::uint32_t entry_of(const Problem& p) {
+        const std::size_t d = direct_index(p);
+        if (d < direct_.size()) {
+            Direct& e = direct_[d];
+            if (e.entry == kNone) e.entry = add_first(p);
+            return e.entry;
+        }
+        return std::uint32_t(slots_[find_or_add(p)].packed & kEntryMask);
+    }
+
+    // Every entry with its count, bytes counted in bulk included, in the order met.
+    std::vector<ProblemCount> counted() const {
+        std::vector<ProblemCount> all(firsts_.size());
+        for (std::size_t e = 0; e < firsts_.size(); ++e) all[e].problem = firsts_[e];
+        for (const Direct& d : direct_)
+            if (d.entry != kNone) all[d.entry].count += d.count;
+        for (const Slot& s : slots_)
+            if (s.packed != 0) all[s.packed & kEntryMask].count += s.count;
+        for (std::size_t b = 0; b < 256; ++b)
+            if (byte_entry[b] != kNone) all[byte_entry[b]].count += byte_hits[b];
+        return all;
+    }
+
+    // An 8-bit source's problems taken in bulk: how often each byte was one, and the entry
+    // each counts toward (kNone before its first occurrence).
+    std::array<std::uint64_t, 256> byte_hits{};
+    std::array<std::uint32_t, 256> byte_entry{};
+
+  private:
+    static constexpr int kEntryBits = 28;
+    static constexpr std::uint64_t kEntryMask = (std::uint64_t(1) << kEntryBits) - 1;
+    static constexpr char32_t kDirectCharacters = 0x800;
+
+    struct Direct {
+        std::uint64_t count = 0;
+        std::uint32_t entry = kNone;
+    };
+
+    // Where p is counted in direct_, or past its end.
+    static std::size_t direct_index(const Problem& p) {
+        if (p.kind == Problem::Kind::kLoss)
+            return p.character < kDirectCharacters ? 256 + p.character : SIZE_MAX;
+        return p.byte_count == 1 ? p.bytes[0] : SIZE_MAX;
+    }
+
+    std::uint32_t add_first(const Problem& p) {
+        firsts_.push_back(p);
+        return std::uint32_t(firsts_.size() - 1);
+    }
+
+    // The slot of p's problem, made with p as its first occurrence (count 0) if new.
+    std::size_t find_or_add(const Problem& p) {
+        const std::uint64_t key = problem_key(p);
+        std::size_t s = slot_of(key);
+        while (slots_[s].packed != 0) {
+            if (slots_[s].packed >> kEntryBits == key) return s;
+            s = (s + 1) & (slots_.size() - 1);
+        }
+        slots_[s].packed = key << kEntryBits | add_first(p);
+        ++used_slots_;
+        if (2 * used_slots_ <= slots_.size()) return s;
+        grow();
+        return find_or_add(p);
+    }
+
+    struct Slot {
+        std::uint64_t packed = 0;  // the key above kEntryBits, the entry below; 0: empty
+        std::uint64_t count = 0;
+    };
+
+    std::size_t slot_of(std::uint64_t key) const {
+        const int bits = std::countr_zero(slots_.size());
+        return std::size_t((key * 0x9E3779B97F4A7C15) >> (64 - bits));
+    }
+
+    void grow() {
+        std::vector<Slot> old(2 * slots_.size());
+        old.swap(slots_);
+        for (const Slot& o : old) {
+            if (o.packed == 0) continue;
+            std::size_t s = slot_of(o.packed >> kEntryBits);
+            while (slots_[s].packed != 0) s = (s + 1) & (slots_.size() - 1);
+            slots_[s] = o;
+        }
+    }
+
+    std::array<Direct, 256 + kDirectCharacters> direct_;  // single bytes, then characters
+    std::vector<Slot> slots_;                             // a power of two of them
+    std::size_t used_slots_ = 0;
+    std::vector<Problem> firsts_;  // each entry's first occurrence
+};
+
 }  // namespace
 
 struct Converter::State {
@@ -98,11 +256,20 @@ struct Converter::State {
     // The same for a target of one byte each: the byte, or kProblemBit.
     static constexpr std::uint16_t kProblemBit = 0x100;
     std::array<std::uint16_t, 256> byte_map{};
+    // An 8-bit source under kReplace or kTransliterate: units as above, but each problem
+    // written as its replacement (still marked as a problem), for take_problems().
+    std::array<ByteUnit, 256> tolerant_units{};
+    // The source's problem bytes that the current input has not yet met, for the tally.
+    std::array<std::uint8_t, 256> unmet{};
+    static constexpr std::size_t kTolerantRun = 1024;
+    // The distinct problems of the current input, made at the first.
+    std::unique_ptr<Tally> tally;
     // byte_map as vectors take it: the bytes written, and the problems marked by 0x00.
     ByteMap target_map{};
     NibblePlan target_plan{};
     int sentinel = 0;  // a byte written for no exact byte, where any byte is a problem
     static constexpr std::size_t kVectorBlock = 16384;
+    static constexpr std::size_t kFirstVectorBlock = 256;
 
     // The byte that an 8-bit or VIQR target writes for each character below U+0300 and in
     // U+1EA0..U+1EF9 (all the letters), kSlowChar where emit() must decide.
@@ -177,13 +344,18 @@ struct Converter::State {
         }
     }
 
-    // Counts a problem, keeps the first, and says whether to go on.
-    bool report(const Problem& p) {
-        if (++*problem_count == 1) {
-            *first_problem = p;
-            first_problem->line = lines + 1;
-            first_problem->column = column + 1;
-        }
+    Tally& tally_of() {
+        if (!tally) tally = std::make_unique<Tally>();
+        return *tally;
+    }
+
+    // Places a problem, counts it, keeps the first, and says whether to go on. (Not copied
+    // whole unless kept: a copy just after its fields were written stalls on them.)
+    bool report(Problem& p) {
+        p.line = lines + 1;
+        p.column = column + 1;
+        if (++*problem_count == 1) *first_problem = p;
+        tally_of().count(p);
         if (options.policy == LossPolicy::kRefuse) {
             refused = true;
             return false;
@@ -254,8 +426,16 @@ struct Converter::State {
         return true;
     }
 
-    // ---- 8-bit sources: one table lookup per byte; problems one at a time.
+    // ---- 8-bit sources: one table lookup per byte; problems one at a time under kRefuse,
+    // in bulk otherwise.
     void convert_8bit(const unsigned char* in, std::size_t n) {
+        if (options.policy != LossPolicy::kRefuse) {
+            for (std::size_t i = 0; i < n;) {
+                i = write_bytes(in, i, n);
+                if (i < n) i = take_problems(in, i, n);
+            }
+            return;
+        }
         for (std::size_t i = 0; i < n; ++i) {
             i = write_bytes(in, i, n);
             if (i == n) return;
@@ -268,6 +448,85 @@ struct Converter::State {
                 return;
             }
         }
+    }
+
+    // From a problem on, up to kTolerantRun bytes one at a time through tolerant_units,
+    // whatever they are, so that text thick with problems costs a few instructions a byte.
+    // Their problems are counted in bulk; each byte's first occurrence as a problem in the
+    // input is placed exactly, for the first problem and the tally. Returns where it stopped.
+    std::size_t take_problems(const unsigned char* in, std::size_t i, std::size_t n) {
+        Tally& t = tally_of();
+        std::size_t end = std::min(n, i + kTolerantRun);
+        unsigned char* w = out;
+        if (to_viqr()) {
+            // One byte each, staged (units write 8 bytes: the stage has 16 to spare).
+            if (staged >= kStageRoom) flush_stage();
+            end = std::min(end, i + (kStageRoom - staged));
+            w = stage + staged;
+        }
+        std::uint64_t problems = 0;
+        unsigned fresh = 0;
+        for (std::size_t k = i; k < end; ++k) {
+            const unsigned char b = in[k];
+            const ByteUnit& u = tolerant_units[b];
+            std::memcpy(w, &u, sizeof u);
+            w += u.size;
+            problems += u.problem;
+            t.byte_hits[b] += u.problem;
+            fresh |= unmet[b];
+        }
+        if (fresh != 0) note_first_occurrences(in, i, end);
+        *problem_count += problems;
+        sync(w);
+        count_positions(in + i, end - i);
+        return end;
+    }
+
+    // Places the first occurrence of each problem byte in in[i..end) that the input had not
+    // met before (lines and columns as they stood at i). At most 256 calls an input.
+    void note_first_occurrences(const unsigned char* in, std::size_t i, std::size_t end) {
+        Tally& t = *tally;
+        bool first = *problem_count == 0;
+        std::uint64_t line = lines;
+        std::size_t line_start = i;
+        bool new_line = false;
+        for (std::size_t k = i; k < end; ++k) {
+            const unsigned char b = in[k];
+            if (unmet[b] != 0) {
+                unmet[b] = 0;
+                Problem p = byte_problem(b);
+                p.offset = offset + k;
+                p.line = line + 1;
+                p.column = (new_line ? k - line_start : column + (k - i)) + 1;
+                if (first) *first_problem = p;
+                first = false;
+                t.byte_entry[b] = t.entry_of(p);
+            }
+            if (b == '\n') {
+                ++line;
+                line_start = k + 1;
+                new_line = true;
+            }
+        }
+    }
+
+    // The problem that byte b of an 8-bit source is, but for its place: as emit() and
+    // undefined() report it. (No character of an 8-bit source has a transliteration.)
+    Problem byte_problem(unsigned char b) const {
+        Problem p;
+        const char32_t c = source_chars[std::size_t(options.from)][b];
+        if (c == kNoChar) {
+            p.kind = Problem::Kind::kUndefined;
+            p.bytes[0] = b;
+            p.byte_count = 1;
+            p.replacement[0] = to_utf8() ? kReplacementCharacter : char32_t('?');
+        } else {
+            p.kind = Problem::Kind::kLoss;
+            p.character = c;
+            p.replacement[0] = target_byte(byte_target(), c).nearest;
+        }
+        p.replacement_size = 1;
+        return p;
     }
 
     // Writes the bytes in[i..end) of the table's source (an 8-bit format, or VISCII from the
@@ -353,17 +612,24 @@ struct Converter::State {
     }
 
     // One byte for each byte, in vectors. Problem bytes map to the sentinel, a value that no
-    // exact byte becomes, so one search of the output finds them; a block with a problem
-    // goes byte by byte. Returns where the first problem is, or `end`.
+    // exact byte becomes, so the first sentinel in the output is the first problem. Where
+    // one problem was, the next may be near: the first block is small and each clean one
+    // doubles the next, so that text thick with problems is not mapped far ahead again and
+    // again. Returns where the first problem is, or `end`.
     std::size_t map_blocks(const unsigned char* in, std::size_t i, std::size_t end,
                            unsigned char* w) {
         unsigned char* const start = w - i;
+        std::size_t block = kFirstVectorBlock;
         while (i < end) {
-            const std::size_t m = std::min(end - i, kVectorBlock);
+            const std::size_t m = std::min(end - i, block);
             map_into(target_map, target_plan, in + i, start + i, m);
-            if (tables_can_fail && std::memchr(start + i, sentinel, m) != nullptr)
-                return map_bytes(in, i, end, start + i);
+            if (tables_can_fail) {
+                const void* problem = std::memchr(start + i, sentinel, m);
+                if (problem != nullptr)
+                    return std::size_t(static_cast<const unsigned char*>(problem) - start);
+            }
             i += m;
+            block = std::min(2 * block, kVectorBlock);
         }
         return i;
     }
@@ -410,13 +676,16 @@ struct Converter::State {
     // Text is decoded ahead a window at a time, up to its last blank or line feed (after
     // which no letter is held), and written through the byte tables as VISCII. A window that
     // holds a problem, or a control byte that VISCII reads as a letter, is decoded again
-    // byte by byte from the context as it was, to place each character exactly.
+    // byte by byte from the context as it was, to place each character exactly. Where no
+    // letter can be a problem, where a held letter began never matters: a window without a
+    // blank is decoded ahead whole.
     void convert_viqr(const unsigned char* in, std::size_t n) {
         std::size_t i = 0;
         while (i < n) {
             const std::size_t window = std::min(n - i, kViqrWindow);
             std::size_t end = i + window;
             while (end > i && in[end - 1] != ' ' && in[end - 1] != '\n') --end;
+            if (end == i && !tables_can_fail) end = i + window;
             if (end > i && decode_ahead(in + i, end - i)) {
                 i = end;
                 continue;
@@ -479,6 +748,15 @@ struct Converter::State {
                       std::uint64_t at) {
         for (int j = 0; j < count; ++j) {
             const bool raw = control_last && j == count - 1;
+            if (!raw && !to_utf8()) {
+                // The byte tables first: one lookup where the target writes it exactly.
+                const std::uint16_t e = byte_map[decoded[j]];
+                if ((e & kProblemBit) == 0) {
+                    put_byte(static_cast<unsigned char>(e));
+                    advance(decoded[j]);
+                    continue;
+                }
+            }
             const char32_t c = raw ? char32_t(decoded[j]) : source_chars[kViscii][decoded[j]];
             if (!emit(c, was_holding && j == 0 ? hold_start : at)) return false;
         }
@@ -500,8 +778,11 @@ struct Converter::State {
     void convert_utf8(const unsigned char* in, std::size_t n) {
         const bool fast = !(to_utf8() && options.nfd);
         for (std::size_t i = 0; i < n; ++i) {
-            // An ASCII byte shows that nothing joins what is held: write it, and go fast.
-            if (fast && partial_length == 0 && (held_size == 0 || in[i] < 0x80)) {
+            // An ASCII byte shows that nothing joins what is held: write it, and go fast. (Only
+            // from a byte that can begin what the fast loop takes: in text thick with other
+            // bytes, a call for each would cost more than it saves.)
+            if (fast && partial_length == 0 && (held_size == 0 || in[i] < 0x80) &&
+                starts_fast_run(in[i])) {
                 if (!flush_held()) {
                     stop_index = i;
                     return;
@@ -521,6 +802,19 @@ struct Converter::State {
                     const Lead lead = lead_of(b);
                     if (lead.length == 0) {
                         go_on = flush_held() && undefined(&in[i], 1, offset + i);
+                    } else if (i + lead.length <= n) {
+                        // All of it in the piece: decoded, or its maximal subpart found, here.
+                        std::size_t k = 1;
+                        if (in[i + 1] >= lead.low && in[i + 1] <= lead.high)
+                            for (k = 2; k < lead.length && (in[i + k] & 0xC0) == 0x80;) ++k;
+                        if (k == lead.length) {
+                            char32_t c = b & (0x7F >> k);
+                            for (std::size_t j = 1; j < k; ++j) c = (c << 6) | (in[i + j] & 0x3F);
+                            go_on = take(c, offset + i);
+                        } else {
+                            go_on = flush_held() && undefined(&in[i], int(k), offset + i);
+                        }
+                        i += k - 1;
                     } else {
                         partial[0] = b;
                         partial_size = 1;
@@ -590,12 +884,19 @@ struct Converter::State {
     // One decoded code point.
     bool take(char32_t c, std::uint64_t at) {
         if (at == 0 && c == 0xFEFF) return true;  // a byte-order mark starts the input
-        if (held_size > 0 && held_size < kMaxHeld && continues_sequence(c)) {
-            held[held_size] = c;
-            held_offset[held_size++] = at;
-            return true;
+        if (held_size > 0 && continues_sequence(c)) {
+            if (held_size < kMaxHeld) {
+                held[held_size] = c;
+                held_offset[held_size++] = at;
+                return true;
+            }
+            // A sequence too long to hold: the joiner, a starter, keeps the pieces apart in
+            // the normal form. It stands for nothing in the input.
+            if (!flush_held()) return false;
+            if (to_utf8()) out += put_utf8(kGraphemeJoiner, out);
+        } else if (!flush_held()) {
+            return false;
         }
-        if (!flush_held()) return false;
         held[0] = c;
         held_offset[0] = at;
         held_size = 1;
@@ -604,7 +905,10 @@ struct Converter::State {
 
     // Writes the held combining sequence in the target's normal form.
     bool flush_held() {
-        if (held_size == 0) return true;
+        return held_size == 0 || flush_held_sequence();
+    }
+
+    bool flush_held_sequence() {
         const int size = held_size;
         held_size = 0;
         const char32_t first = held[0];
@@ -613,6 +917,8 @@ struct Converter::State {
         const bool nfd = to_utf8() && options.nfd;
         if (size == 1 && (first < 0x80 || letter_position(first) >= 0 || (!nfd && first < 0x300)))
             return emit(first, held_offset[0]);
+        // So is any other character alone that has no canonical decomposition.
+        if (size == 1 && !decomposes(first)) return emit(first, held_offset[0]);
         // A letter written fully decomposed, its marks in canonical order.
         if (size <= 3) {
             const int p = letter_of_decomposition(first, held[1], size == 3 ? held[2] : 0);
@@ -690,6 +996,13 @@ Converter::Converter(const ConvertOptions& options)
                           std::uint32_t(u.bytes[2]) << 16 | std::uint32_t(u.size) << 24;
             s.byte_map[std::size_t(b)] = u.problem ? State::kProblemBit : u.bytes[0];
             s.target_map[std::size_t(b)] = u.problem ? static_cast<unsigned char>(b) : u.bytes[0];
+            ByteUnit tolerant = u;
+            if (u.problem && source_chars[std::size_t(source)][std::size_t(b)] == kNoChar)
+                tolerant.size = std::uint8_t(options.to == kUtf8
+                                                 ? put_utf8(kReplacementCharacter, tolerant.bytes)
+                                                 : put_utf8('?', tolerant.bytes));
+            s.tolerant_units[std::size_t(b)] = tolerant;
+            s.unmet[std::size_t(b)] = u.problem;
         }
         s.units_pass_ascii = true;
         for (std::uint32_t b = 0x20; b < 0x80; ++b)
@@ -782,6 +1095,31 @@ void Converter::next_input() {
     s.decoder_state = VIQR_MODE_COMPOSE;
     problem_count_ = 0;
     first_problem_ = Problem{};
+    if (s.tally) s.tally->clear();
+    for (std::size_t b = 0; b < 256; ++b) s.unmet[b] = s.tolerant_units[b].problem;
+}
+
+void Converter::continue_output(const Converter& before) {
+    State& s = *state_;
+    const State& b = *before.state_;
+    if (s.to_viqr() && b.to_viqr()) s.previous = b.previous;
+}
+
+std::vector<ProblemCount> Converter::most_frequent_problems(std::size_t limit,
+                                                            std::uint64_t& distinct) const {
+    const State& s = *state_;
+    if (!s.tally) {
+        distinct = 0;
+        return {};
+    }
+    std::vector<ProblemCount> all = s.tally->counted();
+    distinct = all.size();
+    // The entries are in the order met: a stable sort keeps it among equal counts.
+    std::stable_sort(all.begin(), all.end(), [](const ProblemCount& a, const ProblemCount& b) {
+        return a.count > b.count;
+    });
+    if (all.size() > limit) all.resize(limit);
+    return all;
 }
 
 }  // namespace toneshift

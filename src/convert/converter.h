@@ -1,11 +1,19 @@
 // The streaming converter: any of the twelve formats into any other, through characters.
 // The source is read as characters and the same characters are written in the target;
 // whatever the target cannot write exactly, and whatever input has no meaning, is reported.
+//
+// UTF-8 input is normalized one combining sequence at a time, in memory of fixed size: a
+// starter and up to 31 characters that join it. A longer sequence is written as the Unicode
+// Stream-Safe Text Format writes it: into UTF-8, U+034F COMBINING GRAPHEME JOINER goes
+// between each 32 code points and the next, so that the output stays in NFC (or NFD) however
+// long the run of marks; the joiner is output only, neither counted in columns nor reported.
+// An 8-bit or VIQR target, which has no such joiner, gets the pieces as they normalize.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "tables/letter_table.h"
 
@@ -44,6 +52,13 @@ struct Problem {
     std::uint8_t replacement_size = 0;
 };
 
+// One distinct problem of the current input and how often it was met: `problem` is its first
+// occurrence (offset, line, column, replacement as there).
+struct ProblemCount {
+    Problem problem;
+    std::uint64_t count = 0;
+};
+
 struct ConvertResult {
     enum class Stop {
         kInputUsed,   // all of the piece was taken (and, when it was the last, everything held)
@@ -80,7 +95,8 @@ class Converter {
     // Converts the next piece of input. `last` says that no input follows it: what is
     // still held (a combining sequence, a VIQR letter, a truncated UTF-8 sequence) is then
     // written or reported. Takes as much of the piece as is sure to fit in `out`: all of
-    // it when out_size >= kConvertGrowth * in_size + kConvertSlack. Allocates nothing. Feeding a
+    // it when out_size >= kConvertGrowth * in_size + kConvertSlack. Allocates nothing but the
+    // problem tally (at the first problem, and rarely as distinct ones grow). Feeding a
     // text whole, byte by byte, or split anywhere gives the same output and the same problems.
     ConvertResult convert(const unsigned char* in, std::size_t in_size, unsigned char* out,
                           std::size_t out_size, bool last);
@@ -91,10 +107,22 @@ class Converter {
     // input before.
     void next_input();
 
+    // Starts this converter's output where `before`'s stopped, as next_input() on one converter
+    // would: into VIQR, the last byte `before` wrote still decides the escapes. For a run of
+    // inputs whose source formats differ. Call before the first convert().
+    void continue_output(const Converter& before);
+
     // Losses and undefined input met in the current input so far; under kRefuse at most 1.
     std::uint64_t problem_count() const { return problem_count_; }
     // The first of them, or nullptr.
     const Problem* first_problem() const { return problem_count_ != 0 ? &first_problem_ : nullptr; }
+    // The distinct problems of the current input so far, most frequent first (equal counts:
+    // the one met first comes first), at most `limit` of them; `distinct` is set to how many
+    // distinct ones there are in all. Distinct means: the same lost character, or the same
+    // undefined byte sequence. Their tally costs a few instructions a problem and memory in
+    // proportion to the distinct ones, allocated at the first problem.
+    std::vector<ProblemCount> most_frequent_problems(std::size_t limit,
+                                                     std::uint64_t& distinct) const;
 
     struct State;  // what is carried from one piece to the next; allocated once, here
 

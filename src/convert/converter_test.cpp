@@ -5,6 +5,7 @@
 #include <utf8proc.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -633,6 +634,279 @@ TEST(Converter, RefusesBadFormatsAndStopsAfterARefusal) {
         c.convert(reinterpret_cast<const unsigned char*>("c"), 1, out.data(), out.size(), true);
     EXPECT_EQ(again.stop, ConvertResult::Stop::kRefused);
     EXPECT_EQ(again.written, 0u);
+}
+
+// Converts `input` whole and returns the converter's tally (at most `limit`).
+std::vector<ProblemCount> tally_of(const ConvertOptions& options, const Bytes& input,
+                                   std::size_t limit, std::uint64_t& distinct,
+                                   std::size_t piece = 0) {
+    Converter c(options);
+    std::vector<unsigned char> out(kConvertGrowth * input.size() + kConvertSlack);
+    const auto* in = reinterpret_cast<const unsigned char*>(input.data());
+    if (piece == 0) piece = std::max<std::size_t>(input.size(), 1);
+    for (std::size_t at = 0; at < input.size() || at == 0; at += piece) {
+        const std::size_t n = std::min(piece, input.size() - at);
+        if (c.convert(in + at, n, out.data(), out.size(), at + n == input.size()).stop ==
+            ConvertResult::Stop::kRefused)
+            break;
+        if (input.empty()) break;
+    }
+    return c.most_frequent_problems(limit, distinct);
+}
+
+TEST(Converter, ProblemTallyCountsEachDistinctProblemMostFrequentFirst) {
+    struct Expected {
+        char32_t character;                  // a loss, or 0
+        const char* bytes;                   // an undefined piece, when character is 0
+        std::uint64_t count;                 // how often
+        std::uint64_t offset, line, column;  // of the first
+    };
+    struct Case {
+        const char* name;
+        ConvertOptions options;
+        Bytes input;
+        std::size_t limit;
+        std::uint64_t distinct;
+        std::vector<Expected> expected;
+    };
+    const Case cases[] = {
+        {"losses, most frequent first",
+         opts(kUtf8, kViscii, LossPolicy::kReplace),
+         "\xE4\xB8\xAD\xE2\x82\xAC"
+         "a\n\xE2\x82\xAC\xE2\x82\xAC",
+         10,
+         2,
+         {{0x20AC, "", 3, 3, 1, 2}, {0x4E2D, "", 1, 0, 1, 1}}},
+        {"equal counts: the one met first",
+         opts(kUtf8, kViscii, LossPolicy::kTransliterate),
+         "\xE2\x80\xA6x\xE4\xB8\xAD\xE4\xB8\xAD\xE2\x80\xA6",
+         10,
+         2,
+         {{0x2026, "", 2, 0, 1, 1}, {0x4E2D, "", 2, 4, 1, 3}}},
+        {"more than the limit",
+         opts(kUtf8, kViscii, LossPolicy::kReplace),
+         "\xE2\x82\xAC\xE4\xB8\xAD\xC2\xA9\xE4\xB8\xAD",
+         1,
+         3,
+         {{0x4E2D, "", 2, 3, 1, 2}}},
+        {"undefined UTF-8 by its bytes",
+         opts(kUtf8, kUtf8, LossPolicy::kReplace),
+         "\xFF\xE2\x82x\xFF\xE2\x82\xFE",
+         10,
+         3,
+         {{0, "\xFF", 2, 0, 1, 1}, {0, "\xE2\x82", 2, 1, 1, 2}, {0, "\xFE", 1, 7, 1, 6}}},
+        {"an 8-bit source in bulk, undefined bytes",
+         opts(kPlainVietnamese, kViscii, LossPolicy::kReplace),
+         "x\x80\x81\x80\n\x80y\x81\x82",
+         10,
+         3,
+         {{0, "\x80", 3, 1, 1, 2}, {0, "\x81", 2, 2, 1, 3}, {0, "\x82", 1, 8, 2, 4}}},
+        {"an 8-bit source in bulk, losses",
+         opts(kViscii, 5, LossPolicy::kReplace),
+         "a\xC3\xC3@\n\xC3",
+         10,
+         1,
+         {{0xC3, "", 3, 1, 1, 2}}},
+        {"refused: the one problem",
+         opts(kUtf8, kViscii),
+         "ab\xE2\x82\xAC\xE2\x82\xAC",
+         10,
+         1,
+         {{0x20AC, "", 1, 2, 1, 3}}},
+        {"no problem", opts(kViscii, kUtf8, LossPolicy::kReplace), "abc", 10, 0, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (std::size_t piece : {std::size_t(0), std::size_t(1), std::size_t(3)}) {
+            SCOPED_TRACE(testing::Message() << "pieces of " << piece);
+            std::uint64_t distinct = 99;
+            const std::vector<ProblemCount> got =
+                tally_of(c.options, c.input, c.limit, distinct, piece);
+            EXPECT_EQ(distinct, c.distinct);
+            ASSERT_EQ(got.size(), c.expected.size());
+            for (std::size_t k = 0; k < got.size(); ++k) {
+                const Expected& e = c.expected[k];
+                const Problem& p = got[k].problem;
+                SCOPED_TRACE(k);
+                EXPECT_EQ(got[k].count, e.count);
+                if (e.character != 0) {
+                    EXPECT_EQ(p.kind, Problem::Kind::kLoss);
+                    EXPECT_EQ(p.character, e.character);
+                } else {
+                    EXPECT_EQ(p.kind, Problem::Kind::kUndefined);
+                    EXPECT_EQ(Bytes(reinterpret_cast<const char*>(p.bytes), p.byte_count), e.bytes);
+                }
+                EXPECT_EQ(p.offset, e.offset);
+                EXPECT_EQ(p.line, e.line);
+                EXPECT_EQ(p.column, e.column);
+            }
+        }
+    }
+}
+
+// The tally of an 8-bit source's problems, taken in bulk, against one made here byte by byte:
+// counts, and the place of each one's first occurrence, past the converter's runs.
+TEST(Converter, ProblemTallyOfEightBitSourcesMatchesEveryByte) {
+    std::mt19937 rng(17);
+    Bytes text;
+    while (text.size() < 9000) {
+        text += random_viscii(rng, rng() % 3000);
+        for (std::size_t k = rng() % 40; k > 0; --k) text.push_back(char(0x80 | (rng() & 0x7F)));
+    }
+    for (int from : {kPlainVietnamese, 5, 3}) {
+        for (int to : {kViscii, kUtf8, kViqr, 7}) {
+            SCOPED_TRACE(testing::Message() << from << " to " << to);
+            struct Ref {
+                std::uint64_t count = 0, offset = 0, line = 0, column = 0;
+            };
+            std::vector<Ref> ref(256);
+            std::uint64_t line = 1, column = 1, total = 0;
+            for (std::size_t i = 0; i < text.size(); ++i) {
+                const auto b = static_cast<unsigned char>(text[i]);
+                const Bytes one(1, char(b));
+                if (run(opts(from, to), one).problems != 0) {
+                    if (ref[b].count++ == 0) ref[b] = {1, i, line, column};
+                    ++total;
+                }
+                ++column;
+                if (b == '\n') {
+                    ++line;
+                    column = 1;
+                }
+            }
+            for (std::size_t piece : {std::size_t(0), std::size_t(7)}) {
+                std::uint64_t distinct = 0;
+                const std::vector<ProblemCount> got =
+                    tally_of(opts(from, to, LossPolicy::kReplace), text, 1000, distinct, piece);
+                std::uint64_t sum = 0;
+                for (const ProblemCount& pc : got) {
+                    sum += pc.count;
+                    const unsigned char b =
+                        pc.problem.kind == Problem::Kind::kUndefined
+                            ? pc.problem.bytes[0]
+                            : static_cast<unsigned char>(text[std::size_t(pc.problem.offset)]);
+                    EXPECT_EQ(pc.count, ref[b].count) << int(b);
+                    EXPECT_EQ(pc.problem.offset, ref[b].offset) << int(b);
+                    EXPECT_EQ(pc.problem.line, ref[b].line) << int(b);
+                    EXPECT_EQ(pc.problem.column, ref[b].column) << int(b);
+                }
+                EXPECT_EQ(sum, total);
+                EXPECT_EQ(distinct, got.size());
+                for (std::size_t k = 1; k < got.size(); ++k)
+                    EXPECT_TRUE(got[k - 1].count > got[k].count ||
+                                (got[k - 1].count == got[k].count &&
+                                 got[k - 1].problem.offset < got[k].problem.offset));
+            }
+        }
+    }
+}
+
+TEST(Converter, NextInputClearsTheProblemTally) {
+    Converter c(opts(kUtf8, kViscii, LossPolicy::kReplace));
+    std::vector<unsigned char> out(4096);
+    const Bytes euro = "\xE2\x82\xAC";
+    c.convert(reinterpret_cast<const unsigned char*>(euro.data()), euro.size(), out.data(),
+              out.size(), true);
+    std::uint64_t distinct = 0;
+    EXPECT_EQ(c.most_frequent_problems(5, distinct).size(), 1u);
+    c.next_input();
+    EXPECT_TRUE(c.most_frequent_problems(5, distinct).empty());
+    EXPECT_EQ(distinct, 0u);
+}
+
+// Marks beyond what the converter holds at once, in a mixed canonical order.
+Bytes long_mark_run(std::size_t marks) {
+    const char32_t cycle[] = {0x0301, 0x0323, 0x0302, 0x031B, 0x0300, 0x0328, 0x0306};
+    std::u32string s = U"xa";
+    for (std::size_t k = 0; k < marks; ++k) s.push_back(cycle[k % 7]);
+    s += U" o\u0323\u0302";
+    return utf8(s);
+}
+
+TEST(Converter, LongMarkRunsStayNormalizedAcrossTheHeldLimit) {
+    for (std::size_t marks : {30u, 31u, 32u, 33u, 64u, 100u}) {
+        const Bytes input = long_mark_run(marks);
+        for (bool nfd : {false, true}) {
+            SCOPED_TRACE(testing::Message() << marks << " marks, nfd " << nfd);
+            const ConvertOptions o = opts(kUtf8, kUtf8, LossPolicy::kRefuse, nfd);
+            const Outcome whole = run(o, input);
+            EXPECT_EQ(whole.problems, 0u);
+            EXPECT_EQ(whole.output, nfc(whole.output, nfd));
+            std::vector<std::size_t> every(input.size());
+            for (std::size_t i = 0; i < every.size(); ++i) every[i] = i;
+            EXPECT_EQ(run(o, input, every), whole);
+            // The joiner stands only between pieces of a run too long to hold.
+            const std::size_t joiners =
+                std::size_t(std::count(whole.output.begin(), whole.output.end(), '\xCD'));
+            EXPECT_EQ(joiners, marks < 32 ? 0u : (marks + 1) / 32);
+            // An 8-bit target gets the marks as losses, and no joiner.
+            const Outcome lossy = run(opts(kUtf8, kViscii, LossPolicy::kReplace), input);
+            EXPECT_EQ(lossy.output.find('\xCD'), Bytes::npos);
+        }
+    }
+}
+
+TEST(Converter, ContinuedOutputEscapesAfterTheInputBefore) {
+    // "a" from VISCII, then an apostrophe from UTF-8, into one VIQR output: the apostrophe
+    // would read back as a tone mark on the "a" unless escaped.
+    std::vector<unsigned char> out(4096);
+    Bytes all;
+    auto feed = [&](Converter& c, const Bytes& in) {
+        const ConvertResult r = c.convert(reinterpret_cast<const unsigned char*>(in.data()),
+                                          in.size(), out.data(), out.size(), true);
+        all.append(reinterpret_cast<const char*>(out.data()), r.written);
+    };
+    Converter first(opts(kViscii, kViqr));
+    feed(first, "a");
+    Converter second(opts(kUtf8, kViqr));
+    second.continue_output(first);
+    feed(second, "'");
+    EXPECT_EQ(all, run(opts(kUtf8, kViqr), "a'").output);
+    EXPECT_EQ(all, "a\\'");
+    // Without it, the second output starts afresh.
+    Converter fresh(opts(kUtf8, kViqr));
+    all.clear();
+    feed(fresh, "'");
+    EXPECT_EQ(all, "'");
+}
+
+// Text thick with problems (bytes 0x80..0xFF) converts in time linear in its size, at no
+// less than a tenth of the speed of ordinary text of the same pair; the bound checked here
+// is looser, against noise. (A fault this catches: each problem made the vector loop map its
+// next 16 KiB again, about 20,000 instructions a byte.)
+TEST(Converter, HostileInputConvertsAtATenthOfOrdinarySpeed) {
+    constexpr std::size_t kSize = 1 << 19;
+    std::mt19937 rng(23);
+    Bytes hostile(kSize, '\0');
+    for (char& b : hostile) b = char(0x80 | (rng() & 0x7F));
+    Bytes ordinary;
+    while (ordinary.size() < kSize) ordinary += random_viscii(rng, 200) + " ";
+    std::vector<unsigned char> out(kConvertGrowth * kSize + kConvertSlack);
+    auto seconds = [&](const ConvertOptions& o, const Bytes& text) {
+        double best = 1e9;
+        for (int k = 0; k < 3; ++k) {
+            Converter c(o);
+            const auto start = std::chrono::steady_clock::now();
+            c.convert(reinterpret_cast<const unsigned char*>(text.data()), text.size(), out.data(),
+                      out.size(), true);
+            best = std::min(
+                best,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        }
+        return best;
+    };
+    for (int from = 0; from < kConvertFormatCount; ++from) {
+        const Bytes text =
+            from == kViscii ? ordinary
+                            : run(opts(kViscii, from, LossPolicy::kTransliterate), ordinary).output;
+        for (int to : {kUtf8, int(kViscii)}) {
+            SCOPED_TRACE(testing::Message() << from << " to " << to);
+            const ConvertOptions o = opts(from, to, LossPolicy::kReplace);
+            const double per_byte_ordinary = seconds(o, text) / double(text.size());
+            const double per_byte_hostile = seconds(o, hostile) / double(hostile.size());
+            EXPECT_LT(per_byte_hostile, 40 * per_byte_ordinary);
+        }
+    }
 }
 
 }  // namespace
