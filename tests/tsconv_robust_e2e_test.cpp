@@ -231,6 +231,40 @@ TEST_F(Robust, ASignalIgnoredAtTheStartStaysIgnored) {
     EXPECT_EQ(names(), std::vector<std::string>{"out"});
 }
 
+// With -j, a signal to tsconv alone (not its process group) reaches its workers, each of
+// which removes its own temporary file before tsconv ends.
+TEST_F(Robust, ASignalToTsconvReachesItsWorkersFirst) {
+    fs::create_directory(dir_ / "out");
+    ASSERT_EQ(::mkfifo((dir_ / "a").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((dir_ / "b").c_str(), 0600), 0);
+    TsconvSetup setup;
+    setup.dir = dir_.path();
+    for (const int signal_number : {SIGTERM, SIGUSR1, SIGPIPE}) {
+        SCOPED_TRACE(::strsignal(signal_number));
+        const pid_t pid =
+            spawn_tsconv(to_viscii_ + Args{"-j", "2", "-d", "out", "a", "b"}, setup, -1, -1, -1);
+        // Each worker waits in its FIFO for more, its temporary file open. (Opened for
+        // reading too, so that opening does not wait for a reader.)
+        const int a = ::open((dir_ / "a").c_str(), O_RDWR | O_CLOEXEC);
+        const int b = ::open((dir_ / "b").c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_EQ(::write(a, kText.data(), 30000), 30000);
+        ASSERT_EQ(::write(b, kText.data(), 30000), 30000);
+        bool both = false;
+        for (int i = 0; i < 4000 && !both; ++i) {
+            both = names_in(dir_ / "out").size() == 2;
+            if (!both) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        EXPECT_TRUE(both);
+        ::kill(pid, signal_number);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << status;
+        EXPECT_EQ(names_in(dir_ / "out"), std::vector<std::string>{}) << "before the inputs end";
+        ::close(a);
+        ::close(b);
+    }
+}
+
 // A reader gone from standard error while a summary is printed: SIGPIPE ends tsconv, which
 // left its temporary file behind. A reader gone from standard output (`tsconv | head -1`)
 // still ends it quietly.
