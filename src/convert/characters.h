@@ -80,7 +80,17 @@ inline constexpr Transliteration transliterations[] = {
     {0x2022, "*"},                                                    // bullet
 };
 
+inline constexpr auto transliterated_range = [] {
+    std::array<char32_t, 2> range{transliterations[0].from, transliterations[0].from};
+    for (const Transliteration& t : transliterations) {
+        range[0] = t.from < range[0] ? t.from : range[0];
+        range[1] = t.from > range[1] ? t.from : range[1];
+    }
+    return range;
+}();
+
 constexpr const char* transliteration_of(char32_t c) {
+    if (c < transliterated_range[0] || c > transliterated_range[1]) return nullptr;
     for (const Transliteration& t : transliterations)
         if (t.from == c) return t.to;
     return nullptr;

@@ -146,6 +146,19 @@ class Tally {
         }
     }
 
+    // Counts a problem that the input met before, known by its character or bytes alone;
+    // false (and nothing counted) for one not met yet.
+    bool count_again_loss(char32_t c) {
+        if (c < kDirectCharacters) return count_again(direct_[256 + c]);
+        return count_again(std::uint64_t(1) << 35 | c);
+    }
+    bool count_again_undefined(const unsigned char* bytes, int n) {
+        if (n == 1) return count_again(direct_[bytes[0]]);
+        std::uint32_t packed = 0;
+        std::memcpy(&packed, bytes, std::size_t(n));
+        return count_again(std::uint64_t(n) << 32 | packed);
+    }
+
     // The entry (its index in the order met) of p's problem, made if new.
     std::uint32_t entry_of(const Problem& p) {
         const std::size_t d = direct_index(p);
@@ -190,6 +203,23 @@ class Tally {
         if (p.kind == Problem::Kind::kLoss)
             return p.character < kDirectCharacters ? 256 + p.character : SIZE_MAX;
         return p.byte_count == 1 ? p.bytes[0] : SIZE_MAX;
+    }
+
+    static bool count_again(Direct& e) {
+        if (e.entry == kNone) return false;
+        ++e.count;
+        return true;
+    }
+
+    bool count_again(std::uint64_t key) {
+        for (std::size_t s = slot_of(key); slots_[s].packed != 0;
+             s = (s + 1) & (slots_.size() - 1)) {
+            if (slots_[s].packed >> kEntryBits == key) {
+                ++slots_[s].count;
+                return true;
+            }
+        }
+        return false;
     }
 
     std::uint32_t add_first(const Problem& p) {
@@ -363,6 +393,41 @@ struct Converter::State {
         return true;
     }
 
+    // The reports of a problem not met before, out of line: the common case, one met before,
+    // stays small where it is inlined.
+    [[gnu::noinline]] bool report_loss(char32_t c, std::uint64_t at, const TargetByte& t,
+                                       const char* ascii) {
+        Problem p;
+        p.kind = Problem::Kind::kLoss;
+        p.offset = at;
+        p.character = c;
+        if (ascii != nullptr) {
+            for (; ascii[p.replacement_size] != '\0'; ++p.replacement_size)
+                p.replacement[p.replacement_size] = char32_t(ascii[p.replacement_size]);
+        } else {
+            p.replacement[0] = t.nearest;
+            p.replacement_size = 1;
+        }
+        return report(p);
+    }
+
+    [[gnu::noinline]] bool report_undefined(const unsigned char* bytes, int n, std::uint64_t at) {
+        Problem p;
+        p.kind = Problem::Kind::kUndefined;
+        p.offset = at;
+        std::memcpy(p.bytes, bytes, std::size_t(n));
+        p.byte_count = std::uint8_t(n);
+        p.replacement[0] = to_utf8() ? kReplacementCharacter : char32_t('?');
+        p.replacement_size = 1;
+        return report(p);
+    }
+
+    // Whether a problem met before in this input may be counted by its key alone, its report
+    // not made again: after the first problem, where it does not stop the conversion.
+    bool counted_again() const {
+        return *problem_count != 0 && options.policy != LossPolicy::kRefuse;
+    }
+
     // Writes character c, which began at input offset `at`, or reports it as a loss.
     bool emit(char32_t c, std::uint64_t at) {
         if (to_utf8()) {
@@ -382,20 +447,13 @@ struct Converter::State {
             advance(c);
             return true;
         }
-        Problem p;
-        p.kind = Problem::Kind::kLoss;
-        p.offset = at;
-        p.character = c;
         const char* ascii =
             options.policy == LossPolicy::kTransliterate ? transliteration_of(c) : nullptr;
-        if (ascii != nullptr) {
-            for (; ascii[p.replacement_size] != '\0'; ++p.replacement_size)
-                p.replacement[p.replacement_size] = char32_t(ascii[p.replacement_size]);
-        } else {
-            p.replacement[0] = t.nearest;
-            p.replacement_size = 1;
+        if (counted_again() && tally->count_again_loss(c)) {
+            ++*problem_count;
+        } else if (!report_loss(c, at, t, ascii)) {
+            return false;
         }
-        if (!report(p)) return false;
         if (ascii != nullptr) {
             for (; *ascii != '\0'; ++ascii)
                 put_byte(target_byte(byte_target(), char32_t(*ascii)).byte);
@@ -409,14 +467,11 @@ struct Converter::State {
 
     // Input that means nothing in the source: bytes[0..n) at offset `at`.
     bool undefined(const unsigned char* bytes, int n, std::uint64_t at) {
-        Problem p;
-        p.kind = Problem::Kind::kUndefined;
-        p.offset = at;
-        std::memcpy(p.bytes, bytes, std::size_t(n));
-        p.byte_count = std::uint8_t(n);
-        p.replacement[0] = to_utf8() ? kReplacementCharacter : char32_t('?');
-        p.replacement_size = 1;
-        if (!report(p)) return false;
+        if (counted_again() && tally->count_again_undefined(bytes, n)) {
+            ++*problem_count;
+        } else if (!report_undefined(bytes, n, at)) {
+            return false;
+        }
         if (to_utf8()) {
             out += put_utf8(kReplacementCharacter, out);
         } else {
