@@ -127,6 +127,35 @@ TEST_F(Robust, AnOutputNamedByAnOpenDescriptorIsWrittenThroughItNotReplaced) {
     EXPECT_EQ(names(), (std::vector<std::string>{"in", "log", "to-fd", "to-link", "to-stdout"}));
 }
 
+// `-i /dev/stdin <> file` wrote the conversion through standard input's descriptor, over
+// the part of the file still to be read: under -i such a name stands for the file itself,
+// which is replaced whole.
+TEST_F(Robust, InPlaceOnADescriptorNameReplacesTheFileItIsOpenOn) {
+    TsconvSetup setup;
+    setup.dir = dir_.path();
+    // Written into the file it reads, the conversion never ends: within bounds here.
+    setup.file_size_limit = 4 * kText.size();
+    const std::string viscii = iconv(kText, "UTF-8", "VISCII");
+    for (const std::string name : {"/dev/stdin", "/dev/fd/0", "/proc/self/fd/0"}) {
+        SCOPED_TRACE(name);
+        put("file", viscii);
+        const int in = ::open((dir_ / "file").c_str(), O_RDWR | O_CLOEXEC);
+        const int err =
+            ::open((dir_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ASSERT_GE(in, 0);
+        const pid_t pid =
+            spawn_tsconv({"-f", "viscii", "-t", "utf-8", "-i", name}, setup, in, -1, err);
+        ::close(in);
+        ::close(err);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_EQ(read_file(dir_ / "err"), "");
+        EXPECT_TRUE(Same(read_file(dir_ / "file"), kText));
+        EXPECT_EQ(names(), (std::vector<std::string>{"err", "file"}));
+    }
+}
+
 // With standard input closed, `-o out -` once read its own empty temporary file (it had
 // taken descriptor 0) and emptied `out` with status 0; with standard error closed, the
 // summary went into the output. A closed stream stays closed to tsconv, and no file takes

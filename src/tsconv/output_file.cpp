@@ -1,5 +1,6 @@
 #include "tsconv/output_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
@@ -134,6 +135,28 @@ bool is_own_descriptor_folder(const std::string& folder) {
     const std::string process = "/proc/" + std::to_string(::getpid());
     return resolved == process + "/fd" ||
            resolved == process + "/task/" + std::to_string(::gettid()) + "/fd";
+}
+
+// Whether this process reads the file `file` (which descriptor `fd` is open on) through
+// another descriptor, open for reading only: an input, such as the one -i converts.
+bool read_elsewhere(int fd, const struct stat& file) {
+    auto reads_it = [&](int other) {
+        struct stat s {};
+        return other != fd && (::fcntl(other, F_GETFL) & O_ACCMODE) == O_RDONLY &&
+               ::fstat(other, &s) == 0 && s.st_dev == file.st_dev && s.st_ino == file.st_ino;
+    };
+    if (DIR* folder = ::opendir("/proc/self/fd")) {
+        bool found = false;
+        while (const dirent* entry = ::readdir(folder)) {
+            const int other = descriptor_number(entry->d_name);
+            if (other >= 0 && other != ::dirfd(folder) && reads_it(other)) found = true;
+        }
+        ::closedir(folder);
+        return found;
+    }
+    for (int other = 0; other < 1024; ++other)
+        if (reads_it(other)) return true;
+    return false;
 }
 
 // Flushes a folder's entries, so that a rename in it survives a crash. Some file systems
@@ -305,12 +328,29 @@ bool OutputFile::refuse(int error) {
 }
 
 bool OutputFile::open(const std::string& path) {
+    return open_path(path, true);
+}
+
+bool OutputFile::open_in_place(const std::string& path) {
+    return open_path(path, false);
+}
+
+bool OutputFile::open_path(const std::string& path, bool through_descriptor) {
     abandon();
     why_not_.clear();
 
     // A descriptor that is open already (standard output given as /dev/stdout, say) is
     // written where it stands: replacing the file it is open on would lose what it holds.
-    if (const int named = descriptor_named_by(path); named >= 0) {
+    // But a regular file that is read as an input too (-i /dev/stdin <> file) is replaced
+    // like any other: written through the descriptor, the conversion would overwrite what is
+    // still to be read.
+    const int named = through_descriptor ? descriptor_named_by(path) : -1;
+    struct stat named_file {};
+    if (named >= 0 && ::fstat(named, &named_file) == 0 && S_ISREG(named_file.st_mode) &&
+        read_elsewhere(named, named_file)) {
+        return open_path(path, false);
+    }
+    if (named >= 0) {
         const int flags = ::fcntl(named, F_GETFL);
         if (flags < 0) return refuse(errno);
         if ((flags & O_ACCMODE) == O_RDONLY) return refuse(EBADF);

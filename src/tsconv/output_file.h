@@ -73,12 +73,19 @@ class OutputFile {
     void open_standard_output();
     // Opens `path` for writing. A name of an open descriptor (descriptor_named_by()) is
     // written through a duplicate of it, at its offset and with its flags (appending where it
-    // appends), and never replaced. An existing regular file (or the one a symbolic link
-    // names) is replaced at commit(), keeping its permission bits and, where the process may
-    // set them, its owner and group; a new one gets 0666 less the umask. A symbolic link that
-    // cannot be followed (dangling: errno ENOENT; a loop: ELOOP) is refused, never replaced.
-    // Returns false, errno set and why_not() saying why, when it cannot be written.
+    // appends), and never replaced; but one open on a regular file that this process also
+    // reads through a read-only descriptor (an input) is opened as open_in_place() does. An
+    // existing regular file (or the one a symbolic link names) is replaced at commit(),
+    // keeping its permission bits and, where the process may set them, its owner and group; a
+    // new one gets 0666 less the umask. A symbolic link that cannot be followed (dangling:
+    // errno ENOENT; a loop: ELOOP) is refused, never replaced. Returns false, errno set and
+    // why_not() saying why, when it cannot be written.
     bool open(const std::string& path);
+    // As open(), for -i: `path` is an input, being read through another descriptor. A name
+    // of an open descriptor (-i /dev/stdin) stands for the file it is open on, which is
+    // replaced like any other: written through the descriptor, the conversion would overwrite
+    // what is still to be read.
+    bool open_in_place(const std::string& path);
     // After open() failed: why, as it follows "cannot write NAME: ", e.g. "Permission
     // denied" or "it is a dangling symbolic link to missing/file".
     const std::string& why_not() const { return why_not_; }
@@ -95,6 +102,7 @@ class OutputFile {
     Kind kind() const { return kind_; }
 
   private:
+    bool open_path(const std::string& path, bool through_descriptor);
     bool refuse(int error);  // sets why_not_ and errno; false
 
     Kind kind_ = Kind::kNone;
