@@ -1,6 +1,8 @@
 // tsconv end to end: runs over many inputs never convert a file twice, never overwrite an
 // input or another input's output, and never read converted text as its old format again.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -200,6 +202,27 @@ TEST_F(Batch, TheGuardNeverWaitsForMoreOfAPipe) {
         .append("' -f viscii -t utf-8 > first.txt & sleep 2; cp first.txt seen.txt; wait");
     ASSERT_EQ(shell(script), 0);
     EXPECT_EQ(read_file(dir_ / "seen.txt"), "Vi\xC3\xAAt\n") << "written before the input ended";
+}
+
+// A non-blocking standard input that has nothing yet is waited for, not an error.
+TEST_F(Batch, ANonBlockingInputIsWaitedFor) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ASSERT_EQ(::fcntl(fds[0], F_SETFL, ::fcntl(fds[0], F_GETFL) | O_NONBLOCK), 0);
+    const pid_t pid = start_tsconv({"-f", "viscii", "-t", "utf-8", "-o", "out.txt"}, dir_.path(),
+                                   fds[0]);
+    ::close(fds[0]);
+    ::usleep(300000);
+    // A tsconv that gave up already must not take this test down with SIGPIPE.
+    void (*old)(int) = ::signal(SIGPIPE, SIG_IGN);
+    const ssize_t written = ::write(fds[1], "Vi\xEAt\n", 5);
+    ::close(fds[1]);
+    ::signal(SIGPIPE, old);
+    EXPECT_EQ(written, 5);
+    ProgramRun r;
+    wait_for(pid, 20, r);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read_file(dir_ / "out.txt"), "Vi\xC3\xAAt\n");
 }
 
 // -f auto is one run: every check and the VIQR carry hold across inputs of different formats.

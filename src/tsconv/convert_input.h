@@ -2,6 +2,8 @@
 // what comes out written to the output, in constant memory whatever the input's size.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <memory>
 
@@ -30,6 +32,10 @@ struct InputEnd {
     How how = How::kDone;
     int error = 0;
 };
+
+// Reads up to `size` bytes from `fd` into `data`, as read() does, but waits (with poll) on a
+// descriptor that is non-blocking instead of failing with EAGAIN, and retries after EINTR.
+ssize_t read_input(int fd, unsigned char* data, std::size_t size);
 
 // Converts everything that file descriptor `input` holds, as one input of `converter`
 // (the caller calls next_input() between inputs of one output), into `output`. Unless

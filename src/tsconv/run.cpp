@@ -217,11 +217,8 @@ std::string verdict_word(const Detection& d) {
 int detect_input(int fd, Buffers& buffers, Progress& progress, Detection& out) {
     Detector detector;
     for (;;) {
-        const ssize_t n = ::read(fd, buffers.input.get(), Buffers::kInputSize);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
+        const ssize_t n = read_input(fd, buffers.input.get(), Buffers::kInputSize);
+        if (n < 0) return errno;
         if (n == 0) break;
         detector.feed(buffers.input.get(), std::size_t(n));
         progress.add(std::size_t(n));
@@ -243,8 +240,7 @@ bool spool_standard_input(Buffers& buffers) {
     }
     unsigned char* buffer = buffers.input.get();
     for (;;) {
-        const ssize_t n = ::read(STDIN_FILENO, buffer, Buffers::kInputSize);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = read_input(STDIN_FILENO, buffer, Buffers::kInputSize);
         if (n < 0) {
             say("cannot read " + display_name("-") + ": " + error_text(errno));
             ::close(file);
@@ -338,9 +334,7 @@ SourceFormat guarded_format(const Options& options, const std::string& name, Inp
         } while (got < 0 && errno == EINTR);
         if (got < 0) return result;  // the conversion's own read reports it
     } else {
-        do {
-            got = ::read(input.fd(), sample, Buffers::kInputSize);
-        } while (got < 0 && errno == EINTR);
+        got = read_input(input.fd(), sample, Buffers::kInputSize);
         if (got < 0) {
             result.how = SourceFormat::How::kTrouble;
             say("cannot read " + display_name(name) + ": " + error_text(errno));
@@ -671,7 +665,7 @@ int convert_one(const Options& options, const Task& task, Buffers& buffers, Prog
         output.open_none();
     } else if (options.recursive && !in_place && !make_parent_folders(task.out_name)) {
         return kExitTrouble;
-    } else if (!output.open(task.out_name)) {
+    } else if (!(in_place ? output.open_in_place(task.out_name) : output.open(task.out_name))) {
         say("cannot write " + out_name + ": " + output.why_not() + "; " + display_name(name) +
             " not converted");
         return kExitTrouble;
