@@ -73,6 +73,37 @@ bool decomposes(char32_t c) {
     return p->decomp_seqindex != UINT16_MAX && p->decomp_type == 0;
 }
 
+// What normalization asks of each character of the Basic Multilingual Plane, looked up in
+// utf8proc once per block of 256 the input meets and kept as bits: text thick with
+// characters other than letters (hostile input, other scripts) asks for every one.
+class NormalizationBits {
+  public:
+    bool continues(char32_t c) {
+        if (c >= 0x10000) return continues_sequence(c);
+        ready(c);
+        return (continues_[c >> 6] >> (c & 63) & 1) != 0;
+    }
+    bool decomposes_(char32_t c) {
+        if (c >= 0x10000) return decomposes(c);
+        ready(c);
+        return (decomposes_bits_[c >> 6] >> (c & 63) & 1) != 0;
+    }
+
+  private:
+    void ready(char32_t c) {
+        const std::size_t block = c >> 8;
+        if (filled_[block]) return;
+        filled_[block] = true;
+        for (char32_t d = char32_t(block << 8); d < char32_t((block + 1) << 8); ++d) {
+            if (continues_sequence(d)) continues_[d >> 6] |= std::uint64_t(1) << (d & 63);
+            if (decomposes(d)) decomposes_bits_[d >> 6] |= std::uint64_t(1) << (d & 63);
+        }
+    }
+    std::array<std::uint64_t, 0x10000 / 64> continues_{};
+    std::array<std::uint64_t, 0x10000 / 64> decomposes_bits_{};
+    std::array<bool, 0x100> filled_{};
+};
+
 // Whether the general path hands over to the converter's fast UTF-8 loop (utf8_run) at a
 // character that begins with byte b: at ASCII, and at the lead bytes of the Vietnamese
 // letters (U+00C0..U+01B0, U+1EA0..U+1EF9). The loop takes more, but in text thick with
@@ -88,7 +119,7 @@ struct Lead {
     std::uint8_t low;
     std::uint8_t high;
 };
-constexpr Lead lead_of(unsigned char b) {
+constexpr Lead lead_by_rule(unsigned char b) {
     if (b >= 0xC2 && b <= 0xDF) return {2, 0x80, 0xBF};
     if (b == 0xE0) return {3, 0xA0, 0xBF};
     if (b == 0xED) return {3, 0x80, 0x9F};
@@ -97,6 +128,15 @@ constexpr Lead lead_of(unsigned char b) {
     if (b >= 0xF1 && b <= 0xF3) return {4, 0x80, 0xBF};
     if (b == 0xF4) return {4, 0x80, 0x8F};
     return {0, 0, 0};
+}
+// The same, looked up: the general UTF-8 path asks it for every byte that is not ASCII.
+inline constexpr std::array<Lead, 256> kLeads = [] {
+    std::array<Lead, 256> t{};
+    for (int b = 0; b < 256; ++b) t[std::size_t(b)] = lead_by_rule(static_cast<unsigned char>(b));
+    return t;
+}();
+constexpr Lead lead_of(unsigned char b) {
+    return kLeads[b];
 }
 
 // What makes two problems the same one: the lost character, or the undefined bytes and
@@ -109,8 +149,10 @@ std::uint64_t problem_key(const Problem& p) {
 }
 
 // The distinct problems of one input and their counts: the first occurrences in the order
-// met, and the counts. The common ones, a single undefined byte or a lost character below
-// U+0800, are counted in an array; the rest are found by key in an open-addressing table
+// met, and the counts. The common ones, a single undefined byte or a lost character of the
+// Basic Multilingual Plane, are counted in an array (1 MiB, made at the first problem:
+// hostile text meets tens of thousands of characters, and a table found by hashing would
+// miss the cache at each); the rest are found by key in an open-addressing table
 // at most half full whose slots hold the counts, so that counting a problem met before
 // touches one slot. The table grows with the distinct problems only.
 class Tally {
@@ -191,7 +233,7 @@ class Tally {
   private:
     static constexpr int kEntryBits = 28;
     static constexpr std::uint64_t kEntryMask = (std::uint64_t(1) << kEntryBits) - 1;
-    static constexpr char32_t kDirectCharacters = 0x800;
+    static constexpr char32_t kDirectCharacters = 0x10000;
 
     struct Direct {
         std::uint64_t count = 0;
@@ -294,6 +336,8 @@ struct Converter::State {
     static constexpr std::size_t kTolerantRun = 1024;
     // The distinct problems of the current input, made at the first.
     std::unique_ptr<Tally> tally;
+    // A UTF-8 source: normalization's questions about the characters met, answered once.
+    std::unique_ptr<NormalizationBits> normalization;
     // byte_map as vectors take it: the bytes written, and the problems marked by 0x00.
     ByteMap target_map{};
     NibblePlan target_plan{};
@@ -472,13 +516,18 @@ struct Converter::State {
         } else if (!report_undefined(bytes, n, at)) {
             return false;
         }
+        put_replacement();
+        return true;
+    }
+
+    // What undefined input becomes: U+FFFD in UTF-8, "?" otherwise.
+    void put_replacement() {
         if (to_utf8()) {
             out += put_utf8(kReplacementCharacter, out);
         } else {
             put_byte('?');
         }
         advance(kReplacementCharacter);
-        return true;
     }
 
     // ---- 8-bit sources: one table lookup per byte; problems one at a time under kRefuse,
@@ -830,23 +879,39 @@ struct Converter::State {
     }
 
     // ---- UTF-8 sources: decoded, validated, normalized one combining sequence at a time.
+    static constexpr std::size_t kFastRunWorthIt = 32;
+    static constexpr std::size_t kMaxLeadBackoff = 1024;
+
     void convert_utf8(const unsigned char* in, std::size_t n) {
         const bool fast = !(to_utf8() && options.nfd);
+        // Where the fast loop is next tried at a letter's lead byte: after a call that took
+        // little, the next tries wait twice as long, so that text thick with other characters
+        // does not pay for a call at each such byte. ASCII always tries.
+        std::size_t next_lead_try = 0;
+        std::size_t lead_backoff = 0;
         for (std::size_t i = 0; i < n; ++i) {
             // An ASCII byte shows that nothing joins what is held: write it, and go fast. (Only
             // from a byte that can begin what the fast loop takes: in text thick with other
             // bytes, a call for each would cost more than it saves.)
-            if (fast && partial_length == 0 && (held_size == 0 || in[i] < 0x80) &&
-                starts_fast_run(in[i])) {
+            if (fast && (in[i] < 0x80 || (i >= next_lead_try && held_size == 0 &&
+                                          starts_fast_run(in[i]))) &&
+                partial_length == 0) {
                 if (!flush_held()) {
                     stop_index = i;
                     return;
                 }
+                const std::size_t from = i;
                 i = fast_utf8(to_utf8()   ? RunTarget::kUtf8
                               : to_viqr() ? RunTarget::kStaged
                                           : RunTarget::kBytes,
                               in, i, n);
                 if (i >= n) return;
+                if (i - from >= kFastRunWorthIt) {
+                    lead_backoff = 0;
+                } else {
+                    lead_backoff = std::min<std::size_t>(lead_backoff * 2 + 8, kMaxLeadBackoff);
+                    next_lead_try = i + lead_backoff;
+                }
             }
             const unsigned char b = in[i];
             bool go_on = true;
@@ -857,6 +922,14 @@ struct Converter::State {
                     const Lead lead = lead_of(b);
                     if (lead.length == 0) {
                         go_on = flush_held() && undefined(&in[i], 1, offset + i);
+                        // A run of such bytes, each met before, is counted and replaced here.
+                        while (go_on && i + 1 < n && in[i + 1] >= 0x80 &&
+                               lead_of(in[i + 1]).length == 0 && counted_again() &&
+                               tally->count_again_undefined(&in[i + 1], 1)) {
+                            ++i;
+                            ++*problem_count;
+                            put_replacement();
+                        }
                     } else if (i + lead.length <= n) {
                         // All of it in the piece: decoded, or its maximal subpart found, here.
                         std::size_t k = 1;
@@ -939,7 +1012,7 @@ struct Converter::State {
     // One decoded code point.
     bool take(char32_t c, std::uint64_t at) {
         if (at == 0 && c == 0xFEFF) return true;  // a byte-order mark starts the input
-        if (held_size > 0 && continues_sequence(c)) {
+        if (held_size > 0 && c >= 0x300 && normalization->continues(c)) {
             if (held_size < kMaxHeld) {
                 held[held_size] = c;
                 held_offset[held_size++] = at;
@@ -973,7 +1046,7 @@ struct Converter::State {
         if (size == 1 && (first < 0x80 || letter_position(first) >= 0 || (!nfd && first < 0x300)))
             return emit(first, held_offset[0]);
         // So is any other character alone that has no canonical decomposition.
-        if (size == 1 && !decomposes(first)) return emit(first, held_offset[0]);
+        if (size == 1 && !normalization->decomposes_(first)) return emit(first, held_offset[0]);
         // A letter written fully decomposed, its marks in canonical order.
         if (size <= 3) {
             const int p = letter_of_decomposition(first, held[1], size == 3 ? held[2] : 0);
@@ -1080,6 +1153,7 @@ Converter::Converter(const ConvertOptions& options)
         s.target_plan = nibble_plan(s.target_map);
     }
     s.never_fails = options.from < kViqr && !s.tables_can_fail;
+    if (options.from == kUtf8) s.normalization = std::make_unique<NormalizationBits>();
     if (options.from == kViqr) {
         s.viqr_ctx = viqr_open(VIQR_MODE_COMPOSE, kEscape, kErase);
         if (s.viqr_ctx < 0) return;
