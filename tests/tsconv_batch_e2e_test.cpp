@@ -225,6 +225,31 @@ TEST_F(Batch, ANonBlockingInputIsWaitedFor) {
     EXPECT_EQ(read_file(dir_ / "out.txt"), "Vi\xC3\xAAt\n");
 }
 
+// No file name can forge a line of --detect or of a message, nor reach the terminal raw.
+TEST_F(Batch, FileNamesCannotForgeLines) {
+    const std::string forged = "x\nfake.txt: utf-8 (valid UTF-8)";
+    const std::string escape = "e\033[31mred.txt";
+    write_file(dir_ / forged, viscii_);
+    write_file(dir_ / escape, viscii_);
+    const ProgramRun r = run({"--detect", forged, escape, "nosuch\nname"});
+    EXPECT_EQ(r.status, 2);
+    const std::vector<std::string> out = lines_of(r.out);
+    ASSERT_EQ(out.size(), 2u) << r.out;
+    EXPECT_EQ(out[0].rfind("'x'$'\\n''fake.txt: utf-8 (valid UTF-8)': viscii", 0), 0u) << out[0];
+    EXPECT_EQ(out[1].rfind("'e'$'\\033''[31mred.txt': viscii", 0), 0u) << out[1];
+    EXPECT_EQ(lines_of(r.err).size(), 1u) << r.err;
+    for (const std::string* text : {&r.out, &r.err})
+        EXPECT_EQ(text->find('\033'), std::string::npos) << *text;
+
+    fs::create_directories(dir_ / "out");
+    const ProgramRun c = run({"-f", "viscii", "-t", "viqr", "-d", "out", escape, forged});
+    EXPECT_EQ(c.status, 0) << c.err;
+    EXPECT_EQ(c.err, "");
+    const ProgramRun bad = run({"-f", "utf-8", "-t", "viscii", escape});
+    EXPECT_EQ(lines_of(bad.err).size(), 1u) << bad.err;
+    EXPECT_EQ(bad.err.find('\033'), std::string::npos) << bad.err;
+}
+
 // -f auto is one run: every check and the VIQR carry hold across inputs of different formats.
 TEST_F(Batch, AutoKeepsEveryCheckAcrossInputsOfDifferentFormats) {
     fs::create_directories(dir_ / "a");

@@ -308,43 +308,56 @@ TEST_F(Files, ProgressOnlyOnATerminalAndClearedAtTheEnd) {
     EXPECT_EQ(quiet.err, "");
     EXPECT_EQ(read_file(dir_ / "out"), viscii_);
 
-    // Standard error a terminal: a progress line after about a second, erased at the end.
-    int master = -1;
-    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
-    if (pid == 0) {
-        if (::chdir(dir_.path().c_str()) != 0) ::_exit(126);
-        std::vector<std::string> storage{tsconv_path()};
-        storage.insert(storage.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (std::string& a : storage) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
+    // Standard error a terminal: a progress line after about a second, erased at the end;
+    // while detecting too.
+    const std::vector<std::string> detect = {"--detect", "fifo"};
+    for (const std::vector<std::string>* args : {&arguments, &detect}) {
+        SCOPED_TRACE(::testing::PrintToString(*args));
+        int master = -1;
+        const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+        if (pid == 0) {
+            if (::chdir(dir_.path().c_str()) != 0) ::_exit(126);
+            std::vector<std::string> storage{tsconv_path()};
+            storage.insert(storage.end(), args->begin(), args->end());
+            std::vector<char*> argv;
+            for (std::string& a : storage) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ASSERT_GT(pid, 0);
+        std::thread slow_writer(feed_slowly, dir_ / "fifo", kGood, std::chrono::milliseconds(1500));
+        std::string screen;
+        char chunk[4096];
+        for (;;) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 10000) <= 0) break;
+            const ssize_t n = ::read(master, chunk, sizeof chunk);
+            if (n <= 0) break;
+            screen.append(chunk, std::size_t(n));
+        }
+        slow_writer.join();
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ::close(master);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_NE(screen.find("\rtsconv: "), std::string::npos) << screen;
+        EXPECT_NE(screen.find(" MB done, "), std::string::npos) << screen;
+        EXPECT_NE(screen.find(" MB/s, file 1 of 1"), std::string::npos) << screen;
+        // The line is erased before anything else is written, and at the end.
+        const std::string erase = "\r\033[K";
+        const std::size_t last_progress = screen.rfind(" MB done, ");
+        EXPECT_NE(screen.find(erase, last_progress), std::string::npos)
+            << "the progress line is erased";
+        if (args == &arguments) {
+            EXPECT_EQ(screen.size() >= erase.size() &&
+                          screen.compare(screen.size() - erase.size(), erase.size(), erase) == 0,
+                      true)
+                << "the screen ends with the line erased";
+        } else {
+            EXPECT_NE(screen.find("fifo: utf-8"), std::string::npos) << screen;
+        }
     }
-    ASSERT_GT(pid, 0);
-    std::thread slow_writer(feed_slowly, dir_ / "fifo", kGood, std::chrono::milliseconds(1500));
-    std::string screen;
-    char chunk[4096];
-    for (;;) {
-        pollfd p{master, POLLIN, 0};
-        if (::poll(&p, 1, 10000) <= 0) break;
-        const ssize_t n = ::read(master, chunk, sizeof chunk);
-        if (n <= 0) break;
-        screen.append(chunk, std::size_t(n));
-    }
-    slow_writer.join();
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ::close(master);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_NE(screen.find("\rtsconv: "), std::string::npos) << screen;
-    EXPECT_NE(screen.find(" MB done, "), std::string::npos) << screen;
-    EXPECT_NE(screen.find(" MB/s, file 1 of 1"), std::string::npos) << screen;
-    const std::string erase = "\r\033[K";
-    EXPECT_EQ(screen.size() >= erase.size() &&
-                  screen.compare(screen.size() - erase.size(), erase.size(), erase) == 0,
-              true)
-        << "the screen ends with the line erased";
 }
 
 }  // namespace

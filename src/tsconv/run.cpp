@@ -277,7 +277,7 @@ struct SourceFormat {
 
 // -f auto: the format of one open input, read here once and again by the conversion.
 SourceFormat detected_format(const std::string& name, Input& input, Buffers& buffers,
-                             Progress& progress) {
+                             Progress& progress, const std::string& refused) {
     SourceFormat result;
     result.how = SourceFormat::How::kTrouble;
     off_t start = ::lseek(input.fd(), 0, SEEK_CUR);
@@ -304,7 +304,11 @@ SourceFormat detected_format(const std::string& name, Input& input, Buffers& buf
     }
     if (d.verdict != Detection::Verdict::kFormat) {
         result.how = SourceFormat::How::kRefused;
-        say(undecided_message(name, d));
+        std::string message = undecided_message(name, d);
+        const std::string said = "; not converted (";
+        if (const std::size_t at = message.find(said); at != std::string::npos)
+            message.replace(at, said.size(), "; " + refused + " (");
+        say(message);
         return result;
     }
     result.how = SourceFormat::How::kKnown;
@@ -321,7 +325,7 @@ static_assert(kGuardSample <= Buffers::kInputSize);
 // returns), and an input that clearly is another format, which reads it as other
 // characters, is refused.
 SourceFormat guarded_format(const Options& options, const std::string& name, Input& input,
-                            Buffers& buffers) {
+                            Buffers& buffers, const std::string& refused) {
     SourceFormat result;
     result.format = options.from;
     if (options.force) return result;
@@ -351,16 +355,18 @@ SourceFormat guarded_format(const Options& options, const std::string& name, Inp
     const std::string given(format_name(options.from));
     const std::string looks(format_name(other));
     say(display_name(name) + ": looks like " + looks + " " + d.details + ", not " + given +
-        " as given; not converted (give -f " + looks + ", or --force to convert it from " +
+        " as given; " + refused + " (give -f " + looks + ", or --force to convert it from " +
         given + " anyway)");
     return result;
 }
 
 // The format of one open input: detected under -f auto, otherwise the one given, guarded.
+// A refusal says `refused` of what became of the input ("not converted").
 SourceFormat source_format(const Options& options, const std::string& name, Input& input,
-                           Buffers& buffers, Progress& progress) {
-    return options.from == kAutoFormat ? detected_format(name, input, buffers, progress)
-                                       : guarded_format(options, name, input, buffers);
+                           Buffers& buffers, Progress& progress,
+                           const std::string& refused = "not converted") {
+    return options.from == kAutoFormat ? detected_format(name, input, buffers, progress, refused)
+                                       : guarded_format(options, name, input, buffers, refused);
 }
 
 // The names of the inputs from `first` on, for the message of an output that stops.
@@ -411,16 +417,17 @@ int convert_into_one_output(const Options& options, const std::vector<std::strin
             continue;
         }
         std::string consequence = to_file ? out_name + " not written" : "the output stops there";
-        if (i + 1 < inputs.size())
+        if (!to_file && i + 1 < inputs.size())
             consequence += "; not written: " + names_from(inputs, i + 1);
-        const SourceFormat source = source_format(options, name, input, buffers, progress);
+        const SourceFormat source =
+            source_format(options, name, input, buffers, progress, consequence);
         if (source.how != SourceFormat::How::kKnown) {
             if (source.how == SourceFormat::How::kRefused) {
                 outcome.refused();
             } else {
                 outcome.trouble();
+                say(display_name(name) + ": " + consequence);
             }
-            say(display_name(name) + ": " + consequence);
             output.abandon();
             return outcome.status();
         }
@@ -648,7 +655,9 @@ int convert_one(const Options& options, const Task& task, Buffers& buffers, Prog
 
     Input input(name, in_place);
     if (!input.ok()) return kExitTrouble;
-    const SourceFormat source = source_format(options, name, input, buffers, progress);
+    const SourceFormat source = source_format(options, name, input, buffers, progress,
+                                              options.check ? "would not be converted"
+                                                            : "not converted");
     if (source.how == SourceFormat::How::kRefused) return kExitRefused;
     if (source.how == SourceFormat::How::kTrouble) return kExitTrouble;
 
