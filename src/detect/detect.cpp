@@ -562,6 +562,25 @@ struct Detector::State {
     Detection finish();
 
     Detection result;  // what finish() said
+
+    // Everything but the word cache back to the start of a text.
+    void start_text() {
+        word_size = 0;
+        word_plain = true;
+        line = 1;
+        line_open = false;
+        chunk_first_line = 1;
+        chunk = Stats{};
+        total = Stats{};
+        segments.fill(Segment{});
+        segment_count = 0;
+        lanes.fill(0);
+        lane_words = 0;
+        chunk_words = 0;
+        scored_words = 0;
+        sample_count = 0;
+        result = Detection{};
+    }
 };
 
 Detection Detector::State::finish() {
@@ -630,6 +649,10 @@ Detection Detector::State::finish() {
 
 Detector::Detector() : state_(std::make_unique<State>()) {}
 Detector::~Detector() = default;
+
+void Detector::reset() {
+    state_->start_text();
+}
 
 void Detector::feed(const unsigned char* data, std::size_t size) {
     state_->feed(data, size);

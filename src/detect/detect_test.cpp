@@ -274,5 +274,30 @@ TEST(Detect, DetailsCountOneInTheSingular) {
     }
 }
 
+// One detector reset between texts answers as a fresh one for each, whatever came before.
+TEST(Detect, AResetDetectorAnswersAsAFreshOne) {
+    Bytes viqr;
+    for (const char* p : kPassages) viqr += p;
+    std::vector<Bytes> texts;
+    for (int f = 0; f < kConvertFormatCount; ++f) texts.push_back(convert(viqr, kViqr, f));
+    texts.push_back(convert(viqr, kViqr, kUtf8) + convert(viqr, kViqr, 3));  // mixed
+    texts.push_back("gi\xE4ng\n");
+    texts.push_back("");
+    Detector reused;
+    for (int round = 0; round < 2; ++round) {
+        for (const Bytes& text : texts) {
+            SCOPED_TRACE(text.substr(0, 40));
+            reused.reset();
+            reused.feed(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+            const Detection again = reused.finish();
+            const Detection fresh = detect(text);
+            EXPECT_EQ(again.verdict, fresh.verdict);
+            EXPECT_EQ(again.format, fresh.format);
+            EXPECT_EQ(again.details, fresh.details);
+            EXPECT_EQ(again.candidates, fresh.candidates);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace toneshift

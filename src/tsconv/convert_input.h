@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "convert/converter.h"
+#include "detect/detect.h"
 #include "tsconv/output_file.h"
 #include "tsconv/progress.h"
 
@@ -20,6 +21,8 @@ struct Buffers {
     static constexpr std::size_t kOutputSize = kConvertGrowth * kInputSize + kConvertSlack;
     std::unique_ptr<unsigned char[]> input{new unsigned char[kInputSize]};
     std::unique_ptr<unsigned char[]> output{new unsigned char[kOutputSize]};
+    // The guard's detector, kept from file to file: the words it has scored stay cached.
+    std::unique_ptr<Detector> detector{new Detector};
 };
 
 struct InputEnd {

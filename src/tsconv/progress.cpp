@@ -40,6 +40,11 @@ Progress::~Progress() {
     clear_progress_line();
 }
 
+void Progress::hide() {
+    enabled_ = false;
+    line_visible = false;
+}
+
 void Progress::start_file(std::size_t number) {
     file_ = number;
 }

@@ -18,6 +18,10 @@ class Progress {
     void start_file(std::size_t number);  // from 1
     // Called after each buffer; cheap when nothing is to be shown.
     void add(std::uint64_t bytes);
+    std::uint64_t bytes() const { return bytes_; }
+    // In a worker process, whose standard error is not the terminal: shows nothing, and
+    // forgets a line that the process it was forked from had on the screen.
+    void hide();
 
   private:
     bool enabled_ = false;

@@ -3,9 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +24,7 @@
 #include "tsconv/messages.h"
 #include "tsconv/output_file.h"
 #include "tsconv/progress.h"
+#include "tsconv/workers.h"
 
 namespace toneshift::tsconv {
 
@@ -346,7 +345,8 @@ SourceFormat guarded_format(const Options& options, const std::string& name, Inp
         }
         result.preread = got;
     }
-    Detector detector;
+    Detector& detector = *buffers.detector;
+    detector.reset();
     detector.feed(sample, std::size_t(got));
     const Detection d = detector.finish();
     const int other = detector.clearly_other_than(options.from);
@@ -734,119 +734,6 @@ int detect_one(const Task& task, Buffers& buffers, Progress& progress) {
         return kExitTrouble;
     }
     return d.verdict == Detection::Verdict::kFormat ? kExitDone : kExitRefused;
-}
-
-// Copies what the file `from` holds to descriptor `to`, from its start.
-void pass_on(int from, int to) {
-    char buffer[1 << 14];
-    if (::lseek(from, 0, SEEK_SET) != 0) return;
-    for (;;) {
-        const ssize_t n = ::read(from, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::write(to, buffer + done, std::size_t(n - done));
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) return;
-            done += w;
-        }
-    }
-}
-
-// Runs `count` tasks, one at a time or, with jobs > 1, up to `jobs` at once in worker
-// processes. A worker's standard output and error are kept in unnamed files and passed on
-// in task order, so the messages read as they would one at a time. Returns the worst status.
-int run_tasks(std::size_t count, unsigned jobs, Progress& progress,
-              const std::function<int(std::size_t)>& task) {
-    Outcome outcome;
-    if (jobs <= 1 || count <= 1) {
-        for (std::size_t i = 0; i < count; ++i) {
-            progress.start_file(i + 1);
-            outcome.add(task(i));
-        }
-        if (std::fflush(stdout) != 0) {
-            say("cannot write (standard output)");
-            outcome.trouble();
-        }
-        return outcome.status();
-    }
-
-    struct Worker {
-        pid_t pid = -1;
-        int out = -1, err = -1;
-        bool done = false;
-        int status = kExitDone;
-    };
-    std::vector<Worker> workers(count);
-    std::size_t started = 0, passed = 0, running = 0;
-    jobs = std::min<unsigned>(jobs, kMaxWorkers);
-    std::fflush(stdout);
-    std::fflush(stderr);
-    while (passed < count) {
-        while (started < count && running < jobs) {
-            Worker& w = workers[started];
-            w.out = ::memfd_create("tsconv-out", MFD_CLOEXEC);
-            w.err = ::memfd_create("tsconv-err", MFD_CLOEXEC);
-            const pid_t pid = w.out < 0 || w.err < 0 ? -1 : fork_worker();
-            if (pid < 0) {
-                say("cannot start a worker: " + error_text(errno));
-                if (w.out >= 0) ::close(w.out);
-                if (w.err >= 0) ::close(w.err);
-                w.out = w.err = -1;
-                // What cannot run alongside runs here.
-                progress.start_file(started + 1);
-                w.status = task(started);
-                w.done = true;
-                ++started;
-                continue;
-            }
-            if (pid == 0) {
-                ::dup2(w.out, STDOUT_FILENO);
-                ::dup2(w.err, STDERR_FILENO);
-                int status = task(started);
-                if (std::fflush(stdout) != 0 && status != kExitTrouble) status = kExitTrouble;
-                std::fflush(stderr);
-                ::_exit(status);
-            }
-            w.pid = pid;
-            ++running;
-            ++started;
-        }
-        // Pass on, in order, what the finished workers said.
-        while (passed < count && workers[passed].done) {
-            Worker& w = workers[passed];
-            if (w.out >= 0) {
-                pass_on(w.out, STDOUT_FILENO);
-                pass_on(w.err, STDERR_FILENO);
-                ::close(w.out);
-                ::close(w.err);
-            }
-            std::fflush(stdout);
-            outcome.add(w.status);
-            ++passed;
-            progress.start_file(passed);
-            progress.add(0);
-        }
-        if (passed >= count || running == 0) continue;
-        int wstatus = 0;
-        const pid_t pid = ::waitpid(-1, &wstatus, 0);
-        if (pid < 0) {
-            if (errno == EINTR) continue;
-            break;  // no worker left to wait for: cannot happen while running > 0
-        }
-        forget_worker(pid);
-        for (Worker& w : workers) {
-            if (w.pid != pid || w.done) continue;
-            w.done = true;
-            --running;
-            if (WIFEXITED(wstatus)) {
-                w.status = WEXITSTATUS(wstatus);
-            } else {
-                w.status = kExitTrouble;
-            }
-        }
-    }
-    return outcome.status();
 }
 
 // Each input on its own: -d, -i, --check. With -r, folders stand for their files.
