@@ -5,6 +5,7 @@
 #       when there are more); the speed-up is the ratio of the times.
 #   the guard: one large VISCII file (MiB, default 256) converted to UTF-8 with and without
 #       --force, which skips the detector's look at the first 64 KiB; the cost is the ratio.
+#       Then the tree, one file at a time, with and without it.
 # Files are on a tmpfs where there is one, so that the disk does not decide the figures.
 # Usage: bench/tsconv_batch.sh path/to/tsconv [runs] [MiB]
 set -euo pipefail
@@ -54,7 +55,27 @@ for j in "${jobs_list[@]}"; do
     'BEGIN {printf "-j %-3s 1,000 files  %7.3f s  speed-up %.2f\n", j, t, t1 / t}'
 done
 
-guarded=$(median "$bin" -f viscii -t utf-8 -o out/big.utf8 big.viscii)
-forced=$(median "$bin" -f viscii -t utf-8 --force -o out/big.utf8 big.viscii)
+# The guard's cost is a few milliseconds in a quarter of a second: the runs with and without
+# it alternate, so that a change in the machine's load falls on both.
+g_times=() f_times=()
+for _ in $(seq "$runs"); do
+  for mode in guarded forced; do
+    flag=()
+    [ "$mode" = forced ] && flag=(--force)
+    start=$(date +%s.%N)
+    "$bin" -f viscii -t utf-8 "${flag[@]}" -o out.utf8 big.viscii
+    end=$(date +%s.%N)
+    t=$(awk -v a="$start" -v b="$end" 'BEGIN {print b - a}')
+    if [ "$mode" = guarded ]; then g_times+=("$t"); else f_times+=("$t"); fi
+  done
+done
+mid() { printf '%s\n' "$@" | sort -n | awk '{a[NR] = $1} END {printf "%.3f", a[int((NR + 1) / 2)]}'; }
+guarded=$(mid "${g_times[@]}")
+forced=$(mid "${f_times[@]}")
 awk -v m="$mib" -v g="$guarded" -v f="$forced" \
   'BEGIN {printf "guard on %d MiB: %.3f s with it, %.3f s with --force: cost %+.2f%%\n", m, g, f, (g / f - 1) * 100}'
+# And where it weighs most, on many small files, one at a time.
+with=$(median "$bin" -f viscii -t utf-8 -r -d out tree)
+without=$(median "$bin" -f viscii -t utf-8 -r -d out --force tree)
+awk -v g="$with" -v f="$without" \
+  'BEGIN {printf "guard on 1,000 files: %.3f s with it, %.3f s with --force\n", g, f}'
