@@ -309,6 +309,9 @@ std::string format_lacks(int format) {
     } else if (l.bare_letters != 0) {
         parts.push_back("the diacritics of " + count_of(l.bare_letters, "letter", "letters"));
     }
+    if (l.small_as_capitals != 0)
+        parts.push_back(count_of(l.small_as_capitals, "small letter", "small letters") +
+                        " (a capitals font draws each as its capital)");
     if (l.other_letters != 0) parts.push_back(count_of(l.other_letters, "letter", "letters"));
     std::string text;
     for (const std::string& part : parts) text += (text.empty() ? "" : "; ") + part;
@@ -320,10 +323,11 @@ std::string format_list() {
     for (int f = 0; f < kConvertFormatCount; ++f) {
         const FormatName& n = format_names[std::size_t(f)];
         char line[160];
-        std::snprintf(line, sizeof line, "%2d  %-12s  %-18s", f, std::string(n.name).c_str(),
+        std::snprintf(line, sizeof line, "%2d  %-12s  %-31s", f, std::string(n.name).c_str(),
                       std::string(n.menu_name).c_str());
         std::string text = line;
         if (!n.alias.empty()) text += "  also " + std::string(n.alias);
+        if (!n.alias2.empty()) text += ", " + std::string(n.alias2);
         const std::string lacks = format_lacks(f);
         if (!lacks.empty()) text += "  lacks " + lacks;
         while (!text.empty() && text.back() == ' ') text.pop_back();
@@ -338,9 +342,12 @@ std::string unknown_format_message(std::string_view name) {
         const FormatName& n = format_names[std::size_t(f)];
         if (f != 0) text += ", ";
         text += std::string(n.name);
-        if (!n.alias.empty()) text += " (or " + std::string(n.alias) + ")";
+        if (!n.alias.empty()) text += " (or " + std::string(n.alias);
+        if (!n.alias2.empty()) text += ", " + std::string(n.alias2);
+        if (!n.alias.empty()) text += ")";
     }
-    return text + ", in any case, or their numbers 0 to 11 (tsconv -l lists them)";
+    return text + ", in any case, or their numbers 0 to " + std::to_string(kConvertFormatCount - 1) +
+           " (tsconv -l lists them)";
 }
 
 std::string utf8(char32_t c) {
