@@ -357,6 +357,26 @@ TEST_F(Tsconv, AnInputThatCannotBeOpenedIsSkippedOnStandardOutput) {
     EXPECT_EQ(lines[1].rfind("tsconv: folder is a folder", 0), 0u) << lines[1];
 }
 
+// The encodings real files use, by their names and aliases, and the Unicode forms.
+TEST_F(Tsconv, TheEncodingsRealFilesUse) {
+    const std::string utf8 = "C\xE1\xBB\x99ng h\xC3\xB2" "a x\xC3\xA3 h\xE1\xBB\x99i\n";
+    write_file(dir_ / "abc.txt", "C\xE9ng h\xDF" "a x\xB7 h\xE9i\n");
+    write_file(dir_ / "vni.txt", "Co\xE4ng ho\xF8" "a xa\xF5 ho\xE4i\n");
+    for (const char* from : {"tcvn3", "ABC", "vn3"}) {
+        const ProgramRun r = run({"-f", from, "-t", "utf-8", "abc.txt"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, utf8) << from;
+    }
+    const ProgramRun vni = run({"-f", "vni-windows", "-t", "ncr", "vni.txt"});
+    EXPECT_EQ(vni.status, 0) << vni.err;
+    EXPECT_EQ(vni.out, "C&#7897;ng h&#242;a x&#227; h&#7897;i\n");
+    const ProgramRun utf16 = run({"-f", "utf-8", "-t", "utf-16", "--unicode-form", "composite"}, "\xC3\xA1");
+    EXPECT_EQ(utf16.status, 0) << utf16.err;
+    EXPECT_EQ(utf16.out, std::string("\xFF\xFE" "a\0\x01\x03", 6));
+    const ProgramRun back = run({"-f", "utf-16", "-t", "utf-8"}, utf16.out);
+    EXPECT_EQ(back.out, "\xC3\xA1");
+}
+
 TEST_F(Tsconv, NamesWithBlanksAndALeadingDash) {
     const std::string viqr = read_file(kExamples / "sample.viqr");
     write_file(dir_ / "my file.viqr", viqr);

@@ -204,7 +204,7 @@ std::string_view format_name(int format) {
 
 std::string usage_line() {
     return "usage: tsconv -f FROM -t TO [-o FILE | -d DIR | -i] [-r] [-j N] [--replace | "
-           "--translit] [--check] [--nfd] [--force] [-q] [FILE...]; tsconv --detect [-r] "
+           "--translit] [--check] [--unicode-form FORM] [--force] [-q] [FILE...]; tsconv --detect [-r] "
            "[FILE...]; tsconv -l; tsconv --help";
 }
 
@@ -212,9 +212,9 @@ std::string help_text() {
     return "Usage: tsconv -f FROM -t TO [OPTIONS] [FILE...]\n"
            "       tsconv --detect [-r] [-j N] [FILE...]\n"
            "       tsconv -l\n"
-           "Converts Vietnamese text between eleven legacy formats and UTF-8. With no FILE,\n"
-           "or with -, reads standard input. By default every input goes to standard output,\n"
-           "one after the other, as one text.\n"
+           "Converts Vietnamese text between its legacy encodings, VIQR and Unicode. With no\n"
+           "FILE, or with -, reads standard input. By default every input goes to standard\n"
+           "output, one after the other, as one text.\n"
            "\n"
            "  -f, --from-code FROM  the format of the input: a name or number (tsconv -l),\n"
            "                        or auto: the format --detect names for each input\n"
@@ -231,7 +231,7 @@ std::string help_text() {
            "      --translit        as --replace, but typographic punctuation to ASCII first\n"
            "      --check           a dry run: write nothing, report whether each input\n"
            "                        would convert exactly, and give the status it would\n"
-           "      --nfd             with -t utf-8: write it decomposed (NFD), not NFC\n"
+           "      --unicode-form F  into Unicode: nfc (the default), nfd or composite; --nfd\n"
            "      --force           convert even an input that looks like another format\n"
            "  -q, --quiet           no summary per file of what --replace or --translit lost\n"
            "      --detect          convert nothing; name the format of each input\n"
