@@ -287,12 +287,23 @@ std::string format_lacks(int format) {
     const FormatLacks& l = format_lacks_table[std::size_t(format)];
     std::vector<std::string> parts;
     if (l.ascii_count > l.control_count) {
+        // Each character, or a run of letters or digits as "a-z".
         std::string printable;
-        for (unsigned c = 0x20; c < 0x7F; ++c)
-            if (l.ascii[c]) {
-                if (!printable.empty()) printable += ' ';
-                printable += char(c);
+        auto alnum = [](unsigned c) {
+            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        };
+        for (unsigned c = 0x20; c < 0x7F; ++c) {
+            if (!l.ascii[c]) continue;
+            unsigned last = c;
+            while (alnum(c) && last + 1 < 0x7F && l.ascii[last + 1] && alnum(last + 1)) ++last;
+            if (!printable.empty()) printable += ' ';
+            printable += char(c);
+            if (last >= c + 2) {
+                printable += '-';
+                printable += char(last);
+                c = last;
             }
+        }
         parts.push_back(printable);
     }
     if (l.control_count != 0)
