@@ -73,7 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.from = data[0] % kConvertFormatCount;
     options.to = data[1] % kConvertFormatCount;
     options.policy = LossPolicy(data[2] % 3);
-    options.nfd = (data[2] & 0x80) != 0;
+    // A Unicode target in NFC, NFD or the composite form.
+    options.nfd = is_unicode_format(options.to) && (data[2] & 0x80) != 0;
+    options.composite = is_unicode_format(options.to) && !options.nfd && (data[2] & 0x40) != 0;
     const std::size_t cut = data[3] % 64;
     const unsigned char* text = data + 4;
     const std::size_t length = size - 4;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -106,11 +107,17 @@ TEST_F(Tsconv, ListHelpAndVersion) {
     const ProgramRun list = run({"-l"});
     EXPECT_EQ(list.status, 0);
     const std::vector<std::string> lines = lines_of(list.out);
-    ASSERT_EQ(lines.size(), 12u);
-    const std::string names[] = {"viscii",    "vncii",   "vpsedit",     "vni",
-                                 "vnlab",     "vnu-win", "thinart-mac", "thinart-pc",
-                                 "viet-toan", "plain",   "viqr",        "utf-8"};
-    for (int f = 0; f < 12; ++f) {
+    ASSERT_EQ(lines.size(), 26u);
+    const std::string names[] = {
+        "viscii",       "vncii",     "vpsedit",  "vni",      "vnlab", "vnu-win", "thinart-mac",
+        "thinart-pc",   "viet-toan", "plain",    "viqr",     "utf-8", "tcvn3",   "tcvn3-caps",
+        "tcvn3-vncaps", "vni-win",   "vni-mac",  "cp1258",   "vn1",   "bkhcm2",  "vietware-f",
+        "vietware-x",   "utf-16",    "utf-16le", "utf-16be", "ncr"};
+    // What lacks something: control characters or ASCII punctuation on letter bytes,
+    // capitals, small letters, diacritics. UTF-8, UTF-16, references and the encodings that
+    // spell every letter lack nothing of ASCII and the letters.
+    const std::set<int> lacking = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13, 14, 18, 20};
+    for (int f = 0; f < 26; ++f) {
         SCOPED_TRACE(lines[std::size_t(f)]);
         std::istringstream words(lines[std::size_t(f)]);
         int number = -1;
@@ -118,10 +125,9 @@ TEST_F(Tsconv, ListHelpAndVersion) {
         words >> number >> name;
         EXPECT_EQ(number, f);
         EXPECT_EQ(name, names[f]);
-        // Every format but UTF-8 lacks something: control characters or ASCII punctuation
-        // on letter bytes, capitals, diacritics.
-        EXPECT_EQ(lines[std::size_t(f)].find("lacks") != std::string::npos, f != 11);
+        EXPECT_EQ(lines[std::size_t(f)].find("lacks") != std::string::npos, lacking.count(f) != 0);
     }
+    EXPECT_NE(lines[3].find("not vni-win"), std::string::npos) << "the one-byte VNI, said so";
     EXPECT_NE(lines[1].find("VNCII (VPSWin)"), std::string::npos);
     EXPECT_NE(lines[9].find("diacritics"), std::string::npos);
     EXPECT_NE(lines[5].find("capitals"), std::string::npos);
@@ -151,8 +157,8 @@ TEST_F(Tsconv, UsageErrorsExitTwoWithOneLineOfUsage) {
     const Case cases[] = {
         {{"--bogus", "-f", "0", "-t", "1"}, "tsconv: unknown option --bogus", true},
         {{"-f", "viscii"}, "tsconv: -t TO is needed", true},
-        {{"-f", "viscii", "-t", "tcvn", "in"},
-         "tsconv: unknown format \"tcvn\"; the formats are",
+        {{"-f", "viscii", "-t", "tcvn4", "in"},
+         "tsconv: unknown format \"tcvn4\"; the formats are",
          false},
         {{"-f", "0", "-t", "1", "-i"}, "tsconv: -i needs named input files", true},
     };
@@ -168,10 +174,12 @@ TEST_F(Tsconv, UsageErrorsExitTwoWithOneLineOfUsage) {
             EXPECT_EQ(lines[1].rfind(usage, 0), 0u) << lines[1];
         }
     }
-    const ProgramRun unknown = run({"-f", "viscii", "-t", "tcvn"});
+    const ProgramRun unknown = run({"-f", "viscii", "-t", "tcvn4"});
     for (const char* name :
-         {"viscii", "vncii", "vpswin", "vpsedit", "vni", "vnlab", "vnu-win", "thinart-mac",
-          "thinart-pc", "viet-toan", "plain", "viqr", "utf-8", "utf8"})
+         {"viscii",      "vncii",      "vpswin",    "vpsedit", "vni",    "vnlab",        "vnu-win",
+          "thinart-mac", "thinart-pc", "viet-toan", "plain",   "viqr",   "utf-8",        "utf8",
+          "tcvn3",       "abc",        "vn3",       "vni-win", "cp1258", "windows-1258", "vn1",
+          "tcvn",        "utf-16",     "ncr",       "html"})
         EXPECT_NE(unknown.err.find(name), std::string::npos) << name;
 }
 
@@ -245,7 +253,9 @@ TEST_F(Tsconv, ReplaceAndTranslitConvertAndSummariseEachFile) {
     std::vector<std::string> lines = lines_of(replace.err);
     ASSERT_EQ(lines.size(), 1u) << "one line per file that lost anything";
     EXPECT_EQ(lines[0].rfind("tsconv: in:1:2: 5 characters ", 0), 0u) << lines[0];
-    EXPECT_NE(lines[0].find(": \"\xE2\x82\xAC\" \xC3\x97" "1, "), std::string::npos)
+    EXPECT_NE(lines[0].find(": \"\xE2\x82\xAC\" \xC3\x97"
+                            "1, "),
+              std::string::npos)
         << "the lost characters named, with their counts";
     EXPECT_NE(lines[0].find("\"?\""), std::string::npos) << "what it became";
 
@@ -283,7 +293,10 @@ TEST_F(Tsconv, CheckReportsEachFileAndWritesNothing) {
     EXPECT_EQ(lines[0], "tsconv: good: converts exactly to viscii");
     EXPECT_EQ(lines[1].rfind("tsconv: bad:2:3: ", 0), 0u) << lines[1];
     EXPECT_NE(lines[1].find("2 characters"), std::string::npos) << lines[1];
-    EXPECT_NE(lines[1].find("\"\xE2\x82\xAC\" \xC3\x97" "2"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[1].find("\"\xE2\x82\xAC\" \xC3\x97"
+                            "2"),
+              std::string::npos)
+        << lines[1];
     EXPECT_NE(lines[1].find("byte offset 4"), std::string::npos) << lines[1];
     EXPECT_EQ(names_in(dir_.path()), (std::vector<std::string>{"bad", "good"}));
 
@@ -342,6 +355,26 @@ TEST_F(Tsconv, AnInputThatCannotBeOpenedIsSkippedOnStandardOutput) {
     ASSERT_EQ(lines.size(), 2u) << r.err;
     EXPECT_EQ(lines[0].rfind("tsconv: cannot open missing: ", 0), 0u) << lines[0];
     EXPECT_EQ(lines[1].rfind("tsconv: folder is a folder", 0), 0u) << lines[1];
+}
+
+// The encodings real files use, by their names and aliases, and the Unicode forms.
+TEST_F(Tsconv, TheEncodingsRealFilesUse) {
+    const std::string utf8 = "C\xE1\xBB\x99ng h\xC3\xB2" "a x\xC3\xA3 h\xE1\xBB\x99i\n";
+    write_file(dir_ / "abc.txt", "C\xE9ng h\xDF" "a x\xB7 h\xE9i\n");
+    write_file(dir_ / "vni.txt", "Co\xE4ng ho\xF8" "a xa\xF5 ho\xE4i\n");
+    for (const char* from : {"tcvn3", "ABC", "vn3"}) {
+        const ProgramRun r = run({"-f", from, "-t", "utf-8", "abc.txt"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, utf8) << from;
+    }
+    const ProgramRun vni = run({"-f", "vni-windows", "-t", "ncr", "vni.txt"});
+    EXPECT_EQ(vni.status, 0) << vni.err;
+    EXPECT_EQ(vni.out, "C&#7897;ng h&#242;a x&#227; h&#7897;i\n");
+    const ProgramRun utf16 = run({"-f", "utf-8", "-t", "utf-16", "--unicode-form", "composite"}, "\xC3\xA1");
+    EXPECT_EQ(utf16.status, 0) << utf16.err;
+    EXPECT_EQ(utf16.out, std::string("\xFF\xFE" "a\0\x01\x03", 6));
+    const ProgramRun back = run({"-f", "utf-16", "-t", "utf-8"}, utf16.out);
+    EXPECT_EQ(back.out, "\xC3\xA1");
 }
 
 TEST_F(Tsconv, NamesWithBlanksAndALeadingDash) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "convert/byte_codecs.h"
 #include "convert/characters.h"
 #include "convert/fast_runs.h"
 #include "viqr/decoder/viqr_decoder.h"
@@ -313,6 +314,25 @@ class Tally {
 
 }  // namespace
 
+// The longest "&..." a references source holds while it may still be a reference.
+constexpr int kLongestReference = 16;
+
+// Output bytes one input byte can become, at most, for a target.
+constexpr std::size_t growth_of(const ConvertOptions& o) {
+    switch (o.to) {
+        case kUtf8:
+            return o.nfd ? 5 : o.composite ? 4 : 3;
+        case kUtf16:
+        case kUtf16Le:
+        case kUtf16Be:
+            return o.nfd ? 6 : 4;
+        case kReferences:
+            return kConvertGrowth;
+        default:
+            return 3;
+    }
+}
+
 struct Converter::State {
     ConvertOptions options;
     std::uint64_t* problem_count;
@@ -336,6 +356,23 @@ struct Converter::State {
     static constexpr std::size_t kTolerantRun = 1024;
     // The distinct problems of the current input, made at the first.
     std::unique_ptr<Tally> tally;
+    // A byte-encoding source: a base byte waiting for a mark, and where it was.
+    int pending_base = -1;
+    std::uint64_t pending_at = 0;
+    // A UTF-16 source: the unit being read, its byte order, a high surrogate waiting.
+    unsigned char unit_bytes[2] = {};
+    int unit_size = 0;
+    std::uint64_t unit_at = 0;
+    bool big_endian = false;
+    char32_t high_surrogate = 0;
+    unsigned char high_bytes[2] = {};
+    std::uint64_t high_at = 0;
+    // A references source: the "&..." read so far.
+    unsigned char reference[kLongestReference] = {};
+    int reference_size = 0;
+    std::uint64_t reference_at = 0;
+    // A UTF-16 target: whether the byte-order mark is out (once per output).
+    bool bom_written = false;
     // A UTF-8 source: normalization's questions about the characters met, answered once.
     std::unique_ptr<NormalizationBits> normalization;
     // byte_map as vectors take it: the bytes written, and the problems marked by 0x00.
@@ -390,6 +427,11 @@ struct Converter::State {
 
     bool to_viqr() const { return options.to == kViqr; }
     bool to_utf8() const { return options.to == kUtf8; }
+    // A target of the first twelve formats, which the byte tables and fast loops serve.
+    bool classic_target() const { return options.to < kTcvn3; }
+    bool to_unicode() const { return is_unicode_format(options.to); }
+    bool to_codec() const { return is_byte_codec(options.to); }
+    bool decomposed() const { return to_unicode() && options.nfd; }
     int byte_target() const { return to_viqr() ? kViscii : options.to; }
 
     void flush_stage() {
@@ -461,7 +503,7 @@ struct Converter::State {
         p.offset = at;
         std::memcpy(p.bytes, bytes, std::size_t(n));
         p.byte_count = std::uint8_t(n);
-        p.replacement[0] = to_utf8() ? kReplacementCharacter : char32_t('?');
+        p.replacement[0] = to_unicode() ? kReplacementCharacter : char32_t('?');
         p.replacement_size = 1;
         return report(p);
     }
@@ -474,6 +516,7 @@ struct Converter::State {
 
     // Writes character c, which began at input offset `at`, or reports it as a loss.
     bool emit(char32_t c, std::uint64_t at) {
+        if (!classic_target() || options.composite) return emit_other(c, at);
         if (to_utf8()) {
             const int p = options.nfd ? letter_position(c) : -1;
             if (p >= 0) {
@@ -524,10 +567,364 @@ struct Converter::State {
     void put_replacement() {
         if (to_utf8()) {
             out += put_utf8(kReplacementCharacter, out);
+        } else if (to_unicode()) {
+            put_unicode(kReplacementCharacter);
         } else {
             put_byte('?');
         }
         advance(kReplacementCharacter);
+    }
+
+    // ---- Targets beyond the first twelve formats (and UTF-8 in the composite form).
+
+    // One character into a Unicode target, in its encoding.
+    void put_unicode(char32_t c) {
+        switch (options.to) {
+            case kUtf8:
+                out += put_utf8(c, out);
+                return;
+            case kUtf16:
+            case kUtf16Le:
+            case kUtf16Be: {
+                const bool be = options.to == kUtf16Be;
+                if (options.to == kUtf16 && !bom_written) {
+                    bom_written = true;
+                    *out++ = 0xFF;
+                    *out++ = 0xFE;
+                }
+                auto unit = [&](char32_t u) {
+                    out[be ? 1 : 0] = static_cast<unsigned char>(u & 0xFF);
+                    out[be ? 0 : 1] = static_cast<unsigned char>(u >> 8);
+                    out += 2;
+                };
+                if (c >= 0x10000) {
+                    unit(0xD800 + ((c - 0x10000) >> 10));
+                    unit(0xDC00 + ((c - 0x10000) & 0x3FF));
+                } else {
+                    unit(c);
+                }
+                return;
+            }
+            default:  // references
+                if (c < 0x80 && c != '&') {
+                    *out++ = static_cast<unsigned char>(c);
+                    return;
+                }
+                out += std::snprintf(reinterpret_cast<char*>(out), 16, "&#%u;", unsigned(c));
+                return;
+        }
+    }
+
+    // A letter in the normal form wanted: NFD, or the composite form (the shaped vowel or
+    // d with stroke precomposed, the tone combining); any other character as it is.
+    void put_letter_form(char32_t c) {
+        const int p = letter_position(c);
+        if (p < 0 || (!options.nfd && !options.composite)) {
+            put_unicode(c);
+            return;
+        }
+        const LetterDecomposition& d = letter_decompositions[std::size_t(p)];
+        if (options.nfd) {
+            for (int i = 0; i < d.size; ++i) put_unicode(d.cps[i]);
+            return;
+        }
+        // The marks come in canonical order, which puts the dot below before a shape mark.
+        char32_t tone = 0, shape = 0;
+        for (int i = 1; i < d.size; ++i) {
+            const char32_t m = d.cps[i];
+            (m == 0x302 || m == 0x306 || m == 0x31B ? shape : tone) = m;
+        }
+        if (tone == 0) {
+            put_unicode(c);
+            return;
+        }
+        put_unicode(
+            shape == 0
+                ? d.cps[0]
+                : letter_code_points[std::size_t(letter_of_decomposition(d.cps[0], shape, 0))]);
+        put_unicode(tone);
+    }
+
+    bool emit_other(char32_t c, std::uint64_t at) {
+        if (to_unicode()) {
+            put_letter_form(c);
+            advance(c);
+            return true;
+        }
+        const ByteSpelling w = codec_spelling(c);
+        if (w.exact) {
+            for (int i = 0; i < w.size; ++i) *out++ = w.bytes[i];
+            advance(c);
+            return true;
+        }
+        const char* ascii =
+            options.policy == LossPolicy::kTransliterate ? transliteration_of(c) : nullptr;
+        const TargetByte t{'?', false, w.size != 0 ? w.nearest : char32_t('?')};
+        if (counted_again() && tally->count_again_loss(c)) {
+            ++*problem_count;
+        } else if (!report_loss(c, at, t, ascii)) {
+            return false;
+        }
+        if (ascii != nullptr) {
+            for (; *ascii != '\0'; ++ascii) {
+                const ByteSpelling a = codec_spelling(char32_t(*ascii));
+                if (a.exact) {
+                    for (int i = 0; i < a.size; ++i) *out++ = a.bytes[i];
+                } else {
+                    *out++ = '?';
+                }
+            }
+        } else if (w.size != 0) {
+            for (int i = 0; i < w.size; ++i) *out++ = w.bytes[i];
+        } else {
+            *out++ = '?';
+        }
+        advance(c);
+        return true;
+    }
+
+    // How the byte-encoding target writes c.
+    ByteSpelling codec_spelling(char32_t c) const {
+        const ByteCodec& codec = byte_codec(options.to);
+        if (const int p = letter_position(c); p >= 0) return codec.letters[std::size_t(p)];
+        ByteSpelling w;
+        if (c < 0x80 && codec.single[c] == c) {
+            w.size = 1;
+            w.bytes[0] = static_cast<unsigned char>(c);
+            w.exact = true;
+            return w;
+        }
+        if (const int b = single_byte_of(codec, c); b >= 0) {
+            w.size = 1;
+            w.bytes[0] = static_cast<unsigned char>(b);
+            w.exact = true;
+            return w;
+        }
+        if (options.to == kCp1258 || options.to == kVn1) return spelled_with_tone(codec, c);
+        // A capitals font writes a small letter as its capital: a loss, and its nearest form.
+        if (const char32_t capital = detail::capital_of(c, true); capital != c) {
+            w = codec_spelling(capital);
+            if (w.exact) {
+                w.exact = false;
+                w.nearest = capital;
+            } else {
+                w = ByteSpelling{};
+            }
+        }
+        return w;
+    }
+
+    // Windows-1258 and VN1 write a character they have no byte for as the byte of its
+    // canonical decomposition without a last tone mark, then the tone's byte, as glibc does
+    // (s with acute: "s" and the acute's byte).
+    ByteSpelling spelled_with_tone(const ByteCodec& codec, char32_t c) const {
+        ByteSpelling w;
+        utf8proc_int32_t d[8];
+        const utf8proc_ssize_t n =
+            utf8proc_decompose_char(utf8proc_int32_t(c), d, 8, UTF8PROC_DECOMPOSE, nullptr);
+        if (n < 2 || n > 8) return w;
+        const auto& tones = options.to == kCp1258 ? cp1258_tone_bytes : vn1_tone_bytes;
+        int tone = -1;
+        for (std::size_t t = 0; t < combining_tones.size(); ++t)
+            if (char32_t(d[n - 1]) == combining_tones[t]) tone = int(t);
+        if (tone < 0) return w;
+        utf8proc_ssize_t m = n - 1;
+        if (m > 1) m = utf8proc_normalize_utf32(d, m, UTF8PROC_COMPOSE);
+        if (m != 1) return w;
+        const int b = single_byte_of(codec, char32_t(d[0]));
+        if (b < 0) return w;
+        w.size = 2;
+        w.bytes[0] = static_cast<unsigned char>(b);
+        w.bytes[1] = tones[std::size_t(tone)];
+        w.exact = true;
+        return w;
+    }
+
+    // ---- Sources beyond the first twelve formats: decoded into characters for take().
+
+    // A byte encoding: a byte alone, or a base byte and the mark byte after it (by longest
+    // match: a base waits for the next byte).
+    void convert_codec_source(const unsigned char* in, std::size_t n) {
+        const ByteCodec& codec = byte_codec(options.from);
+        for (std::size_t i = 0; i < n; ++i) {
+            const unsigned char b = in[i];
+            bool go_on = true;
+            if (pending_base >= 0) {
+                const auto base = static_cast<unsigned char>(pending_base);
+                pending_base = -1;
+                const char32_t pair = pair_of(codec, base, b);
+                if (pair != kNoCharacter) {
+                    if (!take(pair, pending_at)) {
+                        stop_index = i;
+                        return;
+                    }
+                    continue;
+                }
+                if (!take(codec.single[base], pending_at)) {
+                    stop_index = i;
+                    return;
+                }
+            }
+            if (codec.has_pairs && codec.base_index[b] != 0) {
+                pending_base = b;
+                pending_at = offset + i;
+                continue;
+            }
+            const char32_t c = codec.single[b];
+            go_on = c == kNoCharacter ? flush_held() && undefined(&in[i], 1, offset + i)
+                                      : take(c, offset + i);
+            if (!go_on) {
+                stop_index = i;
+                return;
+            }
+        }
+    }
+
+    bool finish_codec_source() {
+        if (pending_base >= 0) {
+            const auto base = static_cast<unsigned char>(pending_base);
+            pending_base = -1;
+            if (!take(byte_codec(options.from).single[base], pending_at)) return false;
+        }
+        return flush_held();
+    }
+
+    // UTF-16: units of two bytes in the order the format says (kUtf16: a byte-order mark at
+    // the start, little-endian without one), surrogates paired.
+    void convert_utf16(const unsigned char* in, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (unit_size == 0) unit_at = offset + i;
+            unit_bytes[unit_size++] = in[i];
+            if (unit_size < 2) continue;
+            unit_size = 0;
+            if (!take_unit()) {
+                stop_index = i;
+                return;
+            }
+        }
+    }
+
+    bool take_unit() {
+        if (unit_at == 0 && options.from == kUtf16) {
+            big_endian = unit_bytes[0] == 0xFE && unit_bytes[1] == 0xFF;
+            if (big_endian || (unit_bytes[0] == 0xFF && unit_bytes[1] == 0xFE)) return true;
+        }
+        const char32_t u = big_endian ? char32_t(unit_bytes[0]) << 8 | unit_bytes[1]
+                                      : char32_t(unit_bytes[1]) << 8 | unit_bytes[0];
+        if (high_surrogate != 0) {
+            const char32_t high = high_surrogate;
+            high_surrogate = 0;
+            if (u >= 0xDC00 && u <= 0xDFFF)
+                return take(0x10000 + ((high - 0xD800) << 10) + (u - 0xDC00), high_at);
+            if (!flush_held() || !undefined(high_bytes, 2, high_at)) return false;
+        }
+        if (u >= 0xD800 && u <= 0xDBFF) {
+            high_surrogate = u;
+            high_at = unit_at;
+            high_bytes[0] = unit_bytes[0];
+            high_bytes[1] = unit_bytes[1];
+            return true;
+        }
+        if (u >= 0xDC00 && u <= 0xDFFF) return flush_held() && undefined(unit_bytes, 2, unit_at);
+        return take(u, unit_at);
+    }
+
+    bool finish_utf16() {
+        if (high_surrogate != 0) {
+            high_surrogate = 0;
+            if (!flush_held() || !undefined(high_bytes, 2, high_at)) return false;
+        }
+        if (unit_size != 0) {
+            unit_size = 0;
+            if (!flush_held() || !undefined(unit_bytes, 1, unit_at)) return false;
+        }
+        return flush_held();
+    }
+
+    // References: ASCII, with "&#N;" and "&#xH;" read as the character they name. Anything
+    // else that begins with "&" (a malformed reference, one out of range) is left as it is.
+
+    void convert_references(const unsigned char* in, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            const unsigned char b = in[i];
+            bool go_on = true;
+            if (reference_size > 0) {
+                reference[reference_size++] = b;
+                const int state = reference_state();
+                if (state > 0) {
+                    reference_size = 0;
+                    go_on = take(char32_t(state), reference_at);
+                } else if (state < 0) {
+                    // Not a reference: its bytes as they are, and this byte anew.
+                    --reference_size;
+                    go_on = literal_reference();
+                    --i;
+                }
+            } else if (b == '&') {
+                reference[0] = b;
+                reference_size = 1;
+                reference_at = offset + i;
+            } else if (b >= 0x80) {
+                go_on = flush_held() && undefined(&in[i], 1, offset + i);
+            } else {
+                go_on = take(b, offset + i);
+            }
+            if (!go_on) {
+                stop_index = i;
+                return;
+            }
+        }
+    }
+
+    // What the reference held so far is: the code point it names once complete (> 0), 0
+    // while it may still become one, -1 when it cannot.
+    int reference_state() const {
+        const unsigned char* r = reference;
+        const int n = reference_size;
+        if (n >= 2 && r[1] != '#') return -1;
+        const bool hex = n >= 3 && (r[2] == 'x' || r[2] == 'X');
+        const int first = hex ? 3 : 2;
+        std::uint32_t value = 0;
+        for (int k = first; k < n; ++k) {
+            const unsigned char c = r[k];
+            int digit = -1;
+            if (c >= '0' && c <= '9') digit = c - '0';
+            if (hex && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+            if (hex && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+            if (c == ';' && k == n - 1 && k > first) {
+                const bool valid =
+                    value != 0 && value <= 0x10FFFF && (value < 0xD800 || value > 0xDFFF);
+                return valid ? int(value) : -1;
+            }
+            if (digit < 0) return -1;
+            value = value * (hex ? 16 : 10) + std::uint32_t(digit);
+            if (value > 0x10FFFF) return -1;
+        }
+        return n >= kLongestReference ? -1 : 0;
+    }
+
+    // The bytes of a reference that is none, each its ASCII character.
+    bool literal_reference() {
+        const int size = reference_size;
+        reference_size = 0;
+        for (int k = 0; k < size; ++k)
+            if (!take(reference[k], reference_at + std::uint64_t(k))) return false;
+        return true;
+    }
+
+    bool finish_references() { return literal_reference() && flush_held(); }
+
+    // An 8-bit source into a target the byte tables do not serve: character by character.
+    void convert_8bit_by_character(const unsigned char* in, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            const char32_t c = source_chars[std::size_t(options.from)][in[i]];
+            const bool go_on =
+                c == kNoChar ? undefined(&in[i], 1, offset + i) : emit(c, offset + i);
+            if (!go_on) {
+                stop_index = i;
+                return;
+            }
+        }
     }
 
     // ---- 8-bit sources: one table lookup per byte; problems one at a time under kRefuse,
@@ -852,7 +1249,7 @@ struct Converter::State {
                       std::uint64_t at) {
         for (int j = 0; j < count; ++j) {
             const bool raw = control_last && j == count - 1;
-            if (!raw && !to_utf8()) {
+            if (!raw && !to_utf8() && classic_target()) {
                 // The byte tables first: one lookup where the target writes it exactly.
                 const std::uint16_t e = byte_map[decoded[j]];
                 if ((e & kProblemBit) == 0) {
@@ -883,7 +1280,7 @@ struct Converter::State {
     static constexpr std::size_t kMaxLeadBackoff = 1024;
 
     void convert_utf8(const unsigned char* in, std::size_t n) {
-        const bool fast = !(to_utf8() && options.nfd);
+        const bool fast = !(to_utf8() && options.nfd) && classic_target() && !options.composite;
         // Where the fast loop is next tried at a letter's lead byte: after a call that took
         // little, the next tries wait twice as long, so that text thick with other characters
         // does not pay for a call at each such byte. ASCII always tries.
@@ -893,8 +1290,9 @@ struct Converter::State {
             // An ASCII byte shows that nothing joins what is held: write it, and go fast. (Only
             // from a byte that can begin what the fast loop takes: in text thick with other
             // bytes, a call for each would cost more than it saves.)
-            if (fast && (in[i] < 0x80 || (i >= next_lead_try && held_size == 0 &&
-                                          starts_fast_run(in[i]))) &&
+            if (fast &&
+                (in[i] < 0x80 ||
+                 (i >= next_lead_try && held_size == 0 && starts_fast_run(in[i]))) &&
                 partial_length == 0) {
                 if (!flush_held()) {
                     stop_index = i;
@@ -1021,7 +1419,7 @@ struct Converter::State {
             // A sequence too long to hold: the joiner, a starter, keeps the pieces apart in
             // the normal form. It stands for nothing in the input.
             if (!flush_held()) return false;
-            if (to_utf8()) out += put_utf8(kGraphemeJoiner, out);
+            if (to_unicode()) put_unicode(kGraphemeJoiner);
         } else if (!flush_held()) {
             return false;
         }
@@ -1042,7 +1440,7 @@ struct Converter::State {
         const char32_t first = held[0];
         // ASCII and the letters are their own normal forms (decomposed by emit for NFD), as
         // is anything below U+0300 in NFC.
-        const bool nfd = to_utf8() && options.nfd;
+        const bool nfd = decomposed();
         if (size == 1 && (first < 0x80 || letter_position(first) >= 0 || (!nfd && first < 0x300)))
             return emit(first, held_offset[0]);
         // So is any other character alone that has no canonical decomposition.
@@ -1091,8 +1489,10 @@ Converter::Converter(const ConvertOptions& options)
     s.problem_count = &problem_count_;
     s.first_problem = &first_problem_;
     if (!is_convert_format(options.from) || !is_convert_format(options.to)) return;
-    s.growth = options.to == kUtf8 && options.nfd ? 5 : 3;
-    if (options.to != kUtf8) {
+    if ((options.nfd || options.composite) && !is_unicode_format(options.to)) return;
+    if (options.nfd && options.composite) return;
+    s.growth = growth_of(options);
+    if (options.to != kUtf8 && options.to < kTcvn3) {
         const int t = options.to == kViqr ? kViscii : options.to;
         auto fast = [&](char32_t c) -> std::uint16_t {
             const TargetByte tb = target_byte(t, c);
@@ -1111,7 +1511,10 @@ Converter::Converter(const ConvertOptions& options)
     s.run_tables.additional_targets = s.additional_targets.data();
     s.run_tables.ascii_passes = s.ascii_passes;
     s.run_tables.short_units = s.short_units.data();
-    if (options.from <= kViqr) {
+    if (options.from <= kViqr && (options.to >= kTcvn3 || options.composite)) {
+        // Only the character by character paths serve these targets (and the composite form).
+        s.byte_map.fill(State::kProblemBit);
+    } else if (options.from <= kViqr) {
         // A VIQR source writes through the tables of VISCII, what its decoder gives.
         const int source = options.from == kViqr ? kViscii : options.from;
         for (int b = 0; b < 256; ++b) {
@@ -1153,7 +1556,8 @@ Converter::Converter(const ConvertOptions& options)
         s.target_plan = nibble_plan(s.target_map);
     }
     s.never_fails = options.from < kViqr && !s.tables_can_fail;
-    if (options.from == kUtf8) s.normalization = std::make_unique<NormalizationBits>();
+    if (options.from >= kUtf8) s.normalization = std::make_unique<NormalizationBits>();
+    s.big_endian = options.from == kUtf16Be;
     if (options.from == kViqr) {
         s.viqr_ctx = viqr_open(VIQR_MODE_COMPOSE, kEscape, kErase);
         if (s.viqr_ctx < 0) return;
@@ -1181,19 +1585,39 @@ ConvertResult Converter::convert(const unsigned char* in, std::size_t in_size, u
     }
     const std::size_t take = std::min(in_size, room);
     s.out = out;
+    const int from = options_.from;
     if (take > 0) {
-        if (options_.from < kViqr) {
-            s.convert_8bit(in, take);
-        } else if (options_.from == kViqr) {
+        if (from < kViqr) {
+            if (options_.to < kTcvn3 && !options_.composite) {
+                s.convert_8bit(in, take);
+            } else {
+                s.convert_8bit_by_character(in, take);
+            }
+        } else if (from == kViqr) {
             s.convert_viqr(in, take);
-        } else {
+        } else if (from == kUtf8) {
             s.convert_utf8(in, take);
+        } else if (is_byte_codec(from)) {
+            s.convert_codec_source(in, take);
+        } else if (from == kReferences) {
+            s.convert_references(in, take);
+        } else {
+            s.convert_utf16(in, take);
         }
     }
     if (!s.refused && take == in_size && last) {
-        const bool finished = options_.from == kViqr   ? s.finish_viqr(s.offset + take)
-                              : options_.from == kUtf8 ? s.finish_utf8()
-                                                       : true;
+        bool finished = true;
+        if (from == kViqr) {
+            finished = s.finish_viqr(s.offset + take);
+        } else if (from == kUtf8) {
+            finished = s.finish_utf8();
+        } else if (is_byte_codec(from)) {
+            finished = s.finish_codec_source();
+        } else if (from == kReferences) {
+            finished = s.finish_references();
+        } else if (from > kUtf8) {
+            finished = s.finish_utf16();
+        }
         if (!finished) s.stop_index = take;
     }
     s.flush_stage();
@@ -1220,6 +1644,11 @@ void Converter::next_input() {
     s.partial_length = 0;
     s.held_size = 0;
     s.hold_start = 0;
+    s.pending_base = -1;
+    s.unit_size = 0;
+    s.high_surrogate = 0;
+    s.big_endian = s.options.from == kUtf16Be;
+    s.reference_size = 0;
     if (s.viqr_ctx >= 0) viqr_set(s.viqr_ctx, VIQR_MODE_COMPOSE, VIQR_STATE);
     s.decoder_state = VIQR_MODE_COMPOSE;
     problem_count_ = 0;
@@ -1232,6 +1661,7 @@ void Converter::continue_output(const Converter& before) {
     State& s = *state_;
     const State& b = *before.state_;
     if (s.to_viqr() && b.to_viqr()) s.previous = b.previous;
+    if (s.options.to == kUtf16 && b.options.to == kUtf16) s.bom_written = b.bom_written;
 }
 
 std::vector<ProblemCount> Converter::most_frequent_problems(std::size_t limit,

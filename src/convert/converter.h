@@ -1,4 +1,4 @@
-// The streaming converter: any of the twelve formats into any other, through characters.
+// The streaming converter: any of its formats into any other, through characters.
 // The source is read as characters and the same characters are written in the target;
 // whatever the target cannot write exactly, and whatever input has no meaning, is reported.
 //
@@ -7,7 +7,9 @@
 // Stream-Safe Text Format writes it: into UTF-8, U+034F COMBINING GRAPHEME JOINER goes
 // between each 32 code points and the next, so that the output stays in NFC (or NFD) however
 // long the run of marks; the joiner is output only, neither counted in columns nor reported.
-// An 8-bit or VIQR target, which has no such joiner, gets the pieces as they normalize.
+// A target that is no Unicode encoding, which has no such joiner, gets the pieces as they
+// normalize. Sources that spell letters with combining marks (Windows-1258, VN1, UTF-16,
+// references) are normalized the same way.
 #pragma once
 
 #include <cstddef>
@@ -19,9 +21,34 @@
 
 namespace toneshift {
 
-// Format numbers: 0..9 the 8-bit formats and 10 VIQR (letter_table.h), 11 UTF-8.
+// Format numbers: 0..9 the 8-bit formats and 10 VIQR (letter_table.h), 11 UTF-8: the
+// twelve of the first converter, which detection knows. Then the encodings real files use:
+// the byte encodings of byte_codecs.h (kTcvn3 .. kVietwareX), UTF-16 and references.
 inline constexpr int kUtf8 = 11;
-inline constexpr int kConvertFormatCount = 12;
+inline constexpr int kTcvn3 = 12;        // TCVN 5712:1993 VN3 ("ABC", the .Vn fonts)
+inline constexpr int kTcvn3Caps = 13;    // the same bytes in an all-capital font (.VnTimeH)
+inline constexpr int kTcvn3VnCaps = 14;  // a capitals font that keeps a..z small
+inline constexpr int kVniWin = 15;       // VNI for Windows: a base letter and a mark byte
+inline constexpr int kVniMac = 16;
+inline constexpr int kCp1258 = 17;  // Windows-1258: characters and combining tone bytes
+inline constexpr int kVn1 = 18;     // TCVN 5712:1993 VN1
+inline constexpr int kBkhcm2 = 19;
+inline constexpr int kVietwareF = 20;
+inline constexpr int kVietwareX = 21;
+inline constexpr int kUtf16 = 22;    // a byte-order mark read (none: little-endian) and written
+inline constexpr int kUtf16Le = 23;  // no byte-order mark written
+inline constexpr int kUtf16Be = 24;
+inline constexpr int kReferences = 25;  // ASCII, every other character as "&#N;"
+inline constexpr int kConvertFormatCount = 26;
+inline constexpr int kByteCodecCount = kVietwareX - kTcvn3 + 1;
+
+constexpr bool is_byte_codec(int f) {
+    return f >= kTcvn3 && f <= kVietwareX;
+}
+// Formats whose characters are Unicode's own: the output is in a normal form.
+constexpr bool is_unicode_format(int f) {
+    return f == kUtf8 || (f >= kUtf16 && f <= kReferences);
+}
 
 enum class LossPolicy {
     kRefuse,         // stop at the first loss or undefined input; nothing after it is written
@@ -30,10 +57,15 @@ enum class LossPolicy {
 };
 
 struct ConvertOptions {
-    int from = kViscii;  // 0..11
-    int to = kViscii;    // 0..11
+    int from = kViscii;  // a format number, 0..kConvertFormatCount - 1
+    int to = kViscii;
     LossPolicy policy = LossPolicy::kRefuse;
-    bool nfd = false;  // UTF-8 output decomposed (NFD) rather than composed (NFC)
+    // Unicode output (UTF-8, UTF-16, references): decomposed (NFD) rather than composed (NFC),
+    // or in the composite form many Vietnamese tools write: the shaped vowels and d with
+    // stroke precomposed, a tone as a combining mark, every other character NFC. At most one
+    // of the two; either with another target makes a converter whose ok() is false.
+    bool nfd = false;
+    bool composite = false;
 };
 
 // One character of the input that the target cannot write exactly (a loss), or one piece
@@ -70,10 +102,11 @@ struct ConvertResult {
     Stop stop = Stop::kInputUsed;
 };
 
-// The most output bytes one input byte becomes (a VISCII letter written as UTF-8 NFD: five),
-// and the room convert() needs beyond that for what it holds back between pieces and writes
-// at the end. Most conversions need less: at most three bytes for each input byte.
-inline constexpr std::size_t kConvertGrowth = 5;
+// The most output bytes one input byte becomes (a VISCII letter written as references in NFD:
+// "e&#770;&#803;", thirteen), and the room convert() needs beyond that for what it holds back
+// between pieces and writes at the end. Most conversions need far less: into UTF-8 at most
+// three bytes for each input byte, five in NFD.
+inline constexpr std::size_t kConvertGrowth = 13;
 inline constexpr std::size_t kConvertSlack = 1024;
 
 constexpr bool is_convert_format(int f) {
@@ -82,7 +115,8 @@ constexpr bool is_convert_format(int f) {
 
 class Converter {
   public:
-    // Formats outside 0..11 make a converter whose ok() is false; so does a VIQR source
+    // Formats outside 0..kConvertFormatCount - 1 make a converter whose ok() is false; so
+    // does a Unicode form asked of a target that is no Unicode encoding, and a VIQR source
     // when no decoder context is free (the decoder has three, shared by the process).
     explicit Converter(const ConvertOptions& options);
     ~Converter();

@@ -620,7 +620,7 @@ TEST(Converter, NextInputReadsAfreshButTheOutputContinues) {
 
 TEST(Converter, RefusesBadFormatsAndStopsAfterARefusal) {
     EXPECT_FALSE(Converter(opts(-1, 0)).ok());
-    EXPECT_FALSE(Converter(opts(0, 12)).ok());
+    EXPECT_FALSE(Converter(opts(0, kConvertFormatCount)).ok());
     Converter c(opts(kUtf8, kViscii));
     std::vector<unsigned char> out(4096);
     const Bytes bad =

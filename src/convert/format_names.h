@@ -1,10 +1,11 @@
-// The names of the twelve formats, as the command line and its messages use them.
+// The names of the formats, as the command line and its messages use them.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <string_view>
 
+#include "convert/byte_codecs.h"
 #include "convert/characters.h"
 #include "convert/converter.h"
 #include "tables/letter_unicode.h"
@@ -12,16 +13,17 @@
 namespace toneshift {
 
 struct FormatName {
-    std::string_view name;       // the name scripts use, lower case
-    std::string_view alias;      // a second accepted name, or empty
-    std::string_view menu_name;  // the dialogue's menu name
+    std::string_view name;         // the name scripts use, lower case
+    std::string_view alias;        // a second accepted name, or empty
+    std::string_view menu_name;    // the dialogue's menu name; a description past the twelve
+    std::string_view alias2 = {};  // a third accepted name, or empty
 };
 
 inline constexpr std::array<FormatName, kConvertFormatCount> format_names{{
     {"viscii", "", "VISCII"},
     {"vncii", "vpswin", "VNCII (VPSWin)"},
     {"vpsedit", "", "VPSedit (DOS)"},
-    {"vni", "", "VNI"},
+    {"vni", "", "VNI (one byte, not vni-win)"},
     {"vnlab", "", "VNLab/VNU"},
     {"vnu-win", "", "VNU (Windows)"},
     {"thinart-mac", "", "VN Thin-Art (Mac)"},
@@ -30,6 +32,20 @@ inline constexpr std::array<FormatName, kConvertFormatCount> format_names{{
     {"plain", "", "Plain Vietnamese"},
     {"viqr", "", "Standard VIQR"},
     {"utf-8", "utf8", "UTF-8"},
+    {"tcvn3", "abc", "TCVN3 (ABC, .VnTime)", "vn3"},
+    {"tcvn3-caps", "abc-caps", "TCVN3 capitals font (.VnTimeH)"},
+    {"tcvn3-vncaps", "", "TCVN3 capitals font, a-z small"},
+    {"vni-win", "vni-windows", "VNI for Windows (VNI-Times)"},
+    {"vni-mac", "", "VNI for Mac"},
+    {"cp1258", "windows-1258", "Windows-1258"},
+    {"vn1", "tcvn5712-1", "TCVN 5712:1993 VN1", "tcvn"},
+    {"bkhcm2", "", "BK HCM 2"},
+    {"vietware-f", "", "VietWare-F"},
+    {"vietware-x", "", "VietWare-X"},
+    {"utf-16", "utf16", "UTF-16 (with a byte-order mark)"},
+    {"utf-16le", "utf16le", "UTF-16, little-endian"},
+    {"utf-16be", "utf16be", "UTF-16, big-endian"},
+    {"ncr", "html", "HTML/XML references (&#7879;)"},
 }};
 
 // What a format cannot write of ASCII and the 134 letters (everything else is beyond every
@@ -39,18 +55,53 @@ inline constexpr std::array<FormatName, kConvertFormatCount> format_names{{
 struct FormatLacks {
     std::array<bool, 128> ascii{};  // characters below 0x80: a byte the format gives a letter
     std::size_t ascii_count = 0;
-    std::size_t control_count = 0;    // of those, the controls (below 0x20, and 0x7F)
-    std::size_t shared_capitals = 0;  // capitals written as their small letter's byte
-    std::size_t bare_letters = 0;     // letters written as an ASCII letter, without diacritics
-    std::size_t other_letters = 0;    // letters lost otherwise
+    std::size_t control_count = 0;      // of those, the controls (below 0x20, and 0x7F)
+    std::size_t shared_capitals = 0;    // capitals written as their small letter's byte
+    std::size_t bare_letters = 0;       // letters written as an ASCII letter, without diacritics
+    std::size_t small_as_capitals = 0;  // small letters a capitals font draws as capitals
+    std::size_t other_letters = 0;      // letters lost otherwise
 };
+
+namespace detail {
+// The same for a byte encoding, from its codec: what it writes exactly.
+constexpr FormatLacks codec_lacks(const ByteCodec& codec) {
+    FormatLacks l{};
+    for (char32_t c = 0; c < 0x80; ++c) {
+        if (codec.single[c] == c) continue;
+        bool elsewhere = false;  // a capitals font draws a..z as A..Z: a is lost, A is not
+        for (int b = 0; b < 256; ++b) elsewhere = elsewhere || codec.single[std::size_t(b)] == c;
+        if (elsewhere) continue;
+        l.ascii[c] = true;
+        ++l.ascii_count;
+        if (c < 0x20 || c == 0x7F) ++l.control_count;
+    }
+    for (std::size_t p = 0; p < kLetterCount; ++p) {
+        const ByteSpelling& w = codec.letters[p];
+        if (w.exact) continue;
+        if (w.size != 0 && w.nearest == letter_code_points[letter_cases.partner[p]]) {
+            if (letter_cases.capital[p]) {
+                ++l.shared_capitals;
+            } else {
+                ++l.small_as_capitals;
+            }
+        } else {
+            ++l.other_letters;
+        }
+    }
+    return l;
+}
+}  // namespace detail
 
 inline constexpr auto format_lacks_table = [] {
     using convert_detail::source_char;
     using convert_detail::target_byte;
     std::array<FormatLacks, kConvertFormatCount> table{};
     for (int f = 0; f < kConvertFormatCount; ++f) {
-        if (f == kUtf8) continue;
+        if (is_unicode_format(f)) continue;
+        if (is_byte_codec(f)) {
+            table[std::size_t(f)] = detail::codec_lacks(byte_codec(f));
+            continue;
+        }
         FormatLacks& l = table[std::size_t(f)];
         const int t = f == kViqr ? kViscii : f;
         for (char32_t c = 0; c < 0x80; ++c) {
@@ -100,13 +151,21 @@ static_assert(format_lacks_table[5].shared_capitals == 50 &&
 static_assert([] {
     for (const FormatLacks& l : format_lacks_table)
         if (l.other_letters != 0) return false;
-    for (int f : {5, 7, kPlainVietnamese, kUtf8})
+    for (int f : {5, 7, kPlainVietnamese, kUtf8, kTcvn3, kVniWin, kCp1258, kUtf16, kReferences})
         if (format_lacks_table[std::size_t(f)].ascii_count != 0) return false;
     return true;
 }());
+// TCVN3 lacks the toned capitals (60 of the 67); its all-capital font the small letters,
+// a..z included; VNI for Windows and Windows-1258 lack nothing of ASCII and the letters.
+static_assert(format_lacks_table[kTcvn3].shared_capitals == 60 &&
+              format_lacks_table[kTcvn3Caps].small_as_capitals == 67 &&
+              format_lacks_table[kTcvn3Caps].ascii_count == 26 &&
+              format_lacks_table[kTcvn3VnCaps].small_as_capitals == 67 &&
+              format_lacks_table[kTcvn3VnCaps].ascii_count == 0 &&
+              format_lacks_table[kVniWin].shared_capitals == 0 &&
+              format_lacks_table[kCp1258].shared_capitals == 0);
 
-// The format number that `text` names (a name or alias in any case, or a number 0..11), or
-// -1.
+// The format number that `text` names (a name or alias in any case, or its number), or -1.
 constexpr int format_by_name(std::string_view text) {
     auto same = [](std::string_view a, std::string_view b) {
         if (a.size() != b.size() || a.empty()) return false;
@@ -119,16 +178,21 @@ constexpr int format_by_name(std::string_view text) {
     };
     for (int f = 0; f < kConvertFormatCount; ++f) {
         const FormatName& n = format_names[std::size_t(f)];
-        if (same(text, n.name) || same(text, n.alias)) return f;
+        if (same(text, n.name) || same(text, n.alias) || same(text, n.alias2)) return f;
     }
-    if (text.size() == 1 && text[0] >= '0' && text[0] <= '9') return text[0] - '0';
-    if (text == "10") return 10;
-    if (text == "11") return 11;
-    return -1;
+    if (text.empty() || text.size() > 2 || (text.size() == 2 && text[0] == '0')) return -1;
+    int number = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return -1;
+        number = number * 10 + (c - '0');
+    }
+    return number < kConvertFormatCount ? number : -1;
 }
 
 static_assert(format_by_name("VPSWin") == 1 && format_by_name("UTF8") == kUtf8 &&
-              format_by_name("10") == kViqr && format_by_name("12") == -1 &&
+              format_by_name("10") == kViqr && format_by_name("12") == kTcvn3 &&
+              format_by_name("26") == -1 && format_by_name("07") == -1 &&
+              format_by_name("TCVN") == kVn1 && format_by_name("vn3") == kTcvn3 &&
               format_by_name("") == -1);
 
 }  // namespace toneshift

@@ -12,7 +12,8 @@
 
 namespace toneshift::detect {
 
-inline constexpr int kCandidateCount = kConvertFormatCount;  // indexed by format number
+// The formats detection scores, indexed by format number: the first twelve.
+inline constexpr int kCandidateCount = kUtf8 + 1;
 
 // The score of one raw word under every candidate. A syllable counts only when the
 // candidate decodes it to at least one letter outside ASCII ("marked"): unmarked words read

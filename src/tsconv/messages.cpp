@@ -204,7 +204,7 @@ std::string_view format_name(int format) {
 
 std::string usage_line() {
     return "usage: tsconv -f FROM -t TO [-o FILE | -d DIR | -i] [-r] [-j N] [--replace | "
-           "--translit] [--check] [--nfd] [--force] [-q] [FILE...]; tsconv --detect [-r] "
+           "--translit] [--check] [--unicode-form FORM] [--force] [-q] [FILE...]; tsconv --detect [-r] "
            "[FILE...]; tsconv -l; tsconv --help";
 }
 
@@ -212,9 +212,9 @@ std::string help_text() {
     return "Usage: tsconv -f FROM -t TO [OPTIONS] [FILE...]\n"
            "       tsconv --detect [-r] [-j N] [FILE...]\n"
            "       tsconv -l\n"
-           "Converts Vietnamese text between eleven legacy formats and UTF-8. With no FILE,\n"
-           "or with -, reads standard input. By default every input goes to standard output,\n"
-           "one after the other, as one text.\n"
+           "Converts Vietnamese text between its legacy encodings, VIQR and Unicode. With no\n"
+           "FILE, or with -, reads standard input. By default every input goes to standard\n"
+           "output, one after the other, as one text.\n"
            "\n"
            "  -f, --from-code FROM  the format of the input: a name or number (tsconv -l),\n"
            "                        or auto: the format --detect names for each input\n"
@@ -231,7 +231,7 @@ std::string help_text() {
            "      --translit        as --replace, but typographic punctuation to ASCII first\n"
            "      --check           a dry run: write nothing, report whether each input\n"
            "                        would convert exactly, and give the status it would\n"
-           "      --nfd             with -t utf-8: write it decomposed (NFD), not NFC\n"
+           "      --unicode-form F  into Unicode: nfc (the default), nfd or composite; --nfd\n"
            "      --force           convert even an input that looks like another format\n"
            "  -q, --quiet           no summary per file of what --replace or --translit lost\n"
            "      --detect          convert nothing; name the format of each input\n"
@@ -287,12 +287,23 @@ std::string format_lacks(int format) {
     const FormatLacks& l = format_lacks_table[std::size_t(format)];
     std::vector<std::string> parts;
     if (l.ascii_count > l.control_count) {
+        // Each character, or a run of letters or digits as "a-z".
         std::string printable;
-        for (unsigned c = 0x20; c < 0x7F; ++c)
-            if (l.ascii[c]) {
-                if (!printable.empty()) printable += ' ';
-                printable += char(c);
+        auto alnum = [](unsigned c) {
+            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        };
+        for (unsigned c = 0x20; c < 0x7F; ++c) {
+            if (!l.ascii[c]) continue;
+            unsigned last = c;
+            while (alnum(c) && last + 1 < 0x7F && l.ascii[last + 1] && alnum(last + 1)) ++last;
+            if (!printable.empty()) printable += ' ';
+            printable += char(c);
+            if (last >= c + 2) {
+                printable += '-';
+                printable += char(last);
+                c = last;
             }
+        }
         parts.push_back(printable);
     }
     if (l.control_count != 0)
@@ -309,6 +320,9 @@ std::string format_lacks(int format) {
     } else if (l.bare_letters != 0) {
         parts.push_back("the diacritics of " + count_of(l.bare_letters, "letter", "letters"));
     }
+    if (l.small_as_capitals != 0)
+        parts.push_back(count_of(l.small_as_capitals, "small letter", "small letters") +
+                        " (a capitals font draws each as its capital)");
     if (l.other_letters != 0) parts.push_back(count_of(l.other_letters, "letter", "letters"));
     std::string text;
     for (const std::string& part : parts) text += (text.empty() ? "" : "; ") + part;
@@ -320,10 +334,11 @@ std::string format_list() {
     for (int f = 0; f < kConvertFormatCount; ++f) {
         const FormatName& n = format_names[std::size_t(f)];
         char line[160];
-        std::snprintf(line, sizeof line, "%2d  %-12s  %-18s", f, std::string(n.name).c_str(),
+        std::snprintf(line, sizeof line, "%2d  %-12s  %-31s", f, std::string(n.name).c_str(),
                       std::string(n.menu_name).c_str());
         std::string text = line;
         if (!n.alias.empty()) text += "  also " + std::string(n.alias);
+        if (!n.alias2.empty()) text += ", " + std::string(n.alias2);
         const std::string lacks = format_lacks(f);
         if (!lacks.empty()) text += "  lacks " + lacks;
         while (!text.empty() && text.back() == ' ') text.pop_back();
@@ -338,9 +353,12 @@ std::string unknown_format_message(std::string_view name) {
         const FormatName& n = format_names[std::size_t(f)];
         if (f != 0) text += ", ";
         text += std::string(n.name);
-        if (!n.alias.empty()) text += " (or " + std::string(n.alias) + ")";
+        if (!n.alias.empty()) text += " (or " + std::string(n.alias);
+        if (!n.alias2.empty()) text += ", " + std::string(n.alias2);
+        if (!n.alias.empty()) text += ")";
     }
-    return text + ", in any case, or their numbers 0 to 11 (tsconv -l lists them)";
+    return text + ", in any case, or their numbers 0 to " + std::to_string(kConvertFormatCount - 1) +
+           " (tsconv -l lists them)";
 }
 
 std::string utf8(char32_t c) {

@@ -16,7 +16,8 @@ namespace toneshift::tsconv {
 //
 //   mode                    what it takes                    what it refuses
 //   -f FROM -t TO (stdout)  -o, --replace | --translit,      -r, -j N>1
-//                           --nfd (-t utf-8), --force, -q
+//                           --nfd | --unicode-form (a Unicode
+//                           target), --force, -q
 //   ... -o FILE             as stdout                        -r, -j N>1, -d, -i
 //   ... -d DIR              -r, --include/--exclude, -j N,   -o, -i, "-" as input
 //                           and as stdout
@@ -31,8 +32,8 @@ namespace toneshift::tsconv {
 //                                                            --force
 //   -l, -h, -V              (everything else is ignored)
 //
-// Everywhere: --replace and --translit exclude each other, as do -o, -d and -i; --nfd needs
-// -t utf-8; --include and --exclude need -r; -r needs -d, -i, --check or --detect and
+// Everywhere: --replace and --translit exclude each other, as do -o, -d and -i; --nfd and
+// --unicode-form need a Unicode target (utf-8, utf-16*, ncr) and say one form between them; --include and --exclude need -r; -r needs -d, -i, --check or --detect and
 // named inputs; -f auto takes every mode of conversion.
 
 namespace {
@@ -43,6 +44,7 @@ enum : int {
     kTranslitOption,
     kCheckOption,
     kNfdOption,
+    kUnicodeFormOption,
     kDetectOption,
     kForceOption,
     kIncludeOption,
@@ -61,6 +63,7 @@ constexpr option kLongOptions[] = {
     {"translit", no_argument, nullptr, kTranslitOption},
     {"check", no_argument, nullptr, kCheckOption},
     {"nfd", no_argument, nullptr, kNfdOption},
+    {"unicode-form", required_argument, nullptr, kUnicodeFormOption},
     {"detect", no_argument, nullptr, kDetectOption},
     {"force", no_argument, nullptr, kForceOption},
     {"recursive", no_argument, nullptr, 'r'},
@@ -196,6 +199,7 @@ Command parse_command_line(int argc, char* const argv[]) {
     Options& o = command.options;
     bool list = false, help = false, version = false, detect = false, from_given = false,
          to_given = false;
+    const char* form_option = nullptr;  // --nfd or --unicode-form, as first given
     const char* policy_option = nullptr;
     const char* pattern_option = nullptr;  // the first of --include and --exclude
     std::string from_name, to_name;
@@ -255,8 +259,25 @@ Command parse_command_line(int argc, char* const argv[]) {
                 o.check = true;
                 break;
             case kNfdOption:
+                if (form_option != nullptr && (o.composite || !o.nfd))
+                    return usage_error(conflict(form_option, "--nfd"));
                 o.nfd = true;
+                form_option = "--nfd";
                 break;
+            case kUnicodeFormOption: {
+                const std::string form = ::optarg;
+                const bool nfd = form == "nfd" || form == "NFD";
+                const bool composite = form == "composite";
+                if (!nfd && !composite && form != "nfc" && form != "NFC")
+                    return usage_error("--unicode-form \"" + form +
+                                       "\": the forms are nfc, nfd and composite");
+                if (form_option != nullptr && (o.nfd != nfd || o.composite != composite))
+                    return usage_error(conflict(form_option, "--unicode-form"));
+                o.nfd = nfd;
+                o.composite = composite;
+                form_option = "--unicode-form";
+                break;
+            }
             case kDetectOption:
                 detect = true;
                 break;
@@ -312,7 +333,7 @@ Command parse_command_line(int argc, char* const argv[]) {
                                ? destination_option(o.destination)
                            : policy_option != nullptr ? policy_option
                            : o.check                  ? "--check"
-                           : o.nfd                    ? "--nfd"
+                           : form_option != nullptr   ? form_option
                            : o.force                  ? "--force"
                            : o.quiet                  ? "-q"
                            : from_given               ? "-f"
@@ -329,8 +350,10 @@ Command parse_command_line(int argc, char* const argv[]) {
         if (o.from == -1) return usage_error(unknown_format_message(from_name), false);
         o.to = format_by_name(to_name);
         if (o.to < 0) return usage_error(unknown_format_message(to_name), false);
-        if (o.nfd && o.to != kUtf8)
-            return usage_error("--nfd needs -t utf-8: it writes UTF-8 decomposed");
+        if (form_option != nullptr && !is_unicode_format(o.to))
+            return usage_error(std::string(form_option) +
+                               " needs a Unicode target (utf-8, utf-16, utf-16le, utf-16be or "
+                               "ncr): only they have normal forms");
         if (o.force && o.from == kAutoFormat)
             return usage_error("--force needs -f FROM: under -f auto each input is converted "
                                "from the format detected");

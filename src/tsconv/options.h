@@ -33,7 +33,8 @@ struct Options {
     // --check: a dry run of the command without it: every check that command makes, nothing
     // written, and the status it would return.
     bool check = false;
-    bool nfd = false;
+    bool nfd = false;        // --nfd, --unicode-form nfd
+    bool composite = false;  // --unicode-form composite
     bool quiet = false;
     bool force = false;      // --force: convert even an input that looks like another format
     bool recursive = false;  // -r: the inputs may be folders, whose regular files are taken

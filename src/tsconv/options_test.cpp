@@ -110,8 +110,8 @@ TEST(Options, UsageErrors) {
         {{}, "-f FROM and -t TO are needed", true},
         {{"-f", "viscii"}, "-t TO is needed", true},
         {{"-t", "viscii", "a"}, "-f FROM is needed", true},
-        {{"-f", "tcvn", "-t", "0"}, "unknown format \"tcvn\"; the formats are viscii, ", false},
-        {{"-f", "0", "-t", "12"}, "unknown format \"12\"", false},
+        {{"-f", "tcvn4", "-t", "0"}, "unknown format \"tcvn4\"; the formats are viscii, ", false},
+        {{"-f", "0", "-t", "26"}, "unknown format \"26\"", false},
         {{"-f", "0", "-t", "auto"}, "unknown format \"auto\"", false},
         {{"--frobnicate", "-f", "0", "-t", "1"}, "unknown option --frobnicate", true},
         {{"-f", "0", "-t", "1", "-x"}, "unknown option -x", true},
@@ -178,6 +178,8 @@ TEST(Options, CombinationsThatAreAllowed) {
         {"-f", "viqr", "-t", "utf-8", "--nfd", "--force", "--check"},
         {"-f", "0", "-t", "1", "--force", "-o", "x", "--replace", "-q"},
         {"-f", "0", "-t", "1", "-o", "-", "--check"},
+        {"-f", "0", "-t", "utf-16", "--nfd", "--unicode-form", "nfd"},  // said twice alike
+        {"-f", "0", "-t", "ncr", "--unicode-form", "composite"},
     };
     for (const std::vector<std::string>& arguments : cases) {
         SCOPED_TRACE(testing::PrintToString(arguments));
@@ -220,9 +222,17 @@ TEST(Options, UsageErrorsForOptionsThatDoNothing) {
         {{"--detect", "-f", "auto"}, "--detect and -f cannot be used together"},
         {{"--detect", "--to-code=utf-8"}, "--detect and -t cannot be used together"},
         {{"--detect", "-o", "-"}, "--detect and -o cannot be used together"},
-        {{"-f", "0", "-t", "1", "--nfd"}, "--nfd needs -t utf-8: it writes UTF-8 decomposed"},
-        {{"-f", "0", "-t", "viqr", "--nfd", "--check"},
-         "--nfd needs -t utf-8: it writes UTF-8 decomposed"},
+        {{"-f", "0", "-t", "1", "--nfd"},
+         "--nfd needs a Unicode target (utf-8, utf-16, utf-16le, utf-16be or ncr): only they "
+         "have normal forms"},
+        {{"-f", "0", "-t", "viqr", "--unicode-form", "composite", "--check"},
+         "--unicode-form needs a Unicode target (utf-8, utf-16, utf-16le, utf-16be or ncr): "
+         "only they have normal forms"},
+        {{"-f", "0", "-t", "utf-8", "--unicode-form", "nfkc"},
+         "--unicode-form \"nfkc\": the forms are nfc, nfd and composite"},
+        {{"-f", "0", "-t", "utf-8", "--nfd", "--unicode-form=composite"},
+         "--nfd and --unicode-form cannot be used together"},
+        {{"--detect", "--unicode-form", "nfd"}, "--detect and --unicode-form cannot be used together"},
         {{"-f", "0", "-t", "1", "-r", "a"}, "-r needs -d DIR, -i, --check or --detect"},
         {{"-f", "0", "-t", "1", "-r", "-o", "-", "a"}, "-r needs -d DIR, -i, --check or --detect"},
         {{"-f", "0", "-t", "1", "-r", "-o", "x", "a"},

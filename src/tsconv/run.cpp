@@ -189,7 +189,9 @@ void say_losses(const std::string& input, const Converter& converter) {
 }
 
 ConvertOptions convert_options(const Options& options, int from) {
-    return ConvertOptions{from, options.to, options.policy, options.nfd};
+    ConvertOptions o{from, options.to, options.policy, options.nfd};
+    o.composite = options.composite;
+    return o;
 }
 
 bool start_converter(const Converter& converter) {

@@ -1,0 +1,210 @@
+// The byte encodings beside the letter table's: one byte a letter (TCVN3 and its capitals
+// fonts, VietWare-F), a base letter and a mark byte (VNI for Windows and for Mac, BK HCM 2,
+// VietWare-X), or bytes that are characters and combining tone marks (Windows-1258, VN1).
+// Each is one ByteCodec, computed at compile time from its table in tables/encodings.h: how
+// a byte reads alone, which byte pairs spell a letter, and how each character is written.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "convert/converter.h"
+#include "tables/encodings.h"
+#include "tables/letter_names.h"
+#include "tables/letter_unicode.h"
+
+namespace toneshift {
+
+// How a byte encoding writes one character: its bytes, or, where it has none (a loss), the
+// nearest form's bytes and that form. `nearest` is 0 where the nearest form is "?".
+struct ByteSpelling {
+    std::uint8_t size = 0;  // 0: no spelling of its own
+    unsigned char bytes[2] = {};
+    char32_t nearest = 0;  // size == 0, or a spelling shared with `nearest`: what is written
+    bool exact = false;
+};
+
+struct ByteCodec {
+    // Reading: what each byte is alone (kNoCharacter: nothing), whether it begins a two-byte
+    // spelling, and which mark it is (its index + 1 among the encoding's mark bytes; 0: no
+    // mark). A mark byte alone is nothing.
+    std::array<char32_t, 256> single{};
+    std::array<std::uint8_t, 256> base_index{};  // 0: no base; else its index + 1
+    std::array<std::uint8_t, 256> mark_index{};
+    static constexpr std::size_t kMaxBases = 48;
+    static constexpr std::size_t kMaxMarks = 40;
+    std::array<std::array<char32_t, kMaxMarks>, kMaxBases> pairs{};  // kNoCharacter: none
+    bool has_pairs = false;
+    // Writing the letters, by letter position; every other character it can write is a
+    // single byte whose reading is that character.
+    std::array<ByteSpelling, kLetterCount> letters{};
+};
+
+namespace detail {
+
+// Each letter's other case, by letter position, and whether it is the capital: the
+// spelling table pairs every capital with its small letter.
+struct LetterCases {
+    std::array<std::uint8_t, kLetterCount> partner{};
+    std::array<bool, kLetterCount> capital{};
+};
+inline constexpr LetterCases letter_cases = [] {
+    LetterCases t{};
+    for (std::size_t k = 0; k < kLetterCount / 2; ++k) {
+        const std::size_t capital = spelling_positions[2 * k],
+                          small = spelling_positions[2 * k + 1];
+        t.partner[capital] = std::uint8_t(small);
+        t.partner[small] = std::uint8_t(capital);
+        t.capital[capital] = true;
+    }
+    return t;
+}();
+
+// What a capitals font draws for a character: the capital of a letter, A..Z for a..z when
+// `ascii_too`.
+constexpr char32_t capital_of(char32_t c, bool ascii_too) {
+    if (ascii_too && c >= 'a' && c <= 'z') return c - 'a' + 'A';
+    const int p = letter_position(c);
+    if (p < 0 || letter_cases.capital[std::size_t(p)]) return c;
+    return letter_code_points[letter_cases.partner[std::size_t(p)]];
+}
+
+constexpr char32_t small_of(char32_t c) {
+    const int p = letter_position(c);
+    if (p < 0 || !letter_cases.capital[std::size_t(p)]) return c;
+    return letter_code_points[letter_cases.partner[std::size_t(p)]];
+}
+
+static_assert(capital_of(U'\u1EBD', false) == U'\u1EBC' && small_of(U'\u0110') == U'\u0111' &&
+              capital_of('a', true) == 'A' && capital_of('a', false) == 'a');
+
+// A codec from an encoding's spellings and the Windows-1252 bytes it keeps. `capitals`: the
+// bytes as a capitals font draws them (every letter its capital, and with `ascii_capitals`
+// a..z as A..Z too). `nbsp`: byte 0xA0 is the no-break space.
+constexpr ByteCodec spelled_codec(const SpellingTable& table, std::uint32_t kept_cp1252,
+                                  bool capitals = false, bool ascii_capitals = false,
+                                  bool nbsp = false) {
+    ByteCodec codec{};
+    for (auto& row : codec.pairs) row.fill(kNoCharacter);
+    codec.single.fill(kNoCharacter);
+    for (int b = 0; b < 0x80; ++b) codec.single[std::size_t(b)] = char32_t(b);
+    for (int b = 0x80; b < 0xA0; ++b)
+        if ((kept_cp1252 >> (b - 0x80) & 1) != 0)
+            codec.single[std::size_t(b)] = cp1252_high[std::size_t(b - 0x80)];
+    if (nbsp) codec.single[0xA0] = 0xA0;
+    const SpellingTable by_position = spellings_by_position(table);
+    // Small letters first: a byte shared by a capital and its small letter reads as the small.
+    for (std::size_t p = 0; p < kLetterCount; ++p) {
+        const Spelling& s = by_position[p];
+        if (s.size != 1) continue;
+        char32_t& reads = codec.single[s.bytes[0]];
+        if (reads == kNoCharacter || reads < 0x80 || !letter_cases.capital[p])
+            reads = letter_code_points[p];
+    }
+    // The two-byte spellings: bases and marks in order of first use.
+    std::size_t bases = 0, marks = 0;
+    for (const Spelling& s : table) {
+        if (s.size != 2) continue;
+        codec.has_pairs = true;
+        if (codec.base_index[s.bytes[0]] == 0) codec.base_index[s.bytes[0]] = std::uint8_t(++bases);
+        if (codec.mark_index[s.bytes[1]] == 0) codec.mark_index[s.bytes[1]] = std::uint8_t(++marks);
+        codec.single[s.bytes[1]] = kNoCharacter;
+        char32_t& pair =
+            codec.pairs[codec.base_index[s.bytes[0]] - 1u][codec.mark_index[s.bytes[1]] - 1u];
+        const char32_t c = s.character;
+        if (pair == kNoCharacter || small_of(c) == c) pair = c;
+    }
+    if (capitals) {
+        for (char32_t& c : codec.single)
+            if (c != kNoCharacter) c = capital_of(c, ascii_capitals);
+        for (auto& row : codec.pairs)
+            for (char32_t& c : row)
+                if (c != kNoCharacter) c = capital_of(c, ascii_capitals);
+    }
+    // Writing: a letter is exact where its spelling reads back as it.
+    for (std::size_t p = 0; p < kLetterCount; ++p) {
+        const char32_t c = letter_code_points[p];
+        // In a capitals font a capital is written with its own spelling or its small
+        // letter's, whichever the font draws as it; a small letter is a loss, its capital.
+        const char32_t wanted = capitals ? capital_of(c, ascii_capitals) : c;
+        const std::size_t q = std::size_t(letter_position(wanted));
+        Spelling s = by_position[q];
+        if (s.size == 0 || (capitals && s.size == 1 && codec.single[s.bytes[0]] != wanted))
+            s = by_position[std::size_t(letter_position(small_of(wanted)))];
+        ByteSpelling& w = codec.letters[p];
+        if (s.size == 0) continue;
+        w.size = s.size;
+        w.bytes[0] = s.bytes[0];
+        w.bytes[1] = s.bytes[1];
+        const char32_t reads =
+            s.size == 1
+                ? codec.single[s.bytes[0]]
+                : codec.pairs[codec.base_index[s.bytes[0]] - 1u][codec.mark_index[s.bytes[1]] - 1u];
+        w.exact = reads == c;
+        w.nearest = reads;
+    }
+    return codec;
+}
+
+// A codec whose bytes are characters and combining tone marks (Windows-1258, VN1): reading
+// is the byte table, composed by the converter; writing a letter takes the fewest bytes.
+constexpr ByteCodec combining_codec(const std::array<char32_t, 256>& bytes,
+                                    const SpellingTable& shortest) {
+    ByteCodec codec{};
+    for (auto& row : codec.pairs) row.fill(kNoCharacter);
+    codec.single = bytes;
+    const SpellingTable by_position = spellings_by_position(shortest);
+    for (std::size_t p = 0; p < kLetterCount; ++p) {
+        const Spelling& s = by_position[p];
+        ByteSpelling& w = codec.letters[p];
+        w.size = s.size;
+        w.bytes[0] = s.bytes[0];
+        w.bytes[1] = s.bytes[1];
+        w.exact = s.size != 0;
+        w.nearest = s.size != 0 ? letter_code_points[p] : 0;
+    }
+    return codec;
+}
+
+}  // namespace detail
+
+// The byte encodings' formats, in order from kTcvn3.
+inline constexpr std::array<ByteCodec, kByteCodecCount> byte_codecs{{
+    detail::spelled_codec(tcvn3_spellings, detail::cp1252_mask(tcvn3_kept_cp1252), false, false,
+                          true),
+    detail::spelled_codec(tcvn3_spellings, detail::cp1252_mask(tcvn3_kept_cp1252), true, true,
+                          true),
+    detail::spelled_codec(tcvn3_spellings, detail::cp1252_mask(tcvn3_kept_cp1252), true, false,
+                          true),
+    detail::spelled_codec(vni_win_spellings, detail::cp1252_mask(vni_win_kept_cp1252)),
+    detail::spelled_codec(vni_mac_spellings, detail::cp1252_mask(vni_mac_kept_cp1252)),
+    detail::combining_codec(cp1258_bytes, cp1258_spellings),
+    detail::combining_codec(vn1_bytes, vn1_spellings),
+    detail::spelled_codec(bkhcm2_spellings, detail::cp1252_mask(bkhcm2_kept_cp1252)),
+    detail::spelled_codec(vietware_f_spellings, detail::cp1252_mask(vietware_f_kept_cp1252)),
+    detail::spelled_codec(vietware_x_spellings, detail::cp1252_mask(vietware_x_kept_cp1252)),
+}};
+
+constexpr const ByteCodec& byte_codec(int format) {
+    return byte_codecs[std::size_t(format - kTcvn3)];
+}
+
+// The character a two-byte spelling reads as, or kNoCharacter.
+constexpr char32_t pair_of(const ByteCodec& codec, unsigned char base, unsigned char mark) {
+    if (codec.base_index[base] == 0 || codec.mark_index[mark] == 0) return kNoCharacter;
+    return codec.pairs[codec.base_index[base] - 1u][codec.mark_index[mark] - 1u];
+}
+
+// How `codec` writes character c when it is a single byte (a letter, ASCII, punctuation):
+// the byte whose reading is c, or -1. Letters come from `letters`; this is for the rest.
+constexpr int single_byte_of(const ByteCodec& codec, char32_t c) {
+    if (c < 0x80 && codec.single[c] == c) return int(c);
+    for (int b = 0x80; b < 0x100; ++b)
+        if (codec.single[std::size_t(b)] == c) return b;
+    for (int b = 0; b < 0x80; ++b)
+        if (codec.single[std::size_t(b)] == c) return b;
+    return -1;
+}
+
+}  // namespace toneshift
