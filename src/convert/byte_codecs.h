@@ -39,9 +39,25 @@ struct ByteCodec {
     // Writing the letters, by letter position; every other character it can write is a
     // single byte whose reading is that character.
     std::array<ByteSpelling, kLetterCount> letters{};
+    // The byte that reads as each character below U+0300, or -1: the common case of a
+    // character other than a letter, looked up without a search.
+    std::array<std::int16_t, 0x300> byte_below_0x300{};
 };
 
 namespace detail {
+
+// Fills byte_below_0x300 from the bytes alone: the lowest byte that reads as each.
+constexpr void index_low_characters(ByteCodec& codec) {
+    codec.byte_below_0x300.fill(-1);
+    for (int b = 255; b >= 0; --b) {
+        const char32_t c = codec.single[std::size_t(b)];
+        if (c < 0x300) codec.byte_below_0x300[c] = std::int16_t(b);
+    }
+    // ASCII first where a byte reads as itself.
+    for (int b = 0; b < 0x80; ++b)
+        if (codec.single[std::size_t(b)] == char32_t(b))
+            codec.byte_below_0x300[std::size_t(b)] = std::int16_t(b);
+}
 
 // Each letter's other case, by letter position, and whether it is the capital: the
 // spelling table pairs every capital with its small letter.
@@ -144,6 +160,7 @@ constexpr ByteCodec spelled_codec(const SpellingTable& table, std::uint32_t kept
         w.exact = reads == c;
         w.nearest = reads;
     }
+    index_low_characters(codec);
     return codec;
 }
 
@@ -164,6 +181,7 @@ constexpr ByteCodec combining_codec(const std::array<char32_t, 256>& bytes,
         w.exact = s.size != 0;
         w.nearest = s.size != 0 ? letter_code_points[p] : 0;
     }
+    index_low_characters(codec);
     return codec;
 }
 
@@ -190,6 +208,30 @@ constexpr const ByteCodec& byte_codec(int format) {
     return byte_codecs[std::size_t(format - kTcvn3)];
 }
 
+// Whether a codec's bytes are each a character alone, none a combining mark: such an
+// encoding is read and written through the byte tables and vector maps of the 8-bit formats.
+constexpr bool one_byte_each(const ByteCodec& codec) {
+    if (codec.has_pairs) return false;
+    for (char32_t c : codec.single)
+        if (c != kNoCharacter && c >= 0x300 && c < 0x370) return false;
+    for (const ByteSpelling& w : codec.letters)
+        if (w.size > 1) return false;
+    return true;
+}
+// By format number, decided once: the converter asks it for every character.
+inline constexpr auto one_byte_codecs = [] {
+    std::array<bool, kConvertFormatCount> formats{};
+    for (int f = kTcvn3; f <= kVietwareX; ++f)
+        formats[std::size_t(f)] = one_byte_each(byte_codecs[std::size_t(f - kTcvn3)]);
+    return formats;
+}();
+constexpr bool one_byte_codec(int format) {
+    return format >= 0 && format < kConvertFormatCount && one_byte_codecs[std::size_t(format)];
+}
+static_assert(one_byte_codec(kTcvn3) && one_byte_codec(kTcvn3Caps) &&
+              one_byte_codec(kTcvn3VnCaps) && one_byte_codec(kVietwareF) &&
+              !one_byte_codec(kVniWin) && !one_byte_codec(kCp1258) && !one_byte_codec(kVn1));
+
 // The character a two-byte spelling reads as, or kNoCharacter.
 constexpr char32_t pair_of(const ByteCodec& codec, unsigned char base, unsigned char mark) {
     if (codec.base_index[base] == 0 || codec.mark_index[mark] == 0) return kNoCharacter;
@@ -199,7 +241,7 @@ constexpr char32_t pair_of(const ByteCodec& codec, unsigned char base, unsigned 
 // How `codec` writes character c when it is a single byte (a letter, ASCII, punctuation):
 // the byte whose reading is c, or -1. Letters come from `letters`; this is for the rest.
 constexpr int single_byte_of(const ByteCodec& codec, char32_t c) {
-    if (c < 0x80 && codec.single[c] == c) return int(c);
+    if (c < 0x300) return codec.byte_below_0x300[c];
     for (int b = 0x80; b < 0x100; ++b)
         if (codec.single[std::size_t(b)] == c) return b;
     for (int b = 0; b < 0x80; ++b)

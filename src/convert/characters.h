@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "convert/byte_codecs.h"
 #include "convert/converter.h"
 #include "tables/letter_table.h"
 #include "tables/letter_unicode.h"
@@ -20,16 +21,20 @@ inline constexpr char32_t kReplacementCharacter = 0xFFFD;
 
 // The character a byte of 8-bit format f (0..9) stands for: a letter byte is its letter (the
 // first letter of the row that has the byte), any other byte below 0x80 is the ASCII or
-// control character of its value, and the rest mean nothing. Plain Vietnamese is ASCII.
+// control character of its value, and the rest mean nothing. Plain Vietnamese is ASCII. A
+// byte encoding's byte alone reads as its codec says.
 constexpr char32_t source_char(int f, unsigned char b) {
+    if (is_byte_codec(f)) return byte_codec(f).single[b];
+    if (f >= kEightBitFormatCount) return kNoChar;
     const short p = f == kPlainVietnamese ? -1 : detail::first_positions[std::size_t(f)][b];
     if (p >= 0 && p < short(kLetterCount)) return letter_code_points[std::size_t(p)];
     return b < 0x80 ? char32_t(b) : kNoChar;
 }
 
+// Every format's bytes alone (all kNoChar for VIQR and the Unicode formats).
 inline constexpr auto source_chars = [] {
-    std::array<std::array<char32_t, 256>, kEightBitFormatCount> chars{};
-    for (int f = 0; f < kEightBitFormatCount; ++f)
+    std::array<std::array<char32_t, 256>, kConvertFormatCount> chars{};
+    for (int f = 0; f < kConvertFormatCount; ++f)
         for (int b = 0; b < 256; ++b) chars[std::size_t(f)][std::size_t(b)] = source_char(f, b);
     return chars;
 }();
@@ -41,7 +46,26 @@ struct TargetByte {
     char32_t nearest = '?';  // the loss's replacement character
 };
 
+// A byte encoding whose letters are each one byte (one_byte_codec) writes as its codec says;
+// its nearest form of a loss is a letter's other case or "?".
+constexpr TargetByte codec_target_byte(const ByteCodec& codec, char32_t c) {
+    if (const int p = letter_position(c); p >= 0) {
+        const ByteSpelling& w = codec.letters[std::size_t(p)];
+        if (w.size == 0) return {'?', false, '?'};
+        return {w.bytes[0], w.exact, w.exact ? char32_t(0) : w.nearest};
+    }
+    if (const int b = single_byte_of(codec, c); b >= 0)
+        return {static_cast<unsigned char>(b), true, 0};
+    // A capitals font writes a..z as A..Z.
+    if (c >= 'a' && c <= 'z') {
+        if (const int b = single_byte_of(codec, c - 'a' + 'A'); b >= 0)
+            return {static_cast<unsigned char>(b), false, c - 'a' + 'A'};
+    }
+    return {'?', false, '?'};
+}
+
 constexpr TargetByte target_byte(int t, char32_t c) {
+    if (is_byte_codec(t)) return codec_target_byte(byte_codec(t), c);
     const int p = letter_position(c);
     if (p >= 0) {
         const unsigned char b = letter_table[std::size_t(t)][std::size_t(p)];

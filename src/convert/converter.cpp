@@ -427,8 +427,9 @@ struct Converter::State {
 
     bool to_viqr() const { return options.to == kViqr; }
     bool to_utf8() const { return options.to == kUtf8; }
-    // A target of the first twelve formats, which the byte tables and fast loops serve.
-    bool classic_target() const { return options.to < kTcvn3; }
+    // A target that the byte tables and fast loops serve: the first twelve formats, and the
+    // byte encodings with one byte for each letter.
+    bool classic_target() const { return options.to < kTcvn3 || one_byte_codec(options.to); }
     bool to_unicode() const { return is_unicode_format(options.to); }
     bool to_codec() const { return is_byte_codec(options.to); }
     bool decomposed() const { return to_unicode() && options.nfd; }
@@ -746,6 +747,14 @@ struct Converter::State {
     // match: a base waits for the next byte).
     void convert_codec_source(const unsigned char* in, std::size_t n) {
         const ByteCodec& codec = byte_codec(options.from);
+        // A character that nothing after it can join goes straight to the target: in these
+        // encodings only a combining tone byte joins what is before it (Windows-1258, VN1).
+        // Into NFD every character goes through normalization, to be decomposed.
+        const bool direct = !decomposed();
+        auto is_mark = [&codec](unsigned char next) {
+            const char32_t m = codec.single[next];
+            return m >= 0x300 && m < 0x370;
+        };
         for (std::size_t i = 0; i < n; ++i) {
             const unsigned char b = in[i];
             bool go_on = true;
@@ -754,30 +763,40 @@ struct Converter::State {
                 pending_base = -1;
                 const char32_t pair = pair_of(codec, base, b);
                 if (pair != kNoCharacter) {
-                    if (!take(pair, pending_at)) {
+                    if (!pass(pair, pending_at, direct)) {
                         stop_index = i;
                         return;
                     }
                     continue;
                 }
-                if (!take(codec.single[base], pending_at)) {
+                if (!pass(codec.single[base], pending_at, direct)) {
                     stop_index = i;
                     return;
                 }
             }
-            if (codec.has_pairs && codec.base_index[b] != 0) {
+            if (codec.base_index[b] != 0) {
                 pending_base = b;
                 pending_at = offset + i;
                 continue;
             }
             const char32_t c = codec.single[b];
-            go_on = c == kNoCharacter ? flush_held() && undefined(&in[i], 1, offset + i)
-                                      : take(c, offset + i);
+            if (c == kNoCharacter) {
+                go_on = flush_held() && undefined(&in[i], 1, offset + i);
+            } else {
+                go_on = pass(c, offset + i, direct && i + 1 < n && !is_mark(in[i + 1]));
+            }
             if (!go_on) {
                 stop_index = i;
                 return;
             }
         }
+    }
+
+    // A character of a byte encoding: written at once where nothing is held and nothing can
+    // join it, else through the normalization of combining sequences.
+    bool pass(char32_t c, std::uint64_t at, bool direct) {
+        if (direct && (c < 0x300 || c >= 0x370)) return flush_held() && emit(c, at);
+        return take(c, at);
     }
 
     bool finish_codec_source() {
@@ -1492,7 +1511,7 @@ Converter::Converter(const ConvertOptions& options)
     if ((options.nfd || options.composite) && !is_unicode_format(options.to)) return;
     if (options.nfd && options.composite) return;
     s.growth = growth_of(options);
-    if (options.to != kUtf8 && options.to < kTcvn3) {
+    if (options.to != kUtf8 && (options.to < kTcvn3 || one_byte_codec(options.to))) {
         const int t = options.to == kViqr ? kViscii : options.to;
         auto fast = [&](char32_t c) -> std::uint16_t {
             const TargetByte tb = target_byte(t, c);
@@ -1511,10 +1530,13 @@ Converter::Converter(const ConvertOptions& options)
     s.run_tables.additional_targets = s.additional_targets.data();
     s.run_tables.ascii_passes = s.ascii_passes;
     s.run_tables.short_units = s.short_units.data();
-    if (options.from <= kViqr && (options.to >= kTcvn3 || options.composite)) {
+    const bool eight_bit = options.from < kViqr || one_byte_codec(options.from);
+    const bool tables_serve =
+        (options.to < kTcvn3 || one_byte_codec(options.to)) && !options.composite;
+    if ((eight_bit || options.from == kViqr) && !tables_serve) {
         // Only the character by character paths serve these targets (and the composite form).
         s.byte_map.fill(State::kProblemBit);
-    } else if (options.from <= kViqr) {
+    } else if (eight_bit || options.from == kViqr) {
         // A VIQR source writes through the tables of VISCII, what its decoder gives.
         const int source = options.from == kViqr ? kViscii : options.from;
         for (int b = 0; b < 256; ++b) {
@@ -1555,7 +1577,7 @@ Converter::Converter(const ConvertOptions& options)
                 s.target_map[std::size_t(b)] = static_cast<unsigned char>(s.sentinel);
         s.target_plan = nibble_plan(s.target_map);
     }
-    s.never_fails = options.from < kViqr && !s.tables_can_fail;
+    s.never_fails = eight_bit && !s.tables_can_fail;
     if (options.from >= kUtf8) s.normalization = std::make_unique<NormalizationBits>();
     s.big_endian = options.from == kUtf16Be;
     if (options.from == kViqr) {
@@ -1587,8 +1609,8 @@ ConvertResult Converter::convert(const unsigned char* in, std::size_t in_size, u
     s.out = out;
     const int from = options_.from;
     if (take > 0) {
-        if (from < kViqr) {
-            if (options_.to < kTcvn3 && !options_.composite) {
+        if (from < kViqr || one_byte_codec(from)) {
+            if (s.classic_target() && !options_.composite) {
                 s.convert_8bit(in, take);
             } else {
                 s.convert_8bit_by_character(in, take);
@@ -1611,7 +1633,7 @@ ConvertResult Converter::convert(const unsigned char* in, std::size_t in_size, u
             finished = s.finish_viqr(s.offset + take);
         } else if (from == kUtf8) {
             finished = s.finish_utf8();
-        } else if (is_byte_codec(from)) {
+        } else if (is_byte_codec(from) && !one_byte_codec(from)) {
             finished = s.finish_codec_source();
         } else if (from == kReferences) {
             finished = s.finish_references();

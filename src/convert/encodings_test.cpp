@@ -384,5 +384,30 @@ TEST(Encodings, PiecesMakeNoDifference) {
     }
 }
 
+// The byte encodings with one byte for each letter go through the byte tables and vector
+// maps of the 8-bit formats; the same conversion through characters (by way of references,
+// which hold every character) gives the same bytes.
+TEST(Encodings, OneByteEncodingsThroughTheTablesAsThroughCharacters) {
+    Bytes every_byte;
+    for (int b = 0; b < 256; ++b) every_byte += char(b);
+    const Bytes text = all_letters() + kText + "\xE2\x80\x9C\xE2\x82\xAC\xE2\x80\xA6\xC2\xA0";
+    auto through_characters = [](int from, int to, const Bytes& in) {
+        const Outcome refs = convert(from, kReferences, in, LossPolicy::kReplace);
+        return convert(kReferences, to, refs.out, LossPolicy::kReplace).out;
+    };
+    for (int codec : {kTcvn3, kTcvn3Caps, kTcvn3VnCaps, kVietwareF}) {
+        for (int other = 0; other <= kUtf8; ++other) {
+            SCOPED_TRACE(std::string(format_names[std::size_t(codec)].name) + " and " +
+                         std::string(format_names[std::size_t(other)].name));
+            // Every byte of the codec into the format, and every byte (or the text) back.
+            EXPECT_EQ(convert(codec, other, every_byte, LossPolicy::kReplace).out,
+                      through_characters(codec, other, every_byte));
+            const Bytes source = other == kUtf8 ? text : every_byte;
+            EXPECT_EQ(convert(other, codec, source, LossPolicy::kReplace).out,
+                      through_characters(other, codec, source));
+        }
+    }
+}
+
 }  // namespace
 }  // namespace toneshift
