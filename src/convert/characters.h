@@ -156,13 +156,21 @@ static_assert(sizeof(ByteUnit) == 8);
 
 // The unit of byte b of 8-bit format `from` in target `to` (0..9, VISCII for a VIQR target,
 // or UTF-8 composed or decomposed).
+constexpr ByteUnit char_unit(int to, bool nfd, char32_t c);
+
 constexpr ByteUnit byte_unit(int from, int to, bool nfd, unsigned char b) {
-    ByteUnit u{};
     const char32_t c = source_char(from, b);
     if (c == kNoChar) {
+        ByteUnit u{};
         u.problem = 1;
         return u;
     }
+    return char_unit(to, nfd, c);
+}
+
+// The unit of character c in target `to`, as byte_unit.
+constexpr ByteUnit char_unit(int to, bool nfd, char32_t c) {
+    ByteUnit u{};
     if (to == kUtf8) {
         const int p = letter_position(c);
         if (nfd && p >= 0) {

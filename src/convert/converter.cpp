@@ -314,6 +314,19 @@ class Tally {
 
 }  // namespace
 
+// A byte encoding's bytes and two-byte spellings as units of the target, for the loop that
+// reads such text a character at a time without the normalization of combining sequences
+// (codec_run). A second byte's slot: its mark index (two-byte encodings), or its tone's
+// index + 1 (Windows-1258, VN1); 0: it completes nothing.
+struct CodecTables {
+    std::array<ByteUnit, 256> units{};
+    std::array<bool, 256> takes_second{};  // may begin a two-byte spelling
+    std::array<std::uint8_t, 256> second_slot{};
+    std::array<bool, 256> joins{};  // a combining byte: joins what is before it
+    std::array<std::array<ByteUnit, ByteCodec::kMaxMarks>, 256> pairs{};
+    std::array<std::array<bool, ByteCodec::kMaxMarks>, 256> spells{};  // the pair is a character
+};
+
 // The longest "&..." a references source holds while it may still be a reference.
 constexpr int kLongestReference = 16;
 
@@ -356,6 +369,10 @@ struct Converter::State {
     static constexpr std::size_t kTolerantRun = 1024;
     // The distinct problems of the current input, made at the first.
     std::unique_ptr<Tally> tally;
+    // A byte-encoding source of two-byte spellings or combining bytes into a target of the
+    // byte tables (but VIQR, and NFD): its units; null otherwise.
+    std::unique_ptr<CodecTables> codec_tables;
+    bool has_joins = false;  // codec_tables: some byte joins what is before it
     // A byte-encoding source: a base byte waiting for a mark, and where it was.
     int pending_base = -1;
     std::uint64_t pending_at = 0;
@@ -418,6 +435,7 @@ struct Converter::State {
     char32_t held[kMaxHeld] = {};
     std::uint64_t held_offset[kMaxHeld] = {};
     int held_size = 0;
+    int held_length = 0;  // the held sequence's length in NFD
 
     // Output of the call in progress, and the VISCII bytes staged for a VIQR target.
     unsigned char* out = nullptr;
@@ -745,6 +763,38 @@ struct Converter::State {
 
     // A byte encoding: a byte alone, or a base byte and the mark byte after it (by longest
     // match: a base waits for the next byte).
+    // Reads through codec_tables from in[i] while each character is settled by its own bytes:
+    // nothing pending or held, no problem, nothing after it that joins it. Returns where the
+    // character by character path must go on.
+    std::size_t codec_run(const unsigned char* in, std::size_t i, std::size_t n) {
+        const CodecTables& t = *codec_tables;
+        while (i < n) {
+            const unsigned char b = in[i];
+            const ByteUnit* u = &t.units[b];
+            std::size_t used = 1;
+            if (t.takes_second[b]) {
+                if (i + 1 >= n) return i;  // the spelling may go on in the next piece
+                const std::uint8_t slot = t.second_slot[in[i + 1]];
+                if (slot != 0 && t.spells[b][slot - 1u]) {
+                    u = &t.pairs[b][slot - 1u];
+                    used = 2;
+                }
+            }
+            if (u->problem) return i;
+            if (i + used >= n ? has_joins : t.joins[in[i + used]]) return i;
+            std::memcpy(out, u->bytes, sizeof u->bytes);
+            out += u->size;
+            if (b == '\n') {
+                ++lines;
+                column = 0;
+            } else {
+                ++column;
+            }
+            i += used;
+        }
+        return i;
+    }
+
     void convert_codec_source(const unsigned char* in, std::size_t n) {
         const ByteCodec& codec = byte_codec(options.from);
         // A character that nothing after it can join goes straight to the target: in these
@@ -756,6 +806,10 @@ struct Converter::State {
             return m >= 0x300 && m < 0x370;
         };
         for (std::size_t i = 0; i < n; ++i) {
+            if (codec_tables && pending_base < 0 && held_size == 0) {
+                i = codec_run(in, i, n);
+                if (i >= n) return;
+            }
             const unsigned char b = in[i];
             bool go_on = true;
             if (pending_base >= 0) {
@@ -1430,22 +1484,46 @@ struct Converter::State {
     bool take(char32_t c, std::uint64_t at) {
         if (at == 0 && c == 0xFEFF) return true;  // a byte-order mark starts the input
         if (held_size > 0 && c >= 0x300 && normalization->continues(c)) {
-            if (held_size < kMaxHeld) {
+            // Counted in decomposed code points, as the Stream-Safe Text Format counts, so
+            // that the pieces are the same whatever form the text came in: written in NFD or
+            // the composite form and read again, a sequence splits where it split before.
+            const int length = decomposed_length(c);
+            if (held_size < kMaxHeld && held_length + length <= kMaxHeld) {
                 held[held_size] = c;
                 held_offset[held_size++] = at;
+                held_length += length;
                 return true;
             }
             // A sequence too long to hold: the joiner, a starter, keeps the pieces apart in
             // the normal form. It stands for nothing in the input.
             if (!flush_held()) return false;
             if (to_unicode()) put_unicode(kGraphemeJoiner);
-        } else if (!flush_held()) {
-            return false;
+            // The joiner counts as the start of the next piece, as it is when the output is
+            // read again: the pieces stay the same.
+            held[0] = c;
+            held_offset[0] = at;
+            held_size = 1;
+            held_length = 1 + decomposed_length(c);
+            return true;
         }
+        if (!flush_held()) return false;
         held[0] = c;
         held_offset[0] = at;
         held_size = 1;
+        held_length = decomposed_length(c);
         return true;
+    }
+
+    // How many code points c is in NFD.
+    int decomposed_length(char32_t c) {
+        if (c < 0xC0) return 1;
+        if (const int p = letter_position(c); p >= 0)
+            return letter_decompositions[std::size_t(p)].size;
+        if (!normalization->decomposes_(c)) return 1;
+        utf8proc_int32_t d[8];
+        const utf8proc_ssize_t n =
+            utf8proc_decompose_char(utf8proc_int32_t(c), d, 8, UTF8PROC_DECOMPOSE, nullptr);
+        return n > 0 && n <= 8 ? int(n) : 1;
     }
 
     // Writes the held combining sequence in the target's normal form.
@@ -1500,6 +1578,57 @@ struct Converter::State {
         return flush_held();
     }
 };
+
+// The units of a byte encoding with two-byte spellings or combining bytes in target `to`.
+std::unique_ptr<CodecTables> codec_tables_for(int from, int to) {
+    const ByteCodec& codec = byte_codec(from);
+    auto t = std::make_unique<CodecTables>();
+    ByteUnit none{};
+    none.problem = 1;
+    for (auto& row : t->pairs) row.fill(none);
+    for (int b = 0; b < 256; ++b) {
+        const char32_t c = codec.single[std::size_t(b)];
+        t->units[std::size_t(b)] = byte_unit(from, to, false, static_cast<unsigned char>(b));
+        t->joins[std::size_t(b)] = c != kNoCharacter && c >= 0x300 && c < 0x370;
+    }
+    if (codec.has_pairs) {
+        for (int b = 0; b < 256; ++b) {
+            t->takes_second[std::size_t(b)] = codec.base_index[std::size_t(b)] != 0;
+            t->second_slot[std::size_t(b)] = codec.mark_index[std::size_t(b)];
+        }
+        for (int base = 0; base < 256; ++base) {
+            if (!t->takes_second[std::size_t(base)]) continue;
+            for (int mark = 0; mark < 256; ++mark) {
+                const std::uint8_t slot = codec.mark_index[std::size_t(mark)];
+                if (slot == 0) continue;
+                const char32_t c = pair_of(codec, static_cast<unsigned char>(base),
+                                           static_cast<unsigned char>(mark));
+                if (c == kNoCharacter) continue;
+                t->pairs[std::size_t(base)][slot - 1u] = char_unit(to, false, c);
+                t->spells[std::size_t(base)][slot - 1u] = true;
+            }
+        }
+        return t;
+    }
+    // Combining tone bytes: a character and the tone after it, composed where that makes one
+    // character (as the normalization of combining sequences would).
+    for (std::size_t k = 0; k < combining_tones.size(); ++k) {
+        const int tone = single_byte_of(codec, combining_tones[k]);
+        if (tone >= 0) t->second_slot[std::size_t(tone)] = std::uint8_t(k + 1);
+    }
+    for (int b = 0; b < 256; ++b) {
+        const char32_t c = codec.single[std::size_t(b)];
+        if (c == kNoCharacter || t->joins[std::size_t(b)]) continue;
+        t->takes_second[std::size_t(b)] = true;
+        for (std::size_t k = 0; k < combining_tones.size(); ++k) {
+            utf8proc_int32_t pair[2] = {utf8proc_int32_t(c), utf8proc_int32_t(combining_tones[k])};
+            if (utf8proc_normalize_utf32(pair, 2, UTF8PROC_COMPOSE) != 1) continue;
+            t->pairs[std::size_t(b)][k] = char_unit(to, false, char32_t(pair[0]));
+            t->spells[std::size_t(b)][k] = true;
+        }
+    }
+    return t;
+}
 
 Converter::Converter(const ConvertOptions& options)
     : options_(options), state_(std::make_unique<State>()) {
@@ -1579,7 +1708,13 @@ Converter::Converter(const ConvertOptions& options)
     }
     s.never_fails = eight_bit && !s.tables_can_fail;
     if (options.from >= kUtf8) s.normalization = std::make_unique<NormalizationBits>();
+    if (is_byte_codec(options.from) && !eight_bit && tables_serve && options.to != kViqr &&
+        !options.nfd)
+        s.codec_tables = codec_tables_for(options.from, options.to);
     s.big_endian = options.from == kUtf16Be;
+    if (s.codec_tables)
+        s.has_joins = std::any_of(s.codec_tables->joins.begin(), s.codec_tables->joins.end(),
+                                  [](bool j) { return j; });
     if (options.from == kViqr) {
         s.viqr_ctx = viqr_open(VIQR_MODE_COMPOSE, kEscape, kErase);
         if (s.viqr_ctx < 0) return;

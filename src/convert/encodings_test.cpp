@@ -409,5 +409,27 @@ TEST(Encodings, OneByteEncodingsThroughTheTablesAsThroughCharacters) {
     }
 }
 
+// Byte encodings with two-byte spellings or combining tone bytes are read through units of
+// the target where each character is settled by its own bytes (codec_run), and one at a time
+// elsewhere: both give what the path through characters gives, on a text in the encoding
+// followed by every byte and every pair of a base and a second byte.
+TEST(Encodings, TwoByteEncodingsThroughUnitsAsThroughCharacters) {
+    const Bytes text = all_letters() + kText;
+    for (int codec : {kVniWin, kVniMac, kCp1258, kVn1, kBkhcm2, kVietwareX}) {
+        Bytes in = convert(kUtf8, codec, text, LossPolicy::kReplace).out;
+        for (int b = 0; b < 256; ++b) in += char(b);
+        for (int b : {int('a'), int('E'), int('o'), int('u'), int('y'), 0xF4, 0xD4, 0xC0, 0xE2})
+            for (int m = 0x80; m < 0x100; ++m) in += {char(b), char(m), ' '};
+        for (int other : {kUtf8, kViscii, 3, kTcvn3}) {
+            SCOPED_TRACE(std::string(format_names[std::size_t(codec)].name) + " to " +
+                         std::string(format_names[std::size_t(other)].name));
+            const Outcome refs = convert(codec, kReferences, in, LossPolicy::kReplace);
+            const Outcome direct = convert(codec, other, in, LossPolicy::kReplace);
+            EXPECT_EQ(direct.out, convert(kReferences, other, refs.out, LossPolicy::kReplace).out);
+            EXPECT_EQ(convert(codec, other, in, LossPolicy::kReplace, 3).out, direct.out);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace toneshift
