@@ -169,6 +169,10 @@ TEST_F(Batch, ASecondRunOverConvertedFilesIsRefused) {
     const Case cases[] = {
         {"viqr", utf8_, "utf-8"},
         {"vni", utf8_, "utf-8"},
+        {"vn1", utf8_, "utf-8"},
+        {"tcvn3", utf8_, "utf-8"},
+        {"vni-win", utf8_, "utf-8"},
+        {"utf-16", utf8_, "utf-8"},
         {"viscii", vni_, "vni"},
         {"utf-8", vni_, "vni"},
     };

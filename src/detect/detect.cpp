@@ -668,6 +668,11 @@ int Detector::clearly_other_than(int given) const {
     const Stats& s = state_->total;
     if (d.verdict != Detection::Verdict::kFormat || !s.eight_bit()) return -1;
     const int f = d.format;
+    if (given >= kCandidateCount && given < kConvertFormatCount) {
+        // A format detection does not score: only valid UTF-8 holding Vietnamese syllables is
+        // sure to be read as other characters (by a legacy encoding, UTF-16 or references).
+        return f == kUtf8 && s.valid[kUtf8] != 0 ? kUtf8 : -1;
+    }
     if (f == given || f == kPlainVietnamese || given < 0 || given >= kCandidateCount) return -1;
     // VIQR reads the bytes of 8-bit text as VISCII letters.
     const int reader = given == kViqr ? kViscii : given;
