@@ -125,6 +125,33 @@ TEST_F(Robust, AnOutputNamedByAnOpenDescriptorIsWrittenThroughItNotReplaced) {
         EXPECT_NE(r.err.find("Bad file descriptor"), std::string::npos) << r.err;
     }
     EXPECT_EQ(names(), (std::vector<std::string>{"in", "log", "to-fd", "to-link", "to-stdout"}));
+
+    // Written as it goes, such an output cannot be taken back: a refusal or a missing input
+    // stops it as it would standard output, and no message says it was not written.
+    put("euro", "\xE2\x82\xAC\n");
+    put("log", "old log\n");
+    TsconvSetup appending;
+    appending.stdout_path = (dir_ / "log").string();
+    r = run(to_viscii_ + Args{"-o", "/dev/stdout", "in", "euro", "in"}, appending);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Same(read_file(dir_ / "log"), "old log\n" + viscii_));
+    EXPECT_NE(r.err.find("the output stops there; not written: in"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("/dev/stdout not written"), std::string::npos) << r.err;
+    put("log", "old log\n");
+    r = run(to_viscii_ + Args{"-o", "/dev/stdout", "missing", "in"}, appending);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(Same(read_file(dir_ / "log"), "old log\n" + viscii_)) << "skipped, as into stdout";
+    EXPECT_EQ(r.err.find("not written"), std::string::npos) << r.err;
+
+    // A standard descriptor closed at the start stands on /dev/null: no output goes there.
+    TsconvSetup closed;
+    closed.closed = {0};
+    for (const std::string name : {"/dev/stdin", "/dev/fd/0"}) {
+        SCOPED_TRACE(name);
+        r = run(to_viscii_ + Args{"-o", name, "in"}, closed);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find("Bad file descriptor"), std::string::npos) << r.err;
+    }
 }
 
 // `-i /dev/stdin <> file` wrote the conversion through standard input's descriptor, over

@@ -190,6 +190,17 @@ std::string quote_name(std::string_view name) {
     return out + "'";
 }
 
+bool shows_as_itself(std::string_view text) {
+    const auto* p = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+    for (std::size_t i = 0; i < text.size();) {
+        utf8proc_int32_t c = 0;
+        const utf8proc_ssize_t n = utf8proc_iterate(p + i, utf8proc_ssize_t(text.size() - i), &c);
+        if (n <= 0 || c < 0x20 || (c >= 0x7F && c < 0xA0)) return false;
+        i += std::size_t(n);
+    }
+    return true;
+}
+
 std::string display_name(std::string_view path) {
     return path == "-" ? "(standard input)" : quote_name(path);
 }
@@ -204,7 +215,8 @@ std::string_view format_name(int format) {
 
 std::string usage_line() {
     return "usage: tsconv -f FROM -t TO [-o FILE | -d DIR | -i] [-r] [-j N] [--replace | "
-           "--translit] [--check] [--unicode-form FORM] [--force] [-q] [FILE...]; tsconv --detect [-r] "
+           "--translit] [--check] [--unicode-form FORM] [--force] [-q] [FILE...]; tsconv --detect "
+           "[-r] "
            "[FILE...]; tsconv -l; tsconv --help";
 }
 
@@ -348,7 +360,10 @@ std::string format_list() {
 }
 
 std::string unknown_format_message(std::string_view name) {
-    std::string text = "unknown format \"" + std::string(name) + "\"; the formats are ";
+    std::string text =
+        "unknown format " +
+        (shows_as_itself(name) ? "\"" + std::string(name) + "\"" : quote_name(name)) +
+        "; the formats are ";
     for (int f = 0; f < kConvertFormatCount; ++f) {
         const FormatName& n = format_names[std::size_t(f)];
         if (f != 0) text += ", ";
@@ -357,8 +372,8 @@ std::string unknown_format_message(std::string_view name) {
         if (!n.alias2.empty()) text += ", " + std::string(n.alias2);
         if (!n.alias.empty()) text += ")";
     }
-    return text + ", in any case, or their numbers 0 to " + std::to_string(kConvertFormatCount - 1) +
-           " (tsconv -l lists them)";
+    return text + ", in any case, or their numbers 0 to " +
+           std::to_string(kConvertFormatCount - 1) + " (tsconv -l lists them)";
 }
 
 std::string utf8(char32_t c) {

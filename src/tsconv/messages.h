@@ -23,6 +23,9 @@ inline constexpr std::string_view kProgramName = "tsconv";
 // byte below 0x20 or 0x7F, so that a name can neither forge lines of output nor reach the
 // terminal as an escape sequence. Valid, printable UTF-8 (Vietnamese) stays as it is.
 std::string quote_name(std::string_view name);
+// Whether `text` shows as itself on a terminal and in a log: valid UTF-8 without control
+// characters (C0, DEL, C1).
+bool shows_as_itself(std::string_view text);
 
 // The name of an input or output in messages: "(standard input)" for "-", or "(standard
 // output)"; any other name through quote_name().

@@ -33,8 +33,9 @@ namespace toneshift::tsconv {
 //   -l, -h, -V              (everything else is ignored)
 //
 // Everywhere: --replace and --translit exclude each other, as do -o, -d and -i; --nfd and
-// --unicode-form need a Unicode target (utf-8, utf-16*, ncr) and say one form between them; --include and --exclude need -r; -r needs -d, -i, --check or --detect and
-// named inputs; -f auto takes every mode of conversion.
+// --unicode-form need a Unicode target (utf-8, utf-16*, ncr) and say one form between them;
+// --include and --exclude need -r; -r needs -d, -i, --check or --detect and named inputs; -f auto
+// takes every mode of conversion.
 
 namespace {
 
@@ -154,8 +155,10 @@ constexpr char kDashHint[] = " (put file names that begin with \"-\" after \"--\
 
 // The unknown option of `argument` ("--frobnicate=1", "-wc.txt", or the short option at
 // `position` of a group "-qw"), with what it might be instead.
-std::string unknown_option_message(const char* argument, std::size_t position) {
-    const std::string text = argument;
+std::string unknown_option_message(const char* raw, std::size_t position) {
+    // Quoted where it holds what a terminal or a log would misread (a line feed, an escape).
+    if (!shows_as_itself(raw)) return "unknown option " + quote_name(raw) + kDashHint;
+    const std::string text = raw;
     if (text.starts_with("--")) {
         const std::string name = text.substr(2, text.find('=') - 2);
         // What getopt_long took it for: one long option whose name it is or begins, or
@@ -182,6 +185,12 @@ std::string unknown_option_message(const char* argument, std::size_t position) {
     }
     if (position <= 1 || position >= text.size()) return "unknown option " + text + kDashHint;
     return "unknown option -" + text.substr(position, 1) + " in " + text + kDashHint;
+}
+
+// An argument as a message shows it: in double quotes, or quoted as the shell would read it
+// where it holds a control character or bytes that are no UTF-8.
+std::string argument_text(std::string_view argument) {
+    return shows_as_itself(argument) ? "\"" + std::string(argument) + "\"" : quote_name(argument);
 }
 
 // -j N: a whole number from 1 to kMaxJobs, or 0.
@@ -269,8 +278,8 @@ Command parse_command_line(int argc, char* const argv[]) {
                 const bool nfd = form == "nfd" || form == "NFD";
                 const bool composite = form == "composite";
                 if (!nfd && !composite && form != "nfc" && form != "NFC")
-                    return usage_error("--unicode-form \"" + form +
-                                       "\": the forms are nfc, nfd and composite");
+                    return usage_error("--unicode-form " + argument_text(form) +
+                                       ": the forms are nfc, nfd and composite");
                 if (form_option != nullptr && (o.nfd != nfd || o.composite != composite))
                     return usage_error(conflict(form_option, "--unicode-form"));
                 o.nfd = nfd;
@@ -293,8 +302,8 @@ Command parse_command_line(int argc, char* const argv[]) {
                 const std::string glob = ::optarg;
                 if (glob.empty()) return usage_error(std::string(name) + " needs a pattern");
                 if (glob.find('/') != std::string::npos)
-                    return usage_error(std::string(name) + " \"" + glob +
-                                       "\": a pattern matches a file's name without its "
+                    return usage_error(std::string(name) + " " + argument_text(glob) +
+                                       ": a pattern matches a file's name without its "
                                        "folder, and holds no \"/\"");
                 if (pattern_option == nullptr) pattern_option = name;
                 o.patterns.push_back(NamePattern{c == kIncludeOption, glob});
@@ -303,8 +312,8 @@ Command parse_command_line(int argc, char* const argv[]) {
             case 'j':
                 o.jobs = jobs_number(::optarg);
                 if (o.jobs == 0)
-                    return usage_error(std::string("-j \"") + ::optarg +
-                                       "\": the number of jobs is a whole number from 1 to " +
+                    return usage_error("-j " + argument_text(::optarg) +
+                                       ": the number of jobs is a whole number from 1 to " +
                                        std::to_string(kMaxJobs));
                 break;
             case 'q':
@@ -355,8 +364,9 @@ Command parse_command_line(int argc, char* const argv[]) {
                                " needs a Unicode target (utf-8, utf-16, utf-16le, utf-16be or "
                                "ncr): only they have normal forms");
         if (o.force && o.from == kAutoFormat)
-            return usage_error("--force needs -f FROM: under -f auto each input is converted "
-                               "from the format detected");
+            return usage_error(
+                "--force needs -f FROM: under -f auto each input is converted "
+                "from the format detected");
     }
 
     if (o.destination == Destination::kOutputFile && o.output == "-")

@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tsconv/messages.h"
+
 namespace toneshift::tsconv {
 
 namespace {
@@ -351,6 +353,9 @@ bool OutputFile::open_path(const std::string& path, bool through_descriptor) {
         return open_path(path, false);
     }
     if (named >= 0) {
+        // A standard descriptor that was closed at the start stands on /dev/null only so that
+        // no file takes its place: writing through it would lose the output.
+        if (named <= STDERR_FILENO && standard_descriptor_was_closed(named)) return refuse(EBADF);
         const int flags = ::fcntl(named, F_GETFL);
         if (flags < 0) return refuse(errno);
         if ((flags & O_ACCMODE) == O_RDONLY) return refuse(EBADF);
@@ -373,7 +378,7 @@ bool OutputFile::open_path(const std::string& path, bool through_descriptor) {
             char target[PATH_MAX];
             const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
             why_not_ = "it is a dangling symbolic link";
-            if (n > 0) why_not_ += " to " + std::string(target, std::size_t(n));
+            if (n > 0) why_not_ += " to " + quote_name(std::string_view(target, std::size_t(n)));
             errno = ENOENT;
             return false;
         }
@@ -393,6 +398,15 @@ bool OutputFile::open_path(const std::string& path, bool through_descriptor) {
         char resolved[PATH_MAX];
         if (::realpath(path.c_str(), resolved) == nullptr) return refuse(errno);
         target_ = resolved;
+    }
+    // No name in /dev itself (/dev/stdin, /dev/null, ...) or in /proc is a file to replace:
+    // one that reached this point (a descriptor's name that led nowhere usable) must not
+    // become a regular file. (/dev/shm, a file system for files, is not /dev itself.)
+    const std::string folder = folder_of(target_);
+    if (folder == "/dev" || folder == "/proc" || folder.starts_with("/proc/")) {
+        why_not_ = "tsconv replaces no file in /dev or /proc";
+        errno = EPERM;
+        return false;
     }
     const std::string prefix = folder_of(target_) + "/.tsconv-";
     if (prefix.size() + 6 >= PATH_MAX) return refuse(ENAMETOOLONG);

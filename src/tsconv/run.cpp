@@ -153,7 +153,8 @@ std::string problem_list(const Converter& converter) {
         if (!text.empty()) text += ", ";
         text += listed_problem(c.problem) + " \xC3\x97" + std::to_string(c.count);
     }
-    if (distinct > counts.size()) text += ", and " + std::to_string(distinct - counts.size()) + " more";
+    if (distinct > counts.size())
+        text += ", and " + std::to_string(distinct - counts.size()) + " more";
     return text;
 }
 
@@ -383,7 +384,8 @@ std::string names_from(const std::vector<std::string>& inputs, std::size_t first
 int convert_into_one_output(const Options& options, const std::vector<std::string>& inputs) {
     Outcome outcome;
     const bool to_file = options.destination == Destination::kOutputFile;
-    const std::string out_name = to_file ? output_display_name(options.output) : "(standard output)";
+    const std::string out_name =
+        to_file ? output_display_name(options.output) : "(standard output)";
     const InputIds input_ids(inputs);
 
     struct stat out_stat {};
@@ -405,6 +407,9 @@ int convert_into_one_output(const Options& options, const std::vector<std::strin
         return kExitTrouble;
     }
 
+    // A file replaced at the end is written whole or not at all; what is written as it goes
+    // (standard output, a terminal, a pipe, a descriptor -o names) stops where it stops.
+    const bool whole_or_none = output.kind() == OutputFile::Kind::kReplacing;
     Buffers buffers;
     Progress progress(inputs.size());
     std::unique_ptr<Converter> converter;
@@ -418,8 +423,9 @@ int convert_into_one_output(const Options& options, const std::vector<std::strin
             whole = false;
             continue;
         }
-        std::string consequence = to_file ? out_name + " not written" : "the output stops there";
-        if (!to_file && i + 1 < inputs.size())
+        std::string consequence =
+            whole_or_none ? out_name + " not written" : "the output stops there";
+        if (!whole_or_none && i + 1 < inputs.size())
             consequence += "; not written: " + names_from(inputs, i + 1);
         const SourceFormat source =
             source_format(options, name, input, buffers, progress, consequence);
@@ -452,7 +458,7 @@ int convert_into_one_output(const Options& options, const std::vector<std::strin
             outcome.trouble();
         } else if (end.how == InputEnd::How::kWriteFailed) {
             say("cannot write " + out_name + ": " + error_text(end.error) +
-                (to_file ? "; " + out_name + " not written" : ""));
+                (whole_or_none ? "; " + out_name + " not written" : ""));
             outcome.trouble();
         } else {
             if (converter->problem_count() != 0 && !options.quiet) say_losses(name, *converter);
@@ -461,12 +467,12 @@ int convert_into_one_output(const Options& options, const std::vector<std::strin
         output.abandon();
         return outcome.status();
     }
-    if (to_file && !whole) {
+    if (whole_or_none && !whole) {
         output.abandon();
         say(out_name + " not written: an input could not be read");
     } else if (!output.commit()) {
         say("cannot write " + out_name + ": " + error_text(errno) +
-            (to_file ? "; " + out_name + " not written" : ""));
+            (whole_or_none ? "; " + out_name + " not written" : ""));
         outcome.trouble();
     }
     return outcome.status();
@@ -555,8 +561,7 @@ void walk(const Options& options, const std::string& folder, const std::string& 
             if (taken(options, n))
                 say(display_name(path) + " is a symbolic link; not followed, skipped");
         } else if (!S_ISREG(s.st_mode)) {
-            if (taken(options, n))
-                say(display_name(path) + " is not a regular file; skipped");
+            if (taken(options, n)) say(display_name(path) + " is not a regular file; skipped");
         } else if (taken(options, n)) {
             found.push_back({path, rel});
         }
@@ -582,13 +587,13 @@ std::vector<Found> expand_inputs(const Options& options, Outcome& outcome) {
 // names, no output written twice, and no output that is an input.
 std::vector<Task> plan_tasks(const Options& options, const std::vector<Found>& found) {
     std::vector<Task> tasks;
-    const bool writes = options.destination == Destination::kOutDir ||
-                        options.destination == Destination::kInPlace;
+    const bool writes =
+        options.destination == Destination::kOutDir || options.destination == Destination::kInPlace;
     std::vector<std::string> names;
     for (const Found& f : found) names.push_back(f.name);
     const InputIds input_ids(names);
     std::map<FileId, std::string> first_name;  // -i: the first name of each file
-    std::set<std::string> written;              // -d: output names taken so far
+    std::set<std::string> written;             // -d: output names taken so far
     const std::string not_converted = options.check ? " would not be converted" : " not converted";
     for (const Found& f : found) {
         Task t;
@@ -657,9 +662,9 @@ int convert_one(const Options& options, const Task& task, Buffers& buffers, Prog
 
     Input input(name, in_place);
     if (!input.ok()) return kExitTrouble;
-    const SourceFormat source = source_format(options, name, input, buffers, progress,
-                                              options.check ? "would not be converted"
-                                                            : "not converted");
+    const SourceFormat source =
+        source_format(options, name, input, buffers, progress,
+                      options.check ? "would not be converted" : "not converted");
     if (source.how == SourceFormat::How::kRefused) return kExitRefused;
     if (source.how == SourceFormat::How::kTrouble) return kExitTrouble;
 
@@ -669,8 +674,8 @@ int convert_one(const Options& options, const Task& task, Buffers& buffers, Prog
     if (!start_converter(converter)) return kExitTrouble;
 
     const std::string out_name = output_display_name(task.out_name);
-    const std::string consequence = in_place ? display_name(name) + " left as it was"
-                                             : out_name + " not written";
+    const std::string consequence =
+        in_place ? display_name(name) + " left as it was" : out_name + " not written";
     OutputFile output;
     if (!writes) {
         output.open_none();
@@ -727,8 +732,8 @@ int detect_one(const Task& task, Buffers& buffers, Progress& progress) {
         say("cannot read " + display_name(task.name) + ": " + error_text(error));
         return kExitTrouble;
     }
-    std::string line = (task.name == "-" ? std::string("-") : quote_name(task.name)) + ": " +
-                       verdict_word(d);
+    std::string line =
+        (task.name == "-" ? std::string("-") : quote_name(task.name)) + ": " + verdict_word(d);
     if (!d.details.empty()) line += " " + d.details;
     line += "\n";
     if (std::fputs(line.c_str(), stdout) < 0) {
@@ -744,7 +749,8 @@ int convert_each_on_its_own(const Options& options) {
     if (options.destination == Destination::kOutDir) {
         struct stat s {};
         if (::stat(options.output.c_str(), &s) != 0 || !S_ISDIR(s.st_mode)) {
-            say(output_display_name(options.output) + " is no folder; -d needs a folder that exists");
+            say(output_display_name(options.output) +
+                " is no folder; -d needs a folder that exists");
             return kExitTrouble;
         }
     }
@@ -767,7 +773,8 @@ int check_one_output(const Options& options) {
         if (::stat(options.output.c_str(), &out_stat) == 0) {
             if (const std::string* same = input_ids.find(out_stat)) {
                 say(output_display_name(options.output) + " is the same file as the input " +
-                    display_name(*same) + "; nothing would be converted (-i converts files in place)");
+                    display_name(*same) +
+                    "; nothing would be converted (-i converts files in place)");
                 return kExitTrouble;
             }
         }
@@ -783,9 +790,8 @@ int run_detection(const Options& options) {
     const std::vector<Task> tasks = plan_tasks(options, found);
     Buffers buffers;
     Progress progress(tasks.size());
-    outcome.add(run_tasks(tasks.size(), options.jobs, progress, [&](std::size_t i) {
-        return detect_one(tasks[i], buffers, progress);
-    }));
+    outcome.add(run_tasks(tasks.size(), options.jobs, progress,
+                          [&](std::size_t i) { return detect_one(tasks[i], buffers, progress); }));
     return outcome.status();
 }
 

@@ -106,8 +106,8 @@ std::string take_contents(int fd) {
 
 struct Worker {
     pid_t pid = -1;
-    int results = -1;      // read end of its result pipe; -1 once it ended
-    std::string pending;   // bytes read and not yet parsed
+    int results = -1;         // read end of its result pipe; -1 once it ended
+    std::string pending;      // bytes read and not yet parsed
     std::int64_t taken = -1;  // the task it announced and has not finished
 };
 
