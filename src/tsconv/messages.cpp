@@ -216,8 +216,7 @@ std::string_view format_name(int format) {
 std::string usage_line() {
     return "usage: tsconv -f FROM -t TO [-o FILE | -d DIR | -i] [-r] [-j N] [--replace | "
            "--translit] [--check] [--unicode-form FORM] [--force] [-q] [FILE...]; tsconv --detect "
-           "[-r] "
-           "[FILE...]; tsconv -l; tsconv --help";
+           "[-r [--include GLOB] [--exclude GLOB]] [-j N] [FILE...]; tsconv -l; tsconv --help";
 }
 
 std::string help_text() {

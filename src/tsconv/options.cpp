@@ -27,9 +27,9 @@ namespace toneshift::tsconv {
 //                           also with stdout or -o, -r also  needs no -d or -i, and -r
 //                           with stdout                      none with stdout (-r -o stays
 //                                                            refused)
-//   --detect                -r, --include/--exclude, -j N,   -f, -t, -o, -d, -i, --check,
-//                           -q                               --replace, --translit, --nfd,
-//                                                            --force
+//   --detect                -r, --include/--exclude, -j N    -f, -t, -o, -d, -i, --check,
+//                                                            --replace, --translit, --nfd,
+//                                                            --unicode-form, --force, -q
 //   -l, -h, -V              (everything else is ignored)
 //
 // Everywhere: --replace and --translit exclude each other, as do -o, -d and -i; --nfd and

@@ -19,6 +19,8 @@ class Progress {
     // Called after each buffer; cheap when nothing is to be shown.
     void add(std::uint64_t bytes);
     std::uint64_t bytes() const { return bytes_; }
+    // Bytes counted once already that are read again (after a detection pass).
+    void take_back(std::uint64_t bytes) { bytes_ -= bytes < bytes_ ? bytes : bytes_; }
     // In a worker process, whose standard error is not the terminal: shows nothing, and
     // forgets a line that the process it was forked from had on the screen.
     void hide();

@@ -216,15 +216,21 @@ std::string verdict_word(const Detection& d) {
 }
 
 // Reads all that `fd` holds through a detector. Returns 0, or the errno of a failed read.
-int detect_input(int fd, Buffers& buffers, Progress& progress, Detection& out) {
+// `reread`: the bytes are read again by a conversion, which counts them for the progress
+// line; detection's pass then shows on it without counting them twice.
+int detect_input(int fd, Buffers& buffers, Progress& progress, Detection& out,
+                 bool reread = false) {
     Detector detector;
+    std::uint64_t total = 0;
     for (;;) {
         const ssize_t n = read_input(fd, buffers.input.get(), Buffers::kInputSize);
         if (n < 0) return errno;
         if (n == 0) break;
         detector.feed(buffers.input.get(), std::size_t(n));
         progress.add(std::size_t(n));
+        total += std::uint64_t(n);
     }
+    if (reread) progress.take_back(total);
     out = detector.finish();
     return 0;
 }
@@ -296,7 +302,7 @@ SourceFormat detected_format(const std::string& name, Input& input, Buffers& buf
         start = 0;
     }
     Detection d;
-    if (const int error = detect_input(input.fd(), buffers, progress, d); error != 0) {
+    if (const int error = detect_input(input.fd(), buffers, progress, d, true); error != 0) {
         say("cannot read " + display_name(name) + ": " + error_text(error));
         return result;
     }
@@ -767,17 +773,30 @@ int convert_each_on_its_own(const Options& options) {
 // --check into one output (standard output, -o): every input checked on its own, after
 // the refusal of an output that is an input, as the command would make it.
 int check_one_output(const Options& options) {
-    if (options.destination == Destination::kOutputFile) {
-        const InputIds input_ids(options.inputs);
-        struct stat out_stat {};
-        if (::stat(options.output.c_str(), &out_stat) == 0) {
-            if (const std::string* same = input_ids.find(out_stat)) {
-                say(output_display_name(options.output) + " is the same file as the input " +
-                    display_name(*same) +
-                    "; nothing would be converted (-i converts files in place)");
-                return kExitTrouble;
-            }
+    const bool to_file = options.destination == Destination::kOutputFile;
+    const std::string out_name =
+        to_file ? output_display_name(options.output) : "(standard output)";
+    const InputIds input_ids(options.inputs);
+    struct stat out_stat {};
+    const bool out_exists = to_file ? ::stat(options.output.c_str(), &out_stat) == 0
+                                    : ::fstat(STDOUT_FILENO, &out_stat) == 0;
+    if (out_exists) {
+        if (const std::string* same = input_ids.find(out_stat)) {
+            say(out_name + " is the same file as the input " + display_name(*same) +
+                "; nothing would be converted (-i converts files in place)");
+            return kExitTrouble;
         }
+    }
+    if (to_file) {
+        // Whether the command could write it: opened as it would be, then abandoned, so
+        // that nothing is left of it.
+        OutputFile probe;
+        if (!probe.open(options.output)) {
+            say("cannot write " + out_name + ": " + probe.why_not() +
+                "; nothing would be converted");
+            return kExitTrouble;
+        }
+        probe.abandon();
     }
     return convert_each_on_its_own(options);
 }
