@@ -386,24 +386,31 @@ std::string names_from(const std::vector<std::string>& inputs, std::size_t first
     return text;
 }
 
+// Into one output (standard output, -o FILE): whether it is one of the inputs, after saying
+// so and what `consequence` follows.
+bool output_is_an_input(const Options& options, const std::vector<std::string>& inputs,
+                        const std::string& consequence) {
+    const bool to_file = options.destination == Destination::kOutputFile;
+    struct stat out_stat {};
+    const bool out_exists = to_file ? ::stat(options.output.c_str(), &out_stat) == 0
+                                    : ::fstat(STDOUT_FILENO, &out_stat) == 0;
+    if (!out_exists) return false;
+    const InputIds input_ids(inputs);
+    const std::string* same = input_ids.find(out_stat);
+    if (same == nullptr) return false;
+    say((to_file ? output_display_name(options.output) : "(standard output)") +
+        " is the same file as the input " + display_name(*same) + "; " + consequence +
+        " (-i converts files in place)");
+    return true;
+}
+
 // Every input into one output, standard output or -o FILE, as one text.
 int convert_into_one_output(const Options& options, const std::vector<std::string>& inputs) {
     Outcome outcome;
     const bool to_file = options.destination == Destination::kOutputFile;
     const std::string out_name =
         to_file ? output_display_name(options.output) : "(standard output)";
-    const InputIds input_ids(inputs);
-
-    struct stat out_stat {};
-    const bool out_exists = to_file ? ::stat(options.output.c_str(), &out_stat) == 0
-                                    : ::fstat(STDOUT_FILENO, &out_stat) == 0;
-    if (out_exists) {
-        if (const std::string* same = input_ids.find(out_stat)) {
-            say(out_name + " is the same file as the input " + display_name(*same) +
-                "; nothing converted (-i converts files in place)");
-            return kExitTrouble;
-        }
-    }
+    if (output_is_an_input(options, inputs, "nothing converted")) return kExitTrouble;
 
     OutputFile output;
     if (!to_file) {
@@ -776,17 +783,8 @@ int check_one_output(const Options& options) {
     const bool to_file = options.destination == Destination::kOutputFile;
     const std::string out_name =
         to_file ? output_display_name(options.output) : "(standard output)";
-    const InputIds input_ids(options.inputs);
-    struct stat out_stat {};
-    const bool out_exists = to_file ? ::stat(options.output.c_str(), &out_stat) == 0
-                                    : ::fstat(STDOUT_FILENO, &out_stat) == 0;
-    if (out_exists) {
-        if (const std::string* same = input_ids.find(out_stat)) {
-            say(out_name + " is the same file as the input " + display_name(*same) +
-                "; nothing would be converted (-i converts files in place)");
-            return kExitTrouble;
-        }
-    }
+    if (output_is_an_input(options, options.inputs, "nothing would be converted"))
+        return kExitTrouble;
     if (to_file) {
         // Whether the command could write it: opened as it would be, then abandoned, so
         // that nothing is left of it.
