@@ -269,19 +269,23 @@ Command parse_command_line(int argc, char* const argv[]) {
                 break;
             case kNfdOption:
                 if (form_option != nullptr && (o.composite || !o.nfd))
-                    return usage_error(conflict(form_option, "--nfd"));
+                    return usage_error("two Unicode forms asked for: " + std::string(form_option) +
+                                       " and --nfd");
                 o.nfd = true;
                 form_option = "--nfd";
                 break;
             case kUnicodeFormOption: {
-                const std::string form = ::optarg;
-                const bool nfd = form == "nfd" || form == "NFD";
+                std::string form = ::optarg;
+                for (char& ch : form)
+                    if (ch >= 'A' && ch <= 'Z') ch = char(ch - 'A' + 'a');
+                const bool nfd = form == "nfd";
                 const bool composite = form == "composite";
-                if (!nfd && !composite && form != "nfc" && form != "NFC")
-                    return usage_error("--unicode-form " + argument_text(form) +
+                if (!nfd && !composite && form != "nfc")
+                    return usage_error("--unicode-form " + argument_text(::optarg) +
                                        ": the forms are nfc, nfd and composite");
                 if (form_option != nullptr && (o.nfd != nfd || o.composite != composite))
-                    return usage_error(conflict(form_option, "--unicode-form"));
+                    return usage_error("two Unicode forms asked for: " + std::string(form_option) +
+                                       " and --unicode-form " + form);
                 o.nfd = nfd;
                 o.composite = composite;
                 form_option = "--unicode-form";

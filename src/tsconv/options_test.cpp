@@ -179,7 +179,7 @@ TEST(Options, CombinationsThatAreAllowed) {
         {"-f", "0", "-t", "1", "--force", "-o", "x", "--replace", "-q"},
         {"-f", "0", "-t", "1", "-o", "-", "--check"},
         {"-f", "0", "-t", "utf-16", "--nfd", "--unicode-form", "nfd"},  // said twice alike
-        {"-f", "0", "-t", "ncr", "--unicode-form", "composite"},
+        {"-f", "0", "-t", "ncr", "--unicode-form", "Composite"},
     };
     for (const std::vector<std::string>& arguments : cases) {
         SCOPED_TRACE(testing::PrintToString(arguments));
@@ -231,7 +231,9 @@ TEST(Options, UsageErrorsForOptionsThatDoNothing) {
         {{"-f", "0", "-t", "utf-8", "--unicode-form", "nfkc"},
          "--unicode-form \"nfkc\": the forms are nfc, nfd and composite"},
         {{"-f", "0", "-t", "utf-8", "--nfd", "--unicode-form=composite"},
-         "--nfd and --unicode-form cannot be used together"},
+         "two Unicode forms asked for: --nfd and --unicode-form composite"},
+        {{"-f", "0", "-t", "utf-8", "--unicode-form", "nfc", "--unicode-form", "NFD"},
+         "two Unicode forms asked for: --unicode-form and --unicode-form nfd"},
         {{"--detect", "--unicode-form", "nfd"},
          "--detect and --unicode-form cannot be used together"},
         {{"-f", "0", "-t", "1", "-r", "a"}, "-r needs -d DIR, -i, --check or --detect"},
