@@ -266,4 +266,77 @@ TEST(EncodingSpellings, EveryTableListsTheLettersOnceInOneOrder) {
 }
 
 }  // namespace
+// The typed tables are the published facts they were typed from: each spelling, in order,
+// and the Windows punctuation each keeps. The facts sit beside the repository (../shared),
+// as on the project's machines; elsewhere the test is skipped.
+TEST(EncodingSpellings, AreTheTablesTheyWereTypedFrom) {
+    const std::string folder = std::string(TONESHIFT_SOURCE_DIR) + "/../shared/encodings/";
+    struct Source {
+        const char* file;
+        const SpellingTable* table;
+        std::vector<unsigned char> kept;
+    };
+    const Source sources[] = {
+        {"tcvn3.tsv", &tcvn3_spellings, {tcvn3_kept_cp1252.begin(), tcvn3_kept_cp1252.end()}},
+        {"vni-win.tsv",
+         &vni_win_spellings,
+         {vni_win_kept_cp1252.begin(), vni_win_kept_cp1252.end()}},
+        {"vni-mac.tsv", &vni_mac_spellings, {}},
+        {"bkhcm2.tsv", &bkhcm2_spellings, {bkhcm2_kept_cp1252.begin(), bkhcm2_kept_cp1252.end()}},
+        {"vietware-f.tsv",
+         &vietware_f_spellings,
+         {vietware_f_kept_cp1252.begin(), vietware_f_kept_cp1252.end()}},
+        {"vietware-x.tsv",
+         &vietware_x_spellings,
+         {vietware_x_kept_cp1252.begin(), vietware_x_kept_cp1252.end()}},
+    };
+    for (const Source& source : sources) {
+        SCOPED_TRACE(source.file);
+        FILE* f = std::fopen((folder + source.file).c_str(), "r");
+        if (f == nullptr) GTEST_SKIP() << "no " << folder << source.file;
+        std::vector<Spelling> rows;
+        std::vector<unsigned char> kept;
+        char line[512];
+        std::string last_comment;
+        while (std::fgets(line, sizeof line, f) != nullptr) {
+            std::string text = line;
+            if (!text.empty() && text.back() == '\n') text.pop_back();
+            if (text.starts_with("#")) {
+                last_comment = text;
+                continue;
+            }
+            // The letter, "U+XXXX", then one or two bytes in hexadecimal.
+            const std::size_t tab = text.find('\t');
+            ASSERT_NE(tab, std::string::npos) << text;
+            Spelling s{};
+            unsigned code = 0, b0 = 0, b1 = 0;
+            const int n = std::sscanf(text.c_str() + tab + 1, "U+%X\t%X %X", &code, &b0, &b1);
+            ASSERT_GE(n, 2) << text;
+            s.character = char32_t(code);
+            s.size = std::uint8_t(n - 1);
+            s.bytes[0] = static_cast<unsigned char>(b0);
+            s.bytes[1] = static_cast<unsigned char>(n == 3 ? b1 : 0);
+            rows.push_back(s);
+        }
+        std::fclose(f);
+        // The last comment line lists the bytes kept: "# 80 82 ..." (or "# " for none).
+        for (std::size_t at = 1; at < last_comment.size();) {
+            unsigned b = 0;
+            int used = 0;
+            if (std::sscanf(last_comment.c_str() + at, " %X%n", &b, &used) != 1) break;
+            kept.push_back(static_cast<unsigned char>(b));
+            at += std::size_t(used);
+        }
+        ASSERT_EQ(rows.size(), kLetterCount);
+        for (std::size_t r = 0; r < kLetterCount; ++r) {
+            const Spelling& typed = (*source.table)[r];
+            EXPECT_EQ(typed.character, rows[r].character) << r;
+            EXPECT_EQ(typed.size, rows[r].size) << r;
+            EXPECT_EQ(typed.bytes[0], rows[r].bytes[0]) << r;
+            EXPECT_EQ(typed.bytes[1], rows[r].bytes[1]) << r;
+        }
+        EXPECT_EQ(kept, source.kept);
+    }
+}
+
 }  // namespace toneshift
