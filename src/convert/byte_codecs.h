@@ -19,9 +19,9 @@ namespace toneshift {
 // How a byte encoding writes one character: its bytes, or, where it has none (a loss), the
 // nearest form's bytes and that form. `nearest` is 0 where the nearest form is "?".
 struct ByteSpelling {
-    std::uint8_t size = 0;  // 0: no spelling of its own
-    unsigned char bytes[2] = {};
-    char32_t nearest = 0;  // size == 0, or a spelling shared with `nearest`: what is written
+    std::uint8_t size = 0;        // 0: no spelling of its own
+    unsigned char bytes[3] = {};  // three: a base and two tone bytes (Windows-1258, VN1)
+    char32_t nearest = 0;         // size == 0, or a spelling shared with `nearest`: what is written
     bool exact = false;
 };
 

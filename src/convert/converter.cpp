@@ -747,14 +747,34 @@ struct Converter::State {
         for (std::size_t t = 0; t < combining_tones.size(); ++t)
             if (char32_t(d[n - 1]) == combining_tones[t]) tone = int(t);
         if (tone < 0) return w;
+        utf8proc_int32_t rest[8];
+        std::copy(d, d + n - 1, rest);
         utf8proc_ssize_t m = n - 1;
-        if (m > 1) m = utf8proc_normalize_utf32(d, m, UTF8PROC_COMPOSE);
-        if (m != 1) return w;
-        const int b = single_byte_of(codec, char32_t(d[0]));
-        if (b < 0) return w;
-        w.size = 2;
-        w.bytes[0] = static_cast<unsigned char>(b);
-        w.bytes[1] = tones[std::size_t(tone)];
+        if (m > 1) m = utf8proc_normalize_utf32(rest, m, UTF8PROC_COMPOSE);
+        if (m == 1) {
+            if (const int b = single_byte_of(codec, char32_t(rest[0])); b >= 0) {
+                w.size = 2;
+                w.bytes[0] = static_cast<unsigned char>(b);
+                w.bytes[1] = tones[std::size_t(tone)];
+                w.exact = true;
+                return w;
+            }
+        }
+        // Else fully decomposed, where each mark is a tone with a byte: O with tilde and acute
+        // as "O", the tilde's byte and the acute's (glibc writes O with acute and the tilde,
+        // which reads back as another character).
+        if (n > 3) return w;
+        const int base = single_byte_of(codec, char32_t(d[0]));
+        if (base < 0) return w;
+        w.bytes[0] = static_cast<unsigned char>(base);
+        for (utf8proc_ssize_t k = 1; k < n; ++k) {
+            int mark = -1;
+            for (std::size_t t = 0; t < combining_tones.size(); ++t)
+                if (char32_t(d[k]) == combining_tones[t]) mark = int(t);
+            if (mark < 0) return ByteSpelling{};
+            w.bytes[k] = tones[std::size_t(mark)];
+        }
+        w.size = std::uint8_t(n);
         w.exact = true;
         return w;
     }

@@ -340,6 +340,16 @@ TEST(Encodings, AgainstIconvAndRecode) {
               "\xC3\xA0 \xC3\xA0 \xE1\xBA\xA5 \xC5\x9B");
     EXPECT_EQ(convert(kUtf8, kCp1258, "\xC5\x9B").out, "s\xEC")
         << "s with acute, as glibc writes it";
+    // O with tilde and acute: glibc writes O with acute and the tilde's byte, which reads back
+    // as another character; its canonical marks, each a tone byte, read back as itself.
+    for (const Bytes& c : {Bytes("\xE1\xB9\x8C"), Bytes("\xE1\xB9\xB9")}) {
+        for (int f : {kCp1258, kVn1}) {
+            const Outcome written = convert(kUtf8, f, c);
+            EXPECT_EQ(written.problems, 0u);
+            EXPECT_LE(written.out.size(), 3u);
+            EXPECT_EQ(convert(f, kUtf8, written.out).out, c);
+        }
+    }
 
     bool ok = false;
     const Bytes recoded = through("recode -f UTF-8..VNI", all_letters(), ok);
