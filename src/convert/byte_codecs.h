@@ -249,4 +249,21 @@ constexpr int single_byte_of(const ByteCodec& codec, char32_t c) {
     return -1;
 }
 
+// How `codec` writes character c from its tables: a letter's spelling, the byte that reads
+// as c, or (a capitals font) a small a..z as the capital's byte, a loss. Size 0: none here
+// (Windows-1258 and VN1 may still spell it with tone bytes; the converter tries that).
+constexpr ByteSpelling spelling_of(const ByteCodec& codec, char32_t c) {
+    if (const int p = letter_position(c); p >= 0) return codec.letters[std::size_t(p)];
+    ByteSpelling w;
+    int b = single_byte_of(codec, c);
+    const bool exact = b >= 0;
+    if (!exact && c >= 'a' && c <= 'z') b = single_byte_of(codec, c - 'a' + 'A');
+    if (b < 0) return w;
+    w.size = 1;
+    w.bytes[0] = static_cast<unsigned char>(b);
+    w.exact = exact;
+    w.nearest = exact ? 0 : c - 'a' + 'A';
+    return w;
+}
+
 }  // namespace toneshift

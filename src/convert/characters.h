@@ -49,19 +49,9 @@ struct TargetByte {
 // A byte encoding whose letters are each one byte (one_byte_codec) writes as its codec says;
 // its nearest form of a loss is a letter's other case or "?".
 constexpr TargetByte codec_target_byte(const ByteCodec& codec, char32_t c) {
-    if (const int p = letter_position(c); p >= 0) {
-        const ByteSpelling& w = codec.letters[std::size_t(p)];
-        if (w.size == 0) return {'?', false, '?'};
-        return {w.bytes[0], w.exact, w.exact ? char32_t(0) : w.nearest};
-    }
-    if (const int b = single_byte_of(codec, c); b >= 0)
-        return {static_cast<unsigned char>(b), true, 0};
-    // A capitals font writes a..z as A..Z.
-    if (c >= 'a' && c <= 'z') {
-        if (const int b = single_byte_of(codec, c - 'a' + 'A'); b >= 0)
-            return {static_cast<unsigned char>(b), false, c - 'a' + 'A'};
-    }
-    return {'?', false, '?'};
+    const ByteSpelling w = spelling_of(codec, c);
+    if (w.size == 0) return {'?', false, '?'};
+    return {w.bytes[0], w.exact, w.exact ? char32_t(0) : w.nearest};
 }
 
 constexpr TargetByte target_byte(int t, char32_t c) {

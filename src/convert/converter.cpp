@@ -705,31 +705,9 @@ struct Converter::State {
     // How the byte-encoding target writes c.
     ByteSpelling codec_spelling(char32_t c) const {
         const ByteCodec& codec = byte_codec(options.to);
-        if (const int p = letter_position(c); p >= 0) return codec.letters[std::size_t(p)];
-        ByteSpelling w;
-        if (c < 0x80 && codec.single[c] == c) {
-            w.size = 1;
-            w.bytes[0] = static_cast<unsigned char>(c);
-            w.exact = true;
-            return w;
-        }
-        if (const int b = single_byte_of(codec, c); b >= 0) {
-            w.size = 1;
-            w.bytes[0] = static_cast<unsigned char>(b);
-            w.exact = true;
-            return w;
-        }
-        if (options.to == kCp1258 || options.to == kVn1) return spelled_with_tone(codec, c);
-        // A capitals font writes a small letter as its capital: a loss, and its nearest form.
-        if (const char32_t capital = detail::capital_of(c, true); capital != c) {
-            w = codec_spelling(capital);
-            if (w.exact) {
-                w.exact = false;
-                w.nearest = capital;
-            } else {
-                w = ByteSpelling{};
-            }
-        }
+        const ByteSpelling w = spelling_of(codec, c);
+        if (w.size == 0 && (options.to == kCp1258 || options.to == kVn1))
+            return spelled_with_tone(codec, c);
         return w;
     }
 

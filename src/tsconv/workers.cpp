@@ -61,17 +61,17 @@ bool read_all(int fd, void* data, std::size_t size) {
     return true;
 }
 
-// What an unnamed file holds, which is then emptied for the next task.
-std::string take_contents(int fd) {
-    std::string text;
+// What an unnamed file holds, which is then emptied for the next task; false where it
+// cannot be emptied (the worker then takes no more tasks).
+bool take_contents(int fd, std::string& text) {
+    text.clear();
     struct stat s {};
     if (::fstat(fd, &s) == 0 && s.st_size > 0) {
         text.resize(std::size_t(s.st_size));
         const ssize_t n = ::pread(fd, text.data(), text.size(), 0);
         text.resize(n < 0 ? 0 : std::size_t(n));
     }
-    if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0) text += "";
-    return text;
+    return ::ftruncate(fd, 0) == 0 && ::lseek(fd, 0, SEEK_SET) == 0;
 }
 
 // A worker: takes task numbers from `queue` until it ends, runs each with its standard
@@ -92,13 +92,15 @@ std::string take_contents(int fd) {
         r.status = task(std::size_t(number));
         if (std::fflush(stdout) != 0 && r.status != kExitTrouble) r.status = kExitTrouble;
         std::fflush(stderr);
-        const std::string o = take_contents(out), e = take_contents(err);
+        std::string o, e;
+        const bool out_emptied = take_contents(out, o);
+        const bool reusable = take_contents(err, e) && out_emptied;
         r.kind = Record::kDone;
         r.bytes = progress.bytes() - before;
         r.out_size = std::uint32_t(o.size());
         r.err_size = std::uint32_t(e.size());
         if (!write_all(results, &r, sizeof r) || !write_all(results, o.data(), o.size()) ||
-            !write_all(results, e.data(), e.size()))
+            !write_all(results, e.data(), e.size()) || !reusable)
             break;
     }
     ::_exit(kExitDone);
