@@ -1,0 +1,178 @@
+#include "documents/document.h"
+
+#include "documents/formats.h"
+
+namespace toneshift::documents {
+
+namespace detail {
+
+namespace {
+
+class ContentTypesReader : public XmlHandler {
+  public:
+    explicit ContentTypesReader(std::map<std::string, std::string>& types) : types_(types) {}
+    void start(std::string_view name, const char** attributes, std::size_t, std::size_t) override {
+        if (local_name(name) != "Override") return;
+        const char* part = attribute(attributes, "PartName");
+        const char* type = attribute(attributes, "ContentType");
+        if (part == nullptr || type == nullptr) return;
+        std::string_view p = part;
+        if (!p.empty() && p[0] == '/') p.remove_prefix(1);
+        types_[std::string(p)] = type;
+    }
+    void end(std::string_view, std::size_t) override {}
+    void text(std::string_view) override {}
+
+  private:
+    std::map<std::string, std::string>& types_;
+};
+
+}  // namespace
+
+bool content_types(Package& package, std::map<std::string, std::string>& types,
+                   std::string& error) {
+    std::string xml;
+    if (!package.read("[Content_Types].xml", xml, error, std::uint64_t(16) << 20)) return false;
+    ContentTypesReader reader(types);
+    if (!read_xml(xml, reader, error)) {
+        error = "[Content_Types].xml: " + error;
+        return false;
+    }
+    return true;
+}
+
+bool font_attribute_edit(std::string_view part, std::size_t begin, std::size_t end,
+                         std::string_view local, FontCache& fonts, Edit& edit) {
+    std::size_t from = 0, to = 0;
+    const std::string_view tag = part.substr(begin, end - begin);
+    if (!find_attribute(tag, local, from, to)) return false;
+    // Font names hold no markup in practice; one that does is compared as written.
+    const std::string name(tag.substr(from, to - from));
+    const FontInfo& info = fonts.info(name);
+    if (info.format < 0) return false;
+    edit.begin = begin + from;
+    edit.end = begin + to;
+    edit.text = escape_attribute(info.replacement);
+    return true;
+}
+
+}  // namespace detail
+
+namespace {
+
+bool contains(std::string_view s, std::string_view part) {
+    return s.find(part) != std::string_view::npos;
+}
+
+DocumentKind package_kind(documents::Package& package) {
+    if (package.has("[Content_Types].xml")) {
+        std::map<std::string, std::string> types;
+        std::string error;
+        if (!detail::content_types(package, types, error)) return DocumentKind::kOtherPackage;
+        for (const auto& [name, type] : types) {
+            if (!type.ends_with("main+xml")) continue;
+            if (contains(type, "wordprocessingml") || contains(type, "ms-word"))
+                return DocumentKind::kWord;
+            if (contains(type, "spreadsheetml") || contains(type, "ms-excel"))
+                return DocumentKind::kSpreadsheet;
+            if (contains(type, "presentationml") || contains(type, "ms-powerpoint"))
+                return DocumentKind::kPresentation;
+        }
+        return DocumentKind::kOtherPackage;
+    }
+    if (package.has("mimetype")) {
+        std::string type;
+        std::string error;
+        if (!package.read("mimetype", type, error, 256)) return DocumentKind::kOtherPackage;
+        if (type.starts_with("application/vnd.oasis.opendocument.text"))
+            return DocumentKind::kOdfText;
+        if (type.starts_with("application/vnd.oasis.opendocument.spreadsheet"))
+            return DocumentKind::kOdfSpreadsheet;
+        if (type.starts_with("application/vnd.oasis.opendocument.presentation"))
+            return DocumentKind::kOdfPresentation;
+    }
+    return DocumentKind::kOtherPackage;
+}
+
+constexpr std::string_view kCompoundSignature = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
+
+}  // namespace
+
+bool may_be_document(std::string_view start) {
+    return looks_like_zip(start) || start.starts_with("{\\rtf") ||
+           start.starts_with(kCompoundSignature);
+}
+
+DocumentKind document_kind(std::string_view data) {
+    if (data.starts_with("{\\rtf")) return DocumentKind::kRtf;
+    if (data.starts_with(kCompoundSignature)) return DocumentKind::kOldBinary;
+    if (!looks_like_zip(data)) return DocumentKind::kNone;
+    Package package;
+    std::string error;
+    if (!package.open(data, error)) return DocumentKind::kOtherPackage;
+    return package_kind(package);
+}
+
+std::string_view kind_name(DocumentKind kind) {
+    switch (kind) {
+        case DocumentKind::kNone:
+            return "text";
+        case DocumentKind::kWord:
+            return "Word document";
+        case DocumentKind::kSpreadsheet:
+            return "Excel workbook";
+        case DocumentKind::kPresentation:
+            return "PowerPoint presentation";
+        case DocumentKind::kOdfText:
+            return "OpenDocument text";
+        case DocumentKind::kOdfSpreadsheet:
+            return "OpenDocument spreadsheet";
+        case DocumentKind::kOdfPresentation:
+            return "OpenDocument presentation";
+        case DocumentKind::kOtherPackage:
+            return "zip archive that is no Office or OpenDocument document";
+        case DocumentKind::kRtf:
+            return "RTF document";
+        case DocumentKind::kOldBinary:
+            return "binary Office document (.doc, .xls or .ppt)";
+    }
+    return "document";
+}
+
+bool kind_is_supported(DocumentKind kind) {
+    return kind == DocumentKind::kWord;
+}
+
+DocumentResult convert_document(std::string_view data, const DocumentOptions& options) {
+    DocumentResult result;
+    static const FontTable kNoUserEntries;
+    detail::FontCache fonts(options.fonts != nullptr ? *options.fonts : kNoUserEntries);
+    TextConverter text(options.text);
+    result.kind = document_kind(data);
+    if (!kind_is_supported(result.kind)) {
+        result.status = DocumentResult::Status::kUnsupported;
+        result.error = std::string(kind_name(result.kind)) + ": not converted by this version";
+        return result;
+    }
+    {
+        Package package;
+        std::string error;
+        if (!package.open(data, error)) {
+            result.status = DocumentResult::Status::kBroken;
+            result.error = error;
+            return result;
+        }
+        detail::convert_word(package, data, fonts, text, result);
+    }
+    result.problems = text.problems();
+    result.problem_count = text.problem_count();
+    result.left = text.left();
+    result.fonts = text.fonts();
+    if (result.status == DocumentResult::Status::kConverted && result.problem_count != 0 &&
+        options.text.policy == LossPolicy::kRefuse)
+        result.status = DocumentResult::Status::kRefused;
+    if (result.status != DocumentResult::Status::kConverted) result.output.clear();
+    return result;
+}
+
+}  // namespace toneshift::documents

@@ -1,0 +1,336 @@
+#include <gtest/gtest.h>
+#include <zip.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "documents/document.h"
+#include "documents/fonts.h"
+#include "documents/package.h"
+#include "documents/text.h"
+#include "documents/xml.h"
+
+namespace toneshift::documents {
+namespace {
+
+// A zip archive of `entries` (name, bytes), in that order, built in memory.
+std::string make_zip(const std::vector<std::pair<std::string, std::string>>& entries) {
+    zip_error_t e;
+    zip_error_init(&e);
+    zip_source_t* src = zip_source_buffer_create(nullptr, 0, 0, &e);
+    zip_source_keep(src);
+    zip_t* z = zip_open_from_source(src, ZIP_TRUNCATE, &e);
+    for (const auto& [name, data] : entries) {
+        zip_source_t* s = zip_source_buffer(z, data.data(), data.size(), 0);
+        zip_file_add(z, name.c_str(), s, ZIP_FL_ENC_UTF_8);
+    }
+    zip_close(z);
+    std::string out;
+    zip_source_open(src);
+    char buf[4096];
+    for (zip_int64_t n; (n = zip_source_read(src, buf, sizeof buf)) > 0;)
+        out.append(buf, std::size_t(n));
+    zip_source_close(src);
+    zip_source_free(src);
+    zip_error_fini(&e);
+    return out;
+}
+
+// The bytes of an entry as stored (compressed), not inflated.
+std::string stored_entry(const std::string& zip_data, const std::string& name) {
+    zip_error_t e;
+    zip_error_init(&e);
+    zip_source_t* src = zip_source_buffer_create(zip_data.data(), zip_data.size(), 0, &e);
+    zip_t* z = zip_open_from_source(src, ZIP_RDONLY, &e);
+    zip_file_t* f = zip_fopen(z, name.c_str(), ZIP_FL_COMPRESSED);
+    std::string out;
+    char buf[4096];
+    for (zip_int64_t n; f != nullptr && (n = zip_fread(f, buf, sizeof buf)) > 0;)
+        out.append(buf, std::size_t(n));
+    if (f != nullptr) zip_fclose(f);
+    zip_discard(z);
+    zip_error_fini(&e);
+    return out;
+}
+
+std::string entry(std::string_view zip_data, const std::string& name) {
+    Package p;
+    std::string error, out;
+    EXPECT_TRUE(p.open(zip_data, error)) << error;
+    EXPECT_TRUE(p.read(name, out, error)) << error;
+    return out;
+}
+
+TEST(FontTable, BuiltInNamesAndTheMostSpecificPatternWins) {
+    const FontTable table;
+    const struct {
+        const char* font;
+        int format;
+        const char* replacement;
+    } cases[] = {
+        {".VnTime", kTcvn3, "Times New Roman"},
+        {".vntime", kTcvn3, "Times New Roman"},  // case is ignored
+        {".VnTimeH", kTcvn3Caps, "Times New Roman"},
+        {".VnArialH", kTcvn3Caps, "Arial"},
+        {".VnCourier New", kTcvn3, "Courier New"},
+        {"VNI-Times", kVniWin, "Times New Roman"},
+        {"VNI-Helve", kVniWin, "Arial"},
+        {"VPS Times", 1, "Times New Roman"},
+        {"Times New Roman", -1, ""},
+        {"Wingdings", -1, ""},
+        {"Symbol", -1, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.font);
+        const FontInfo info = table.lookup(c.font);
+        EXPECT_EQ(info.format, c.format);
+        EXPECT_EQ(info.replacement, c.replacement);
+    }
+}
+
+TEST(FontTable, UserEntriesWinAndTheirMistakesAreNamedByLine) {
+    FontTable table;
+    std::string error;
+    ASSERT_TRUE(
+        table.add_map("# my fonts\n"
+                      "\".VnTime\" vni-win \"Cambria\"   # wrongly named\n"
+                      "MyCaps* tcvn3-vncaps\n"
+                      ".VnArial* unicode\n",
+                      error))
+        << error;
+    EXPECT_EQ(table.lookup(".VnTime").format, kVniWin);
+    EXPECT_EQ(table.lookup(".VnTime").replacement, "Cambria");
+    EXPECT_EQ(table.lookup("mycapsfont").format, kTcvn3VnCaps);
+    // A user's pattern beats a more specific built-in one.
+    EXPECT_EQ(table.lookup(".VnArialH").format, -1);
+    EXPECT_EQ(table.lookup(".VnTimeH").format, kTcvn3Caps);
+
+    for (const char* bad :
+         {"x\n.VnTime\n", "a utf-8\n", "a tcvn3 b c\n", "\"a tcvn3\n", "a nonsense\n"}) {
+        SCOPED_TRACE(bad);
+        FontTable t;
+        EXPECT_FALSE(t.add_map(bad, error));
+        EXPECT_EQ(error.substr(0, 5), "line ");
+    }
+    FontTable t;
+    EXPECT_FALSE(t.add_map("ok tcvn3\n\nbroken\n", error));
+    EXPECT_EQ(error.substr(0, 7), "line 3:");
+    EXPECT_EQ(t.lookup("ok").format, -1);  // nothing of a map that fails is taken
+}
+
+TEST(FontTable, PatternsMatchAnyRunForAStar) {
+    EXPECT_TRUE(font_matches("*", ""));
+    EXPECT_TRUE(font_matches(".Vn*H", ".VnTimeH"));
+    EXPECT_FALSE(font_matches(".Vn*H", ".VnTime"));
+    EXPECT_TRUE(font_matches("a*b*c", "aXXbYbZc"));
+    EXPECT_FALSE(font_matches("a*b*c", "aXXbYbZ"));
+    EXPECT_EQ(specificity(".Vn*H"), 4u);
+}
+
+// Office programs keep a legacy font's bytes as characters; each way reads back.
+TEST(TextConverter, StoredCharactersReadBackToTheFontsBytes) {
+    TextConverter text(TextOptions{});
+    // "Cộng hòa" in .VnTime: C 0xE9 n g, h 0xDF a; the 0x93 0x94 quotes as Windows keeps them
+    // and 0xE9 as a symbol font's private use character.
+    std::vector<std::string> pieces{
+        "\xE2\x80\x9C"
+        "C\xC3\xA9ng h\xC3\x9F"
+        "a\xE2\x80\x9D C\xEF\x83\xA9ng"};
+    ASSERT_EQ(text.convert(kTcvn3, ".VnTime", pieces, {}), TextConverter::Outcome::kConverted);
+    EXPECT_EQ(pieces[0],
+              "\xE2\x80\x9C"
+              "C\xE1\xBB\x99ng h\xC3\xB2"
+              "a\xE2\x80\x9D C\xE1\xBB\x99ng");
+}
+
+TEST(TextConverter, ALetterSplitBetweenTwoPiecesIsReadWhole) {
+    TextConverter text(TextOptions{});
+    // VNI for Windows: "o" then the mark byte 0xE4 (dot below and circumflex: "ộ").
+    std::vector<std::string> pieces{"Co", "\xC3\xA4ng"};
+    ASSERT_EQ(text.convert(kVniWin, "VNI-Times", pieces, {}), TextConverter::Outcome::kConverted);
+    EXPECT_EQ(pieces[0] + pieces[1], "C\xE1\xBB\x99ng");
+}
+
+TEST(TextConverter, CapitalsFontsGiveRealCapitalsAndOtherCharactersStay) {
+    TextConverter text(TextOptions{});
+    std::vector<std::string> pieces{"c\xC3\xA9ng \xE1\xBB\x87"};  // ệ is no byte: kept
+    ASSERT_EQ(text.convert(kTcvn3Caps, ".VnTimeH", pieces, {}), TextConverter::Outcome::kConverted);
+    EXPECT_EQ(pieces[0], "C\xE1\xBB\x98NG \xE1\xBB\x87");
+}
+
+TEST(TextConverter, UndefinedBytesUnderEachPolicy) {
+    const TextPlace where{"word/document.xml", "paragraph 2"};
+    {
+        TextConverter text(TextOptions{});
+        std::vector<std::string> pieces{
+            "a\xC2\x81"
+            "b"};  // 0x81: undefined in TCVN3
+        EXPECT_EQ(text.convert(kTcvn3, ".VnTime", pieces, where), TextConverter::Outcome::kRefused);
+        ASSERT_EQ(text.problems().size(), 1u);
+        EXPECT_EQ(text.problems()[0].where.place, "paragraph 2");
+        EXPECT_EQ(text.problems()[0].problem.bytes[0], 0x81);
+    }
+    TextOptions replace;
+    replace.policy = LossPolicy::kReplace;
+    TextConverter text(replace);
+    std::vector<std::string> pieces{
+        "a\xC2\x81"
+        "b\xC2\x81"};
+    EXPECT_EQ(text.convert(kTcvn3, ".VnTime", pieces, where), TextConverter::Outcome::kConverted);
+    EXPECT_EQ(pieces[0],
+              "a\xEF\xBF\xBD"
+              "b\xEF\xBF\xBD");
+    EXPECT_EQ(text.problem_count(), 2u);
+}
+
+TEST(Xml, EditsChangeOnlyTheirRanges) {
+    const std::string part = "<a x='1'>one &amp; two<b/></a>";
+    std::size_t from = 0, to = 0;
+    ASSERT_TRUE(find_attribute("<a  p:x = '1' y=\"2\">", "y", from, to));
+    EXPECT_EQ(std::string_view("<a  p:x = '1' y=\"2\">").substr(from, to - from), "2");
+    EXPECT_FALSE(find_attribute("<a xmlns:y='u'>", "y", from, to));
+    std::vector<Edit> edits{{22, 22, "!"}, {9, 22, escape_text("1 < 2 & 3")}};
+    EXPECT_EQ(apply_edits(part, edits), "<a x='1'>1 &lt; 2 &amp; 3!<b/></a>");
+}
+
+// A minimal Word document: the given body paragraphs, styles and theme.
+std::string word_document(const std::string& body, const std::string& styles,
+                          const std::string& theme = "") {
+    const std::string w =
+        "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"";
+    std::string types =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+        "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+        "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+        "<Override PartName=\"/word/document.xml\" ContentType=\"application/"
+        "vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml\"/>"
+        "<Override PartName=\"/word/styles.xml\" ContentType=\"application/"
+        "vnd.openxmlformats-officedocument.wordprocessingml.styles+xml\"/>";
+    if (!theme.empty())
+        types +=
+            "<Override PartName=\"/word/theme/theme1.xml\" ContentType=\"application/"
+            "vnd.openxmlformats-officedocument.theme+xml\"/>";
+    types += "</Types>";
+    std::vector<std::pair<std::string, std::string>> entries{
+        {"[Content_Types].xml", types},
+        {"word/document.xml", "<?xml version=\"1.0\"?>\n<w:document " + w + "><w:body>" + body +
+                                  "</w:body></w:document>"},
+        {"word/styles.xml", "<w:styles " + w + ">" + styles + "</w:styles>"},
+        {"docProps/app.xml", "<Properties>unchanged</Properties>"}};
+    if (!theme.empty()) entries.push_back({"word/theme/theme1.xml", theme});
+    return make_zip(entries);
+}
+
+TEST(Word, RunsConvertByTheirFontsFromRunStyleDefaultsAndTheme) {
+    const std::string styles =
+        "<w:docDefaults><w:rPrDefault><w:rPr><w:rFonts w:asciiTheme=\"minorHAnsi\" "
+        "w:hAnsiTheme=\"minorHAnsi\"/></w:rPr></w:rPrDefault></w:docDefaults>"
+        "<w:style w:type=\"paragraph\" w:default=\"1\" w:styleId=\"Normal\"/>"
+        "<w:style w:type=\"paragraph\" w:styleId=\"Caps\"><w:basedOn w:val=\"Normal\"/>"
+        "<w:rPr><w:rFonts w:ascii=\".VnTimeH\" w:hAnsi=\".VnTimeH\"/></w:rPr></w:style>";
+    const std::string theme =
+        "<a:theme xmlns:a=\"x\"><a:themeElements><a:fontScheme><a:majorFont><a:latin "
+        "typeface=\"Cambria\"/></a:majorFont><a:minorFont><a:latin typeface=\".VnTime\"/>"
+        "</a:minorFont></a:fontScheme></a:themeElements></a:theme>";
+    const std::string body =
+        // The theme's minor font (.VnTime) by the document defaults.
+        "<w:p><w:r><w:t>C\xC3\xA9ng h\xC3\x9F"
+        "a</w:t></w:r></w:p>"
+        // The paragraph style, based on Normal: a capitals font.
+        "<w:p><w:pPr><w:pStyle w:val=\"Caps\"/></w:pPr><w:r><w:t>c\xC3\xA9ng</w:t></w:r></w:p>"
+        // The run's own font, VNI, split in two runs; and a Unicode font left alone.
+        "<w:p><w:r><w:rPr><w:rFonts w:ascii=\"VNI-Times\" w:hAnsi=\"VNI-Times\"/></w:rPr>"
+        "<w:t>Co</w:t></w:r><w:r><w:rPr><w:rFonts w:ascii=\"VNI-Times\" w:hAnsi=\"VNI-Times\"/>"
+        "</w:rPr><w:t xml:space=\"preserve\">\xC3\xA4ng </w:t></w:r>"
+        "<w:r><w:rPr><w:rFonts w:ascii=\"Arial\" "
+        "w:hAnsi=\"Arial\"/></w:rPr><w:t>\xC3\xA9</w:t></w:r></w:p>";
+    const std::string doc = word_document(body, styles, theme);
+    ASSERT_EQ(document_kind(doc), DocumentKind::kWord);
+    const DocumentResult r = convert_document(doc, DocumentOptions{});
+    ASSERT_EQ(r.status, DocumentResult::Status::kConverted) << r.error;
+    const std::string out = entry(r.output, "word/document.xml");
+    EXPECT_NE(out.find("<w:t>C\xE1\xBB\x99ng h\xC3\xB2"
+                       "a</w:t>"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("<w:t>C\xE1\xBB\x98NG</w:t>"), std::string::npos) << out;
+    EXPECT_NE(out.find("<w:t>C</w:t>"), std::string::npos) << out;
+    EXPECT_NE(out.find("<w:t xml:space=\"preserve\">\xE1\xBB\x99ng </w:t>"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("w:ascii=\"Times New Roman\" w:hAnsi=\"Times New Roman\""),
+              std::string::npos);
+    EXPECT_NE(out.find("<w:t>\xC3\xA9</w:t>"), std::string::npos);  // Arial: left alone
+    EXPECT_EQ(out.find("VNI-Times"), std::string::npos);
+    EXPECT_NE(entry(r.output, "word/styles.xml").find("w:ascii=\"Times New Roman\""),
+              std::string::npos);
+    EXPECT_NE(entry(r.output, "word/theme/theme1.xml").find("typeface=\"Times New Roman\""),
+              std::string::npos);
+    EXPECT_EQ(entry(r.output, "docProps/app.xml"), "<Properties>unchanged</Properties>");
+    const std::string stored = stored_entry(doc, "docProps/app.xml");
+    EXPECT_FALSE(stored.empty());
+    EXPECT_EQ(stored_entry(r.output, "docProps/app.xml"), stored);
+}
+
+TEST(Word, TextWhoseBytesReadClearlyAsAnotherEncodingIsLeftWithItsFont) {
+    // VNI for Windows text ("Cộng hòa xã hội chủ nghĩa Việt Nam") in a .VnTime run.
+    const std::string vni =
+        "Co\xC3\xA4ng ho\xC3\xB8"
+        "a xa\xC3\xB5 ho\xC3\xA4i chu\xC3\xBB "
+        "ngh\xC3\xAE"
+        "a Vie\xC3\xA4t Nam, \xC3\xB1o\xC3\xA4"
+        "c la\xC3\xA4p";
+    const std::string body =
+        "<w:p><w:r><w:rPr><w:rFonts w:ascii=\".VnTime\" w:hAnsi=\".VnTime\"/></w:rPr><w:t>" + vni +
+        "</w:t></w:r></w:p>";
+    const DocumentResult r = convert_document(word_document(body, ""), DocumentOptions{});
+    ASSERT_EQ(r.status, DocumentResult::Status::kConverted) << r.error;
+    ASSERT_EQ(r.left.size(), 1u);
+    EXPECT_EQ(r.left[0].reads_as, kVniWin);
+    const std::string out = entry(r.output, "word/document.xml");
+    EXPECT_NE(out.find(vni), std::string::npos);
+    EXPECT_NE(out.find(".VnTime"), std::string::npos);
+}
+
+TEST(Word, AsciiAndHAnsiFontsEachDrawTheirOwnCharacters) {
+    // Only hAnsi is a capitals font: ASCII letters stay as typed, the rest become capitals.
+    const std::string body =
+        "<w:p><w:r><w:rPr><w:rFonts w:ascii=\"Times New Roman\" w:hAnsi=\".VnTimeH\"/></w:rPr>"
+        "<w:t>c\xC3\xA9ng</w:t></w:r></w:p>";
+    const DocumentResult r = convert_document(word_document(body, ""), DocumentOptions{});
+    ASSERT_EQ(r.status, DocumentResult::Status::kConverted) << r.error;
+    EXPECT_NE(entry(r.output, "word/document.xml").find("<w:t>c\xE1\xBB\x98ng</w:t>"),
+              std::string::npos);
+}
+
+TEST(Word, UntouchedPartsAreCopiedAsStoredAndAnUnchangedDocumentIsItsOwnBytes) {
+    const std::string doc = word_document("<w:p><w:r><w:t>plain</w:t></w:r></w:p>", "");
+    const DocumentResult r = convert_document(doc, DocumentOptions{});
+    ASSERT_EQ(r.status, DocumentResult::Status::kConverted);
+    EXPECT_EQ(r.output, doc);
+}
+
+TEST(Word, AnUndefinedByteRefusesTheDocumentWithItsPlace) {
+    const std::string body =
+        "<w:p/><w:p><w:r><w:rPr><w:rFonts w:ascii=\".VnTime\" w:hAnsi=\".VnTime\"/></w:rPr>"
+        "<w:t>a\xC2\x81</w:t></w:r></w:p>";
+    const DocumentResult r = convert_document(word_document(body, ""), DocumentOptions{});
+    EXPECT_EQ(r.status, DocumentResult::Status::kRefused);
+    ASSERT_FALSE(r.problems.empty());
+    EXPECT_EQ(r.problems[0].where.part, "word/document.xml");
+    EXPECT_EQ(r.problems[0].where.place, "paragraph 2");
+    EXPECT_TRUE(r.output.empty());
+}
+
+TEST(Documents, KindsAreKnownByContent) {
+    EXPECT_EQ(document_kind("{\\rtf1\\ansi x}"), DocumentKind::kRtf);
+    EXPECT_EQ(document_kind("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1...."), DocumentKind::kOldBinary);
+    EXPECT_EQ(document_kind("plain text"), DocumentKind::kNone);
+    EXPECT_EQ(document_kind(make_zip({{"a.txt", "x"}})), DocumentKind::kOtherPackage);
+    EXPECT_EQ(document_kind(make_zip({{"mimetype", "application/vnd.oasis.opendocument.text"}})),
+              DocumentKind::kOdfText);
+    EXPECT_EQ(document_kind("PK\x03\x04 broken"), DocumentKind::kOtherPackage);
+}
+
+}  // namespace
+}  // namespace toneshift::documents
