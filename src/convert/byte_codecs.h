@@ -232,6 +232,35 @@ static_assert(one_byte_codec(kTcvn3) && one_byte_codec(kTcvn3Caps) &&
               one_byte_codec(kTcvn3VnCaps) && one_byte_codec(kVietwareF) &&
               !one_byte_codec(kVniWin) && !one_byte_codec(kCp1258) && !one_byte_codec(kVn1));
 
+// The letter that c and a combining tone after it are in NFC, where c is an ASCII letter or a
+// letter of the table without a tone (a shaped vowel): its base, its shape mark and the tone
+// in canonical order (the dot below before the circumflex or breve, after the horn).
+// kNoCharacter for any other c, and where they make no letter.
+constexpr char32_t letter_with_tone(char32_t c, char32_t tone) {
+    char32_t base = c, shape = 0;
+    if (c >= 0x80) {
+        const int p = letter_position(c);
+        if (p < 0) return kNoCharacter;
+        const LetterDecomposition& d = letter_decompositions[std::size_t(p)];
+        if (d.size != 2) return kNoCharacter;
+        base = d.cps[0];
+        shape = d.cps[1];
+    }
+    char32_t first = shape != 0 ? shape : tone, second = shape != 0 ? tone : 0;
+    if (second != 0 && detail::combining_class(second) < detail::combining_class(first)) {
+        const char32_t t = first;
+        first = second;
+        second = t;
+    }
+    const int p = letter_of_decomposition(base, first, second);
+    return p < 0 ? kNoCharacter : letter_code_points[std::size_t(p)];
+}
+static_assert(letter_with_tone(U'\u00EA', 0x323) == U'\u1EC7' &&
+              letter_with_tone(U'\u01B0', 0x323) == U'\u1EF1' &&
+              letter_with_tone('a', 0x301) == U'\u00E1' &&
+              letter_with_tone(U'\u00E1', 0x323) == kNoCharacter &&
+              letter_with_tone('n', 0x300) == kNoCharacter);
+
 // The character a two-byte spelling reads as, or kNoCharacter.
 constexpr char32_t pair_of(const ByteCodec& codec, unsigned char base, unsigned char mark) {
     if (codec.base_index[base] == 0 || codec.mark_index[mark] == 0) return kNoCharacter;
@@ -265,5 +294,40 @@ constexpr ByteSpelling spelling_of(const ByteCodec& codec, char32_t c) {
     w.nearest = exact ? 0 : c - 'a' + 'A';
     return w;
 }
+
+// A spelling of up to three bytes packed as the UTF-8 loop writes it: the bytes from the
+// lowest, their number in bits 24 and 25; 0 for a character it leaves to the general path.
+constexpr std::uint32_t packed_spelling(const ByteSpelling& w) {
+    if (!w.exact || w.size == 0 || w.size > 3) return 0;
+    return std::uint32_t(w.bytes[0]) | std::uint32_t(w.bytes[1]) << 8 |
+           std::uint32_t(w.bytes[2]) << 16 | std::uint32_t(w.size) << 24;
+}
+
+// How a byte encoding of several bytes a character writes each character that the UTF-8
+// loop takes (below U+0300, and U+1EA0..U+1EF9): spelling_of's exact spellings, packed.
+// A character with none there (a loss, or Windows-1258 and VN1 spelling it with a tone byte
+// the tables do not hold) is 0: the general path writes it.
+struct SpelledTargets {
+    std::array<std::uint32_t, 0x300> low{};
+    std::array<std::uint32_t, detail::kAdditionalEnd - detail::kAdditionalFirst> additional{};
+};
+inline constexpr auto spelled_targets = [] {
+    std::array<SpelledTargets, kByteCodecCount> all{};
+    for (std::size_t k = 0; k < kByteCodecCount; ++k) {
+        if (one_byte_each(byte_codecs[k])) continue;  // the byte tables serve those
+        for (char32_t c = 0; c < 0x300; ++c)
+            all[k].low[c] = packed_spelling(spelling_of(byte_codecs[k], c));
+        for (char32_t c = detail::kAdditionalFirst; c < detail::kAdditionalEnd; ++c)
+            all[k].additional[c - detail::kAdditionalFirst] =
+                packed_spelling(spelling_of(byte_codecs[k], c));
+    }
+    return all;
+}();
+constexpr const SpelledTargets& spelled_target(int format) {
+    return spelled_targets[std::size_t(format - kTcvn3)];
+}
+static_assert(spelled_target(kVniWin).low['a'] == (0x61u | 1u << 24) &&
+              spelled_target(kCp1258).additional[0x1EC7 - detail::kAdditionalFirst] ==
+                  (0xEAu | 0xF2u << 8 | 2u << 24));
 
 }  // namespace toneshift

@@ -314,18 +314,7 @@ class Tally {
 
 }  // namespace
 
-// A byte encoding's bytes and two-byte spellings as units of the target, for the loop that
-// reads such text a character at a time without the normalization of combining sequences
-// (codec_run). A second byte's slot: its mark index (two-byte encodings), or its tone's
-// index + 1 (Windows-1258, VN1); 0: it completes nothing.
-struct CodecTables {
-    std::array<ByteUnit, 256> units{};
-    std::array<bool, 256> takes_second{};  // may begin a two-byte spelling
-    std::array<std::uint8_t, 256> second_slot{};
-    std::array<bool, 256> joins{};  // a combining byte: joins what is before it
-    std::array<std::array<ByteUnit, ByteCodec::kMaxMarks>, 256> pairs{};
-    std::array<std::array<bool, ByteCodec::kMaxMarks>, 256> spells{};  // the pair is a character
-};
+static_assert(kMaxSecondSlots >= ByteCodec::kMaxMarks && kMaxSecondSlots >= combining_tones.size());
 
 // The longest "&..." a references source holds while it may still be a reference.
 constexpr int kLongestReference = 16;
@@ -372,7 +361,6 @@ struct Converter::State {
     // A byte-encoding source of two-byte spellings or combining bytes into a target of the
     // byte tables (but VIQR, and NFD): its units; null otherwise.
     std::unique_ptr<CodecTables> codec_tables;
-    bool has_joins = false;  // codec_tables: some byte joins what is before it
     // A byte-encoding source: a base byte waiting for a mark, and where it was.
     int pending_base = -1;
     std::uint64_t pending_at = 0;
@@ -451,6 +439,8 @@ struct Converter::State {
     bool to_unicode() const { return is_unicode_format(options.to); }
     bool to_codec() const { return is_byte_codec(options.to); }
     bool decomposed() const { return to_unicode() && options.nfd; }
+    // A byte encoding of several bytes a character: written by the UTF-8 loop's spellings.
+    bool spelled_target() const { return to_codec() && !one_byte_codec(options.to); }
     int byte_target() const { return to_viqr() ? kViscii : options.to; }
 
     void flush_stage() {
@@ -761,36 +751,14 @@ struct Converter::State {
 
     // A byte encoding: a byte alone, or a base byte and the mark byte after it (by longest
     // match: a base waits for the next byte).
-    // Reads through codec_tables from in[i] while each character is settled by its own bytes:
-    // nothing pending or held, no problem, nothing after it that joins it. Returns where the
-    // character by character path must go on.
+    // Reads through codec_tables from in[i] while each character is settled by its own bytes
+    // (codec_units_run): nothing pending or held, no problem, nothing after it that joins
+    // it. Returns where the character by character path must go on.
     std::size_t codec_run(const unsigned char* in, std::size_t i, std::size_t n) {
-        const CodecTables& t = *codec_tables;
-        while (i < n) {
-            const unsigned char b = in[i];
-            const ByteUnit* u = &t.units[b];
-            std::size_t used = 1;
-            if (t.takes_second[b]) {
-                if (i + 1 >= n) return i;  // the spelling may go on in the next piece
-                const std::uint8_t slot = t.second_slot[in[i + 1]];
-                if (slot != 0 && t.spells[b][slot - 1u]) {
-                    u = &t.pairs[b][slot - 1u];
-                    used = 2;
-                }
-            }
-            if (u->problem) return i;
-            if (i + used >= n ? has_joins : t.joins[in[i + used]]) return i;
-            std::memcpy(out, u->bytes, sizeof u->bytes);
-            out += u->size;
-            if (b == '\n') {
-                ++lines;
-                column = 0;
-            } else {
-                ++column;
-            }
-            i += used;
-        }
-        return i;
+        const RunEnd r = codec_units_run(*codec_tables, in, i, n, out);
+        out = r.written;
+        add_positions(r);
+        return r.next;
     }
 
     void convert_codec_source(const unsigned char* in, std::size_t n) {
@@ -1351,7 +1319,12 @@ struct Converter::State {
     static constexpr std::size_t kMaxLeadBackoff = 1024;
 
     void convert_utf8(const unsigned char* in, std::size_t n) {
-        const bool fast = !(to_utf8() && options.nfd) && classic_target() && !options.composite;
+        const bool fast = (!(to_utf8() && options.nfd) && classic_target() && !options.composite) ||
+                          spelled_target();
+        const RunTarget target = to_utf8()          ? RunTarget::kUtf8
+                                 : to_viqr()        ? RunTarget::kStaged
+                                 : spelled_target() ? RunTarget::kSpelled
+                                                    : RunTarget::kBytes;
         // Where the fast loop is next tried at a letter's lead byte: after a call that took
         // little, the next tries wait twice as long, so that text thick with other characters
         // does not pay for a call at each such byte. ASCII always tries.
@@ -1370,10 +1343,7 @@ struct Converter::State {
                     return;
                 }
                 const std::size_t from = i;
-                i = fast_utf8(to_utf8()   ? RunTarget::kUtf8
-                              : to_viqr() ? RunTarget::kStaged
-                                          : RunTarget::kBytes,
-                              in, i, n);
+                i = fast_utf8(target, in, i, n);
                 if (i >= n) return;
                 if (i - from >= kFastRunWorthIt) {
                     lead_backoff = 0;
@@ -1577,6 +1547,18 @@ struct Converter::State {
     }
 };
 
+// Whether each printable ASCII byte of t is a character alone that is itself in the target,
+// as codec_units_run's vectors need.
+bool printable_ascii_alone(const CodecTables& t) {
+    for (int b = 0x20; b < 0x80; ++b) {
+        const ByteUnit& u = t.units[std::size_t(b)];
+        if (u.problem || u.size != 1 || u.bytes[0] != b || t.second_slot[std::size_t(b)] != 0 ||
+            t.joins[std::size_t(b)])
+            return false;
+    }
+    return true;
+}
+
 // The units of a byte encoding with two-byte spellings or combining bytes in target `to`.
 std::unique_ptr<CodecTables> codec_tables_for(int from, int to) {
     const ByteCodec& codec = byte_codec(from);
@@ -1589,6 +1571,7 @@ std::unique_ptr<CodecTables> codec_tables_for(int from, int to) {
         t->units[std::size_t(b)] = byte_unit(from, to, false, static_cast<unsigned char>(b));
         t->joins[std::size_t(b)] = c != kNoCharacter && c >= 0x300 && c < 0x370;
     }
+    t->has_joins = std::any_of(t->joins.begin(), t->joins.end(), [](bool j) { return j; });
     if (codec.has_pairs) {
         for (int b = 0; b < 256; ++b) {
             t->takes_second[std::size_t(b)] = codec.base_index[std::size_t(b)] != 0;
@@ -1606,6 +1589,7 @@ std::unique_ptr<CodecTables> codec_tables_for(int from, int to) {
                 t->spells[std::size_t(base)][slot - 1u] = true;
             }
         }
+        t->ascii_alone = printable_ascii_alone(*t);
         return t;
     }
     // Combining tone bytes: a character and the tone after it, composed where that makes one
@@ -1619,12 +1603,19 @@ std::unique_ptr<CodecTables> codec_tables_for(int from, int to) {
         if (c == kNoCharacter || t->joins[std::size_t(b)]) continue;
         t->takes_second[std::size_t(b)] = true;
         for (std::size_t k = 0; k < combining_tones.size(); ++k) {
-            utf8proc_int32_t pair[2] = {utf8proc_int32_t(c), utf8proc_int32_t(combining_tones[k])};
-            if (utf8proc_normalize_utf32(pair, 2, UTF8PROC_COMPOSE) != 1) continue;
-            t->pairs[std::size_t(b)][k] = char_unit(to, false, char32_t(pair[0]));
+            // A letter from the letter table; any other pair that composes as it stands.
+            char32_t composed = letter_with_tone(c, combining_tones[k]);
+            if (composed == kNoCharacter) {
+                utf8proc_int32_t pair[2] = {utf8proc_int32_t(c),
+                                            utf8proc_int32_t(combining_tones[k])};
+                if (utf8proc_normalize_utf32(pair, 2, UTF8PROC_COMPOSE) != 1) continue;
+                composed = char32_t(pair[0]);
+            }
+            t->pairs[std::size_t(b)][k] = char_unit(to, false, composed);
             t->spells[std::size_t(b)][k] = true;
         }
     }
+    t->ascii_alone = printable_ascii_alone(*t);
     return t;
 }
 
@@ -1650,6 +1641,14 @@ Converter::Converter(const ConvertOptions& options)
         if (options.from == kUtf8) s.ascii_passes = passes;
         for (char32_t c = detail::kAdditionalFirst; c < detail::kAdditionalEnd; ++c)
             s.additional_targets[c - detail::kAdditionalFirst] = fast(c);
+    } else if (options.from == kUtf8 && is_byte_codec(options.to)) {
+        const SpelledTargets& spelled = spelled_target(options.to);
+        s.run_tables.low_spellings = spelled.low.data();
+        s.run_tables.additional_spellings = spelled.additional.data();
+        bool passes = true;
+        for (std::uint32_t c = 0x20; c < 0x80; ++c)
+            passes = passes && spelled.low[c] == (c | 1u << 24);
+        s.ascii_passes = passes;
     } else if (options.from == kUtf8) {
         s.ascii_passes = true;
     }
@@ -1710,9 +1709,6 @@ Converter::Converter(const ConvertOptions& options)
         !options.nfd)
         s.codec_tables = codec_tables_for(options.from, options.to);
     s.big_endian = options.from == kUtf16Be;
-    if (s.codec_tables)
-        s.has_joins = std::any_of(s.codec_tables->joins.begin(), s.codec_tables->joins.end(),
-                                  [](bool j) { return j; });
     if (options.from == kViqr) {
         s.viqr_ctx = viqr_open(VIQR_MODE_COMPOSE, kEscape, kErase);
         if (s.viqr_ctx < 0) return;

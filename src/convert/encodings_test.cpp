@@ -4,6 +4,7 @@
 // same output whatever the pieces.
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <utf8proc.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/byte_codecs.h"
 #include "convert/converter.h"
 #include "convert/format_names.h"
 #include "tables/letter_unicode.h"
@@ -435,6 +437,163 @@ TEST(Encodings, TwoByteEncodingsThroughUnitsAsThroughCharacters) {
             const Outcome direct = convert(codec, other, in, LossPolicy::kReplace);
             EXPECT_EQ(direct.out, convert(kReferences, other, refs.out, LossPolicy::kReplace).out);
             EXPECT_EQ(convert(codec, other, in, LossPolicy::kReplace, 3).out, direct.out);
+        }
+    }
+}
+
+// The byte encodings of several bytes a character, read and written by loops of their own.
+constexpr int kSpelledCodecs[] = {kVniWin, kVniMac, kCp1258, kVn1, kBkhcm2, kVietwareX};
+constexpr LossPolicy kPolicies[] = {LossPolicy::kRefuse, LossPolicy::kReplace,
+                                    LossPolicy::kTransliterate};
+
+void expect_same_problems(const Outcome& a, const Outcome& b) {
+    EXPECT_EQ(a.refused, b.refused);
+    EXPECT_EQ(a.problems, b.problems);
+    EXPECT_EQ(a.first.kind, b.first.kind);
+    EXPECT_EQ(a.first.offset, b.first.offset);
+    EXPECT_EQ(a.first.line, b.first.line);
+    EXPECT_EQ(a.first.column, b.first.column);
+    EXPECT_EQ(a.first.character, b.first.character);
+    EXPECT_EQ(Bytes(reinterpret_cast<const char*>(a.first.bytes), a.first.byte_count),
+              Bytes(reinterpret_cast<const char*>(b.first.bytes), b.first.byte_count));
+}
+
+// Each line of `text` (after a line of its own) refused at the same first problem, at the
+// same place, whole and fed a byte at a time: the places of problems after the first.
+void expect_lines_refused_alike(int from, int to, const Bytes& text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size() - 1) + 1;
+        const Bytes line = "ok\n" + text.substr(at, end - at);
+        SCOPED_TRACE(at);
+        const Outcome whole = convert(from, to, line);
+        expect_same_problems(whole, convert(from, to, line, LossPolicy::kRefuse, 1));
+        at = end;
+    }
+}
+
+// Reading: the units loop (whole input, ASCII a vector at a time) against the path through
+// characters, which serves UTF-16 targets, on text and on every pair of bytes, in lines of
+// uneven length; and against itself in pieces, whose ends fall on every kind of byte.
+TEST(Encodings, ByteEncodingsReadByTheirLoopAsThroughCharacters) {
+    for (int codec : kSpelledCodecs) {
+        Bytes in = convert(kUtf8, codec, all_letters() + kText, LossPolicy::kReplace).out;
+        for (int b = 0; b < 256; ++b) {
+            for (int m = 0; m < 256; ++m) in += {char(b), char(m)};
+            in += Bytes(std::size_t(b % 23), 'x') + "\n";
+        }
+        for (LossPolicy policy : kPolicies) {
+            for (int other : {kUtf8, kViscii, 3, kTcvn3}) {
+                SCOPED_TRACE(std::string(format_names[std::size_t(codec)].name) + " to " +
+                             std::string(format_names[std::size_t(other)].name) + ", policy " +
+                             std::to_string(int(policy)));
+                const Outcome fast = convert(codec, other, in, policy);
+                if (policy == LossPolicy::kRefuse && (other == kUtf8 || other == kViscii))
+                    expect_lines_refused_alike(codec, other, in);
+                if (other == kUtf8) {
+                    // UTF-16 holds every character: the same problems, at the same places.
+                    const Outcome slow = convert(codec, kUtf16Le, in, policy);
+                    expect_same_problems(fast, slow);
+                    EXPECT_EQ(fast.out, convert(kUtf16Le, kUtf8, slow.out).out);
+                } else if (policy != LossPolicy::kRefuse) {
+                    const Outcome u16 = convert(codec, kUtf16Le, in, policy);
+                    EXPECT_EQ(fast.out, convert(kUtf16Le, other, u16.out, policy).out);
+                }
+                for (std::size_t piece : {1, 2, 3, 17, 4093}) {
+                    if (piece < 3 && other != kUtf8 && other != kViscii) continue;
+                    const Outcome pieces = convert(codec, other, in, policy, piece);
+                    EXPECT_EQ(pieces.out, fast.out) << piece;
+                    expect_same_problems(pieces, fast);
+                }
+            }
+        }
+    }
+}
+
+// Every character the UTF-8 loop takes, precomposed and (letters) decomposed, alone, after
+// ASCII, before a combining mark that joins it, and among malformed bytes, in lines.
+Bytes utf8_writing_text() {
+    Bytes text = all_letters() + kText;
+    auto each = [&](char32_t c) {
+        text += " " + utf8_of(c) + "x" + utf8_of(c) + utf8_of(0x301) + "a" + utf8_of(c) + "\xC3";
+        text += utf8_of(c) + utf8_of(0x323) + utf8_of(0x302) + "\n";
+    };
+    for (char32_t c = 1; c < 0x300; ++c) each(c);
+    for (char32_t c = detail::kAdditionalFirst; c < detail::kAdditionalEnd; ++c) each(c);
+    for (std::size_t p = 0; p < kLetterCount; ++p) {
+        const LetterDecomposition& d = letter_decompositions[p];
+        Bytes nfd;
+        for (int k = 0; k < d.size; ++k) nfd += utf8_of(d.cps[k]);
+        text += "t" + nfd + " " + nfd + utf8_of(0x300) + "\xE1\xBA" + nfd + "\n";
+    }
+    return text;
+}
+
+// Writing: the spellings loop (whole input) against the general path, which takes a UTF-8
+// source fed a byte at a time, and against the path from UTF-16, for every policy.
+TEST(Encodings, ByteEncodingsWrittenByTheirLoopAsThroughCharacters) {
+    const Bytes text = utf8_writing_text();
+    const Outcome u16 = convert(kUtf8, kUtf16Le, text, LossPolicy::kReplace);
+    for (int codec : kSpelledCodecs) {
+        for (LossPolicy policy : kPolicies) {
+            SCOPED_TRACE(std::string(format_names[std::size_t(codec)].name) + ", policy " +
+                         std::to_string(int(policy)));
+            const Outcome fast = convert(kUtf8, codec, text, policy);
+            for (std::size_t piece : {1, 2, 5, 4093}) {
+                const Outcome pieces = convert(kUtf8, codec, text, policy, piece);
+                EXPECT_EQ(pieces.out, fast.out) << piece;
+                expect_same_problems(pieces, fast);
+            }
+            if (policy != LossPolicy::kRefuse) {
+                EXPECT_EQ(fast.out, convert(kUtf16Le, codec, u16.out, policy).out);
+            } else {
+                expect_lines_refused_alike(kUtf8, codec, text);
+            }
+        }
+    }
+}
+
+// The derived tables against what they replace: each packed spelling is what the general
+// path writes for the character alone; a character left out is one that path reports, or
+// spells with a tone byte (Windows-1258, VN1). And each base and tone the reading tables
+// compose gives the letter NFC gives.
+TEST(Encodings, DerivedTablesAgreeWithTheGeneralPath) {
+    for (int codec : kSpelledCodecs) {
+        SCOPED_TRACE(format_names[std::size_t(codec)].name);
+        const SpelledTargets& t = spelled_target(codec);
+        auto check = [&](char32_t c, std::uint32_t packed) {
+            SCOPED_TRACE(unsigned(c));
+            const Outcome general =
+                convert(kUtf16Le, codec, {char(c & 0xFF), char(c >> 8)}, LossPolicy::kReplace);
+            if (packed != 0) {
+                EXPECT_EQ(general.problems, 0u);
+                EXPECT_EQ(general.out, Bytes(reinterpret_cast<const char*>(&packed), packed >> 24));
+            } else {
+                EXPECT_TRUE(general.problems != 0 ||
+                            ((codec == kCp1258 || codec == kVn1) && general.out.size() >= 2));
+            }
+        };
+        for (char32_t c = 0; c < 0x300; ++c) check(c, t.low[c]);
+        for (char32_t c = detail::kAdditionalFirst; c < detail::kAdditionalEnd; ++c)
+            check(c, t.additional[c - detail::kAdditionalFirst]);
+    }
+    for (char32_t tone : combining_tones) {
+        for (char32_t c = 0; c < 0x1EFA; ++c) {
+            if (c >= 0x80 && letter_position(c) < 0) continue;
+            const Bytes pair = c == 0 ? Bytes(1, '\0') + utf8_of(tone) : utf8_of(c) + utf8_of(tone);
+            utf8proc_uint8_t* composed =
+                utf8proc_NFC(reinterpret_cast<const utf8proc_uint8_t*>(pair.c_str()));
+            utf8proc_int32_t first = -1;
+            const auto length = utf8proc_iterate(composed, -1, &first);
+            const bool one = length > 0 && composed[length] == 0;
+            std::free(composed);
+            const char32_t nfc = one && c != 0 ? char32_t(first) : kNoCharacter;
+            const char32_t ours = letter_with_tone(c, tone);
+            SCOPED_TRACE(std::to_string(unsigned(c)) + " " + std::to_string(unsigned(tone)));
+            if (ours != kNoCharacter) {
+                EXPECT_EQ(ours, nfc);
+            } else if (nfc != kNoCharacter) {
+                EXPECT_LT(letter_position(nfc), 0) << "a letter NFC makes, missed";
+            }
         }
     }
 }

@@ -156,37 +156,96 @@ HWY_ATTR RunEnd expand(const RunTables& t, const unsigned char* in, std::size_t 
 }
 #endif
 
+// One character of a byte encoding at in[i] through t's units (i < n); false where the
+// general path must take it.
+inline bool codec_character(const CodecTables& t, const unsigned char* in, std::size_t& i,
+                            std::size_t n, unsigned char*& w, std::uint64_t& lines,
+                            std::uint64_t& column) {
+    const unsigned char b = in[i];
+    const ByteUnit* u = &t.units[b];
+    std::size_t used = 1;
+    if (t.takes_second[b]) {
+        if (i + 1 >= n) return false;  // the spelling may go on in the next piece
+        const std::uint8_t slot = t.second_slot[in[i + 1]];
+        if (slot != 0 && t.spells[b][slot - 1u]) {
+            u = &t.pairs[b][slot - 1u];
+            used = 2;
+        }
+    }
+    if (u->problem) return false;
+    if (i + used >= n ? t.has_joins : t.joins[in[i + used]]) return false;
+    std::memcpy(w, u, sizeof *u);
+    w += u->size;
+    if (b == '\n') {
+        ++lines;
+        column = 0;
+    } else {
+        ++column;
+    }
+    i += used;
+    return true;
+}
+
+HWY_ATTR RunEnd codec_units(const CodecTables& t, const unsigned char* in, std::size_t i,
+                            std::size_t n, unsigned char* w) {
+    std::uint64_t lines = 0;
+    std::uint64_t column = 0;
+    if (t.ascii_alone) {
+        // Printable ASCII a vector at a time. The last byte of a run may take the byte after
+        // it as its mark, so it goes with that byte, a character at a time.
+        while (i + kWidth <= n) {
+            const std::size_t k = copy_printable(in + i, w);
+            if (k > 1) {
+                w += k - 1;
+                i += k - 1;
+                column += k - 1;
+                if (k == kWidth) continue;
+            }
+            if (!codec_character(t, in, i, n, w, lines, column)) return {i, w, lines, column};
+        }
+    }
+    while (i < n)
+        if (!codec_character(t, in, i, n, w, lines, column)) break;
+    return {i, w, lines, column};
+}
+
 template <RunTarget kTarget>
 HWY_ATTR RunEnd utf8(const RunTables& t, const unsigned char* in, std::size_t i, std::size_t n,
                      unsigned char* w, unsigned char* w_limit) {
     const std::size_t run_start = i;
-    unsigned char* last_w = w;  // where the output of the last character began (UTF-8)
-    bool take_back = true;      // whether the last character still waits for what follows
+    // Where the output of the last character began (kUtf8, kSpelled).
+    unsigned char* last_w = w;
+    bool take_back = true;  // whether the last character still waits for what follows
     std::uint64_t lines = 0;
     std::uint64_t column = 0;
     // In locals: the compiler cannot tell that the output never overwrites them.
     const bool ascii_passes = t.ascii_passes;
     const std::uint16_t* const low_targets = t.low_targets;
     const std::uint16_t* const additional_targets = t.additional_targets;
+    const std::uint32_t* const low_spellings = t.low_spellings;
+    const std::uint32_t* const additional_spellings = t.additional_spellings;
     // Every read below stays within the text: the last bytes go the general way.
     const std::size_t fast_end = n > 5 ? n - 5 : 0;
     // Takes the character at i (not printable ASCII, or one of the last few bytes); false
     // where the loop must stop, with take_back set.
     auto character = [&]() HWY_ATTR __attribute__((always_inline))->bool {
         const unsigned char b = in[i];
-        std::uint16_t target;
+        std::uint32_t target;  // the byte (kBytes, kStaged), or the spelling (kSpelled)
         std::size_t length;
         if (b < 0x80) {
-            target = low_targets[b];
+            target = kTarget == RunTarget::kSpelled ? low_spellings[b] : low_targets[b];
             length = 1;
         } else if (b >= 0xC2 && b <= 0xCB && (in[i + 1] & 0xC0) == 0x80) {
-            target = low_targets[char32_t(b & 0x1F) << 6 | (in[i + 1] & 0x3F)];
+            const char32_t c = char32_t(b & 0x1F) << 6 | (in[i + 1] & 0x3F);
+            target = kTarget == RunTarget::kSpelled ? low_spellings[c] : low_targets[c];
             length = 2;
         } else if (b == 0xE1 && (in[i + 2] & 0xC0) == 0x80 &&
                    ((in[i + 1] == 0xBA && in[i + 2] >= 0xA0) ||
                     (in[i + 1] == 0xBB && in[i + 2] <= 0xB9))) {
-            target = additional_targets[std::size_t(in[i + 1] - 0xBA) * 64 + (in[i + 2] & 0x3F) -
-                                        (toneshift::detail::kAdditionalFirst & 0x3F)];
+            const std::size_t k = std::size_t(in[i + 1] - 0xBA) * 64 + (in[i + 2] & 0x3F) -
+                                  (toneshift::detail::kAdditionalFirst & 0x3F);
+            target =
+                kTarget == RunTarget::kSpelled ? additional_spellings[k] : additional_targets[k];
             length = 3;
         } else if ((b & 0xFE) == 0xCC && i > run_start && in[i - 1] < 0x80 &&
                    (in[i + 1] & 0xC0) == 0x80) {
@@ -204,6 +263,15 @@ HWY_ATTR RunEnd utf8(const RunTables& t, const unsigned char* in, std::size_t i,
             const char32_t letter = letter_code_points[std::size_t(p)];
             if constexpr (kTarget == RunTarget::kUtf8) {
                 w = last_w + put_utf8(letter, last_w);
+            } else if constexpr (kTarget == RunTarget::kSpelled) {
+                const std::uint32_t spelling =
+                    letter < 0x300
+                        ? low_spellings[letter]
+                        : additional_spellings[letter - toneshift::detail::kAdditionalFirst];
+                // The ASCII letter went out as one byte, which the letter's spelling replaces.
+                if (spelling == 0 || w != last_w + 1) return false;
+                std::memcpy(last_w, &spelling, 4);
+                w = last_w + (spelling >> 24);
             } else {
                 const std::uint16_t lt =
                     letter < 0x300
@@ -223,6 +291,14 @@ HWY_ATTR RunEnd utf8(const RunTables& t, const unsigned char* in, std::size_t i,
             last_w = w;
             std::memcpy(w, in + i, 4);
             w += length;
+        } else if constexpr (kTarget == RunTarget::kSpelled) {
+            if (target == 0) {
+                take_back = false;
+                return false;
+            }
+            last_w = w;
+            std::memcpy(w, &target, 4);
+            w += target >> 24;
         } else {
             if (target == kSlowChar) {
                 take_back = false;
@@ -244,7 +320,7 @@ HWY_ATTR RunEnd utf8(const RunTables& t, const unsigned char* in, std::size_t i,
     if (ascii_passes) {
         while (i + kWidth + 5 <= n) {
             const std::size_t k = copy_printable(in + i, w);
-            if constexpr (kTarget == RunTarget::kUtf8)
+            if constexpr (kTarget == RunTarget::kUtf8 || kTarget == RunTarget::kSpelled)
                 if (k != 0) last_w = w + k - 1;
             w += k;
             i += k;
@@ -267,7 +343,7 @@ ran_out:
             --last;
             while (last > run_start && (in[last] & 0xC0) == 0x80) --last;
         } while (last > run_start && (in[last] & 0xFE) == 0xCC);
-        w = kTarget == RunTarget::kUtf8 ? last_w : w - 1;
+        w = kTarget == RunTarget::kUtf8 || kTarget == RunTarget::kSpelled ? last_w : w - 1;
         i = last;
         if (in[last] == '\n') {
             // The line before it comes back: count its characters again.
@@ -373,6 +449,11 @@ RunEnd ExpandUnits(const RunTables& t, const unsigned char* in, std::size_t i, s
     return expand(t, in, i, end, w);
 }
 
+RunEnd CodecUnits(const CodecTables& t, const unsigned char* in, std::size_t i, std::size_t n,
+                  unsigned char* w) {
+    return codec_units(t, in, i, n, w);
+}
+
 RunEnd Utf8RunBytes(const RunTables& t, const unsigned char* in, std::size_t i, std::size_t n,
                     unsigned char* w, unsigned char* w_limit) {
     return utf8<RunTarget::kBytes>(t, in, i, n, w, w_limit);
@@ -381,6 +462,11 @@ RunEnd Utf8RunBytes(const RunTables& t, const unsigned char* in, std::size_t i, 
 RunEnd Utf8RunStaged(const RunTables& t, const unsigned char* in, std::size_t i, std::size_t n,
                      unsigned char* w, unsigned char* w_limit) {
     return utf8<RunTarget::kStaged>(t, in, i, n, w, w_limit);
+}
+
+RunEnd Utf8RunSpelled(const RunTables& t, const unsigned char* in, std::size_t i, std::size_t n,
+                      unsigned char* w, unsigned char* w_limit) {
+    return utf8<RunTarget::kSpelled>(t, in, i, n, w, w_limit);
 }
 
 RunEnd Utf8RunUtf8(const RunTables& t, const unsigned char* in, std::size_t i, std::size_t n,
@@ -407,6 +493,15 @@ RunEnd expand_units(const RunTables& t, const unsigned char* in, std::size_t i, 
     return choice.get(variants)(t, in, i, end, w);
 }
 
+RunEnd codec_units_run(const CodecTables& t, const unsigned char* in, std::size_t i, std::size_t n,
+                       unsigned char* w) {
+    using Function = RunEnd (*)(const CodecTables&, const unsigned char*, std::size_t, std::size_t,
+                                unsigned char*);
+    static constexpr simd::Variant<Function> variants[] = TONESHIFT_SIMD_VARIANTS(CodecUnits);
+    static simd::Choice<Function> choice;
+    return choice.get(variants)(t, in, i, n, w);
+}
+
 RunEnd utf8_run(RunTarget target, const RunTables& t, const unsigned char* in, std::size_t i,
                 std::size_t n, unsigned char* w, unsigned char* w_limit) {
     using Function = RunEnd (*)(const RunTables&, const unsigned char*, std::size_t, std::size_t,
@@ -414,10 +509,12 @@ RunEnd utf8_run(RunTarget target, const RunTables& t, const unsigned char* in, s
     static constexpr simd::Variant<Function> bytes[] = TONESHIFT_SIMD_VARIANTS(Utf8RunBytes);
     static constexpr simd::Variant<Function> staged[] = TONESHIFT_SIMD_VARIANTS(Utf8RunStaged);
     static constexpr simd::Variant<Function> utf8[] = TONESHIFT_SIMD_VARIANTS(Utf8RunUtf8);
-    static simd::Choice<Function> choices[3];
+    static constexpr simd::Variant<Function> spelled[] = TONESHIFT_SIMD_VARIANTS(Utf8RunSpelled);
+    static simd::Choice<Function> choices[4];
     const Function f = target == RunTarget::kBytes    ? choices[0].get(bytes)
                        : target == RunTarget::kStaged ? choices[1].get(staged)
-                                                      : choices[2].get(utf8);
+                       : target == RunTarget::kUtf8   ? choices[2].get(utf8)
+                                                      : choices[3].get(spelled);
     return f(t, in, i, n, w, w_limit);
 }
 

@@ -5,8 +5,11 @@
 // where the general path must decide, and the converter takes over there.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+
+#include "convert/characters.h"
 
 namespace toneshift::convert_detail {
 
@@ -24,8 +27,31 @@ struct RunTables {
     // The byte of an 8-bit target for each character below U+0300 and in U+1EA0..U+1EF9.
     const std::uint16_t* low_targets = nullptr;
     const std::uint16_t* additional_targets = nullptr;
+    // A byte-encoding target of several bytes a character (kSpelled): the spelling of each
+    // character below U+0300 and in U+1EA0..U+1EF9, up to three bytes and their number in
+    // bits 24 and 25; 0 where the general path must write it.
+    const std::uint32_t* low_spellings = nullptr;
+    const std::uint32_t* additional_spellings = nullptr;
     // Whether printable ASCII (0x20..0x7F) passes into the target as itself.
     bool ascii_passes = false;
+};
+
+// A byte encoding's bytes and two-byte spellings as units of the target, for the loop that
+// reads such text a character at a time without the normalization of combining sequences
+// (codec_units_run). A second byte's slot: its mark index (two-byte encodings), or its tone's
+// index + 1 (Windows-1258, VN1); 0: it completes nothing.
+inline constexpr std::size_t kMaxSecondSlots = 40;
+struct CodecTables {
+    std::array<ByteUnit, 256> units{};
+    std::array<bool, 256> takes_second{};  // may begin a two-byte spelling
+    std::array<std::uint8_t, 256> second_slot{};
+    std::array<bool, 256> joins{};  // a combining byte: joins what is before it
+    std::array<std::array<ByteUnit, kMaxSecondSlots>, 256> pairs{};
+    std::array<std::array<bool, kMaxSecondSlots>, 256> spells{};  // the pair is a character
+    bool has_joins = false;  // some byte joins what is before it
+    // Each printable ASCII byte is a character alone, itself in the target: neither a second
+    // byte nor one that joins, and its unit its own byte.
+    bool ascii_alone = false;
 };
 
 // Where a loop stopped, and the line feeds and characters it went through.
@@ -42,11 +68,20 @@ struct RunEnd {
 RunEnd expand_units(const RunTables& t, const unsigned char* in, std::size_t i, std::size_t end,
                     unsigned char* w);
 
+// Reads in[i..n) of a byte encoding through t's units at w while each character is settled
+// by its own bytes: up to a byte that is a problem, a base byte that ends the text (its mark
+// may follow), or a character that a combining byte after it joins (or, where some byte
+// joins, one that ends the text). Printable ASCII is copied a vector at a time where
+// t.ascii_alone. Writes up to 16 bytes beyond what it returns as written.
+RunEnd codec_units_run(const CodecTables& t, const unsigned char* in, std::size_t i, std::size_t n,
+                       unsigned char* w);
+
 // Where the UTF-8 loop writes.
 enum class RunTarget {
-    kBytes,   // an 8-bit target
-    kStaged,  // VISCII bound for VIQR, in a stage that ends at w_limit (16 bytes spare)
-    kUtf8,    // composed UTF-8
+    kBytes,    // an 8-bit target
+    kStaged,   // VISCII bound for VIQR, in a stage that ends at w_limit (16 bytes spare)
+    kUtf8,     // composed UTF-8
+    kSpelled,  // a byte encoding of up to three bytes a character (low_spellings)
 };
 
 // Takes the characters of UTF-8 text in[i..n) that are their own normal form and that the
