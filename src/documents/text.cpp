@@ -126,7 +126,7 @@ TextConverter::Outcome TextConverter::convert(int format, const std::string& fon
         if (n != 0) {
             problem_count_ += n;
             if (problems_.size() < kMaxProblemsKept)
-                problems_.push_back(TextProblem{where, font, *converter.first_problem()});
+                problems_.push_back(TextProblem{where, font, format, *converter.first_problem()});
         }
         converter.next_input();
         pending = false;

@@ -49,6 +49,7 @@ struct TextPlace {
 struct TextProblem {
     TextPlace where;
     std::string font;
+    int format = -1;  // the font's encoding
     Problem problem;
 };
 

@@ -412,10 +412,13 @@ void convert_word(Package& package, std::string_view, FontCache& fonts, TextConv
     // The theme and the styles first: the stories' fonts are resolved through them.
     Theme theme;
     std::string theme_name, styles_name;
+    std::vector<std::string> font_parts;  // parts whose only change is their font names
     for (const auto& [name, type] : types) {
         if (ends_with(type, "theme+xml") && theme_name.empty() && name.starts_with("word/"))
             theme_name = name;
         if (ends_with(type, "wordprocessingml.styles+xml")) styles_name = name;
+        if (ends_with(type, "stylesWithEffects+xml") || ends_with(type, "numbering+xml"))
+            font_parts.push_back(name);
     }
     std::string theme_xml, styles_xml;
     if (!theme_name.empty() && package.has(theme_name)) {
@@ -447,11 +450,13 @@ void convert_word(Package& package, std::string_view, FontCache& fonts, TextConv
         if (!package.replace(name, apply_edits(part, edits), error)) return broken(name, error);
         ++result.parts_changed;
     }
-    // The font names of the styles and the theme.
-    for (const auto& [name, xml] :
-         {std::pair<const std::string&, const std::string&>(styles_name, styles_xml),
-          {theme_name, theme_xml}}) {
-        if (name.empty() || xml.empty()) continue;
+    // The font names of the styles, the theme, and the parts that name fonts beside them.
+    if (!styles_name.empty()) font_parts.push_back(styles_name);
+    if (!theme_name.empty()) font_parts.push_back(theme_name);
+    std::string xml;
+    for (const std::string& name : font_parts) {
+        if (!package.has(name)) continue;
+        if (!package.read(name, xml, error)) return broken(name, error);
         edits.clear();
         FontNameRewriter rewriter(xml, fonts, edits);
         if (!read_xml(xml, rewriter, error)) return broken(name, error);

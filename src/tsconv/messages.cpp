@@ -216,11 +216,14 @@ std::string_view format_name(int format) {
 std::string usage_line() {
     return "usage: tsconv -f FROM -t TO [-o FILE | -d DIR | -i] [-r] [-j N] [--replace | "
            "--translit] [--check] [--unicode-form FORM] [--force] [-q] [FILE...]; tsconv --detect "
-           "[-r [--include GLOB] [--exclude GLOB]] [-j N] [FILE...]; tsconv -l; tsconv --help";
+           "[-r [--include GLOB] [--exclude GLOB]] [-j N] [FILE...]; tsconv -t utf-8 [-o FILE | -d "
+           "DIR | -i] [--font-map FILE] [--unicode-font NAME] DOCUMENT...; tsconv -l; tsconv "
+           "--help";
 }
 
 std::string help_text() {
     return "Usage: tsconv -f FROM -t TO [OPTIONS] [FILE...]\n"
+           "       tsconv -t utf-8 [OPTIONS] DOCUMENT...\n"
            "       tsconv --detect [-r] [-j N] [FILE...]\n"
            "       tsconv -l\n"
            "Converts Vietnamese text between its legacy encodings, VIQR and Unicode. With no\n"
@@ -245,6 +248,8 @@ std::string help_text() {
            "      --unicode-form F  into Unicode: nfc (the default), nfd or composite; --nfd\n"
            "      --force           convert even an input that looks like another format\n"
            "  -q, --quiet           no summary per file of what --replace or --translit lost\n"
+           "      --font-map FILE   documents (no -f): more font names and their encodings\n"
+           "      --unicode-font F  documents: the font put in place of every legacy font\n"
            "      --detect          convert nothing; name the format of each input\n"
            "  -l, --list            list the formats and what each cannot hold\n"
            "  -h, --help            show this help\n"
@@ -253,6 +258,7 @@ std::string help_text() {
            "By default a character that the target cannot write, or input that means nothing\n"
            "in its format, is refused: tsconv names the first one and writes nothing for\n"
            "that file. Files are replaced only when their conversion succeeded.\n"
+
            "Exit status: 0 all converted; 1 a file was refused (or, with --check, would lose\n"
            "something); 2 a usage error or a file that could not be read or written.\n"
            "See tsconv(1).\n";

@@ -27,9 +27,13 @@ namespace toneshift::tsconv {
 //                           also with stdout or -o, -r also  needs no -d or -i, and -r
 //                           with stdout                      none with stdout (-r -o stays
 //                                                            refused)
-//   --detect                -r, --include/--exclude, -j N    -f, -t, -o, -d, -i, --check,
-//                                                            --replace, --translit, --nfd,
-//                                                            --unicode-form, --force, -q
+//   --detect                -r, --include/--exclude, -j N,   -f, -t, -o, -d, -i, --check,
+//                           --font-map                       --replace, --translit, --nfd,
+//                                                            --unicode-form, --force, -q,
+//                                                            --unicode-font
+//   -t utf-8, no -f         documents (Word, ...): as -f FROM  -f, and any other -t
+//                           -t TO, and --font-map FILE,
+//                           --unicode-font NAME
 //   -l, -h, -V              (everything else is ignored)
 //
 // Everywhere: --replace and --translit exclude each other, as do -o, -d and -i; --nfd and
@@ -50,6 +54,8 @@ enum : int {
     kForceOption,
     kIncludeOption,
     kExcludeOption,
+    kFontMapOption,
+    kUnicodeFontOption,
 };
 
 constexpr char kShortOptions[] = ":f:t:o:d:ilqhVrj:";
@@ -71,6 +77,8 @@ constexpr option kLongOptions[] = {
     {"include", required_argument, nullptr, kIncludeOption},
     {"exclude", required_argument, nullptr, kExcludeOption},
     {"jobs", required_argument, nullptr, 'j'},
+    {"font-map", required_argument, nullptr, kFontMapOption},
+    {"unicode-font", required_argument, nullptr, kUnicodeFontOption},
     {"quiet", no_argument, nullptr, 'q'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
@@ -323,6 +331,14 @@ Command parse_command_line(int argc, char* const argv[]) {
                                        ": the number of jobs is a whole number from 1 to " +
                                        std::to_string(kMaxJobs));
                 break;
+            case kFontMapOption:
+                o.font_map = ::optarg;
+                if (o.font_map.empty()) return usage_error("--font-map needs a file name");
+                break;
+            case kUnicodeFontOption:
+                o.unicode_font = ::optarg;
+                if (o.unicode_font.empty()) return usage_error("--unicode-font needs a font name");
+                break;
             case 'q':
                 o.quiet = true;
                 break;
@@ -354,9 +370,21 @@ Command parse_command_line(int argc, char* const argv[]) {
                            : o.quiet                  ? "-q"
                            : from_given               ? "-f"
                            : to_given                 ? "-t"
+                           : !o.unicode_font.empty()  ? "--unicode-font"
                                                       : nullptr;
         if (idle != nullptr) return usage_error(conflict("--detect", idle));
+    } else if (!from_given && to_given && format_by_name(to_name) == kUtf8) {
+        // Documents: each piece of text in the encoding its font names.
+        o.from = kFromFonts;
+        o.to = kUtf8;
+        if (o.force)
+            return usage_error(
+                "--force needs -f FROM: a document's text is read in the encodings its "
+                "fonts name");
     } else {
+        if (from_given && (!o.font_map.empty() || !o.unicode_font.empty()))
+            return usage_error(std::string(!o.font_map.empty() ? "--font-map" : "--unicode-font") +
+                               " is for documents, whose fonts name their encodings: give no -f");
         if (!from_given || !to_given)
             return usage_error(!from_given && !to_given ? "-f FROM and -t TO are needed"
                                : !from_given            ? "-f FROM is needed"

@@ -18,6 +18,9 @@ enum class Destination {
 
 // -f auto: each input from the format that detection names for it.
 inline constexpr int kAutoFormat = -2;
+// No -f, and -t utf-8: every input is a document, each piece of its text read in the
+// encoding its font names.
+inline constexpr int kFromFonts = -3;
 
 // --include GLOB (include = true) or --exclude GLOB, in the order given: under -r the last
 // pattern that matches a file's base name decides whether it is taken.
@@ -27,7 +30,7 @@ struct NamePattern {
 };
 
 struct Options {
-    int from = -1;  // format numbers, 0..11, or kAutoFormat
+    int from = -1;  // format numbers, or kAutoFormat, or kFromFonts
     int to = -1;
     LossPolicy policy = LossPolicy::kRefuse;
     // --check: a dry run of the command without it: every check that command makes, nothing
@@ -43,6 +46,10 @@ struct Options {
     Destination destination = Destination::kStandardOutput;
     std::string output;               // -o FILE or -d DIR
     std::vector<std::string> inputs;  // never empty: "-" is standard input
+    // Documents: --font-map FILE (entries before the built-in font table), and
+    // --unicode-font NAME (the font put in every legacy font's place).
+    std::string font_map;
+    std::string unicode_font;
 };
 
 // What the command line asks for.

@@ -92,6 +92,32 @@ TEST(Options, DestinationsAndPolicies) {
     }
 }
 
+TEST(Options, WithoutFromIntoUtf8EveryInputIsADocumentReadByItsFonts) {
+    const Command c = parse({"-t", "utf-8", "--font-map", "fonts.txt", "--unicode-font", "Cambria",
+                             "-d", "out", "a.docx"});
+    ASSERT_EQ(c.action, Command::Action::kConvert) << c.error;
+    EXPECT_EQ(c.options.from, kFromFonts);
+    EXPECT_EQ(c.options.font_map, "fonts.txt");
+    EXPECT_EQ(c.options.unicode_font, "Cambria");
+    EXPECT_EQ(parse({"--detect", "--font-map", "m", "a.docx"}).action, Command::Action::kDetect);
+    const struct {
+        std::vector<std::string> arguments;
+        std::string message;
+    } errors[] = {
+        {{"-f", "tcvn3", "-t", "utf-8", "--font-map", "m"}, "--font-map is for documents"},
+        {{"-f", "tcvn3", "-t", "utf-8", "--unicode-font", "Arial"}, "--unicode-font is for"},
+        {{"-t", "viscii", "--font-map", "m", "a"}, "-f FROM is needed"},
+        {{"-t", "utf-8", "--force", "a"}, "--force needs -f FROM"},
+        {{"--detect", "--unicode-font", "Arial"}, "--detect and --unicode-font"},
+    };
+    for (const auto& e : errors) {
+        SCOPED_TRACE(e.message);
+        const Command u = parse(e.arguments);
+        EXPECT_EQ(u.action, Command::Action::kUsageError);
+        EXPECT_EQ(u.error.substr(0, e.message.size()), e.message);
+    }
+}
+
 TEST(Options, ListHelpAndVersionNeedNoFormats) {
     EXPECT_EQ(parse({"-l"}).action, Command::Action::kList);
     EXPECT_EQ(parse({"--list"}).action, Command::Action::kList);
@@ -302,7 +328,7 @@ TEST(Options, UnknownOptionNamesItsOwnArgument) {
         {{"-ft", "1", "-z"}, "unknown option -z" + hint},
         {{"-t1", "x", "-f", "0", "--detected"}, "unknown option --detected" + hint},
         {{"-f", "0", "-t", "1", "--in"}, "option --in is ambiguous: --in-place or --include"},
-        {{"-f", "0", "-t", "1", "--fo=1"}, "option --force takes no argument"},
+        {{"-f", "0", "-t", "1", "--forc=1"}, "option --force takes no argument"},
         {{"-f", "0", "-t", "1", "--force=yes"}, "option --force takes no argument"},
         {{"-f", "0", "-t", "1", "-j"}, "option -j needs an argument"},
         {{"-f", "0", "-t", "1", "-qj"}, "option -j needs an argument"},

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "detect/detect.h"
+#include "documents/document.h"
 #include "tsconv/convert_input.h"
 #include "tsconv/messages.h"
 #include "tsconv/output_file.h"
@@ -404,12 +405,258 @@ bool output_is_an_input(const Options& options, const std::vector<std::string>& 
     return true;
 }
 
+// ---- Documents: each piece of text read in the encoding its font names.
+
+documents::FontTable& font_table() {
+    static documents::FontTable table;
+    return table;
+}
+
+// Reads all that `fd` holds into `data`: 0, or the errno of a failed read.
+int read_all(int fd, std::string& data) {
+    data.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = read_input(fd, reinterpret_cast<unsigned char*>(buffer), sizeof buffer);
+        if (n < 0) return errno;
+        if (n == 0) return 0;
+        data.append(buffer, std::size_t(n));
+    }
+}
+
+// Takes --font-map and --unicode-font into the font table. False after saying why.
+bool load_font_table(const Options& options) {
+    documents::FontTable& table = font_table();
+    table.set_unicode_font(options.unicode_font);
+    if (options.font_map.empty()) return true;
+    const int fd = ::open(options.font_map.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    std::string text;
+    const int error = fd < 0 ? errno : read_all(fd, text);
+    if (fd >= 0) ::close(fd);
+    if (error != 0) {
+        say("cannot read the font map " + display_name(options.font_map) + ": " +
+            error_text(error));
+        return false;
+    }
+    std::string why;
+    if (!table.add_map(text, why)) {
+        say("the font map " + display_name(options.font_map) + ", " + why);
+        return false;
+    }
+    return true;
+}
+
+bool is_document(documents::DocumentKind kind) {
+    return kind != documents::DocumentKind::kNone && kind != documents::DocumentKind::kOtherPackage;
+}
+
+// What an input is before its conversion: a document (its bytes read whole), or text.
+struct Peeked {
+    documents::DocumentKind kind = documents::DocumentKind::kNone;
+    std::string data;  // a document's bytes
+    int error = 0;     // reading failed (-1: standard input was closed)
+};
+
+// A named regular file is a document when its first bytes may begin one and its content
+// says it is one. Standard input and other files are read whole only when `whole` (no -f:
+// every input must be a document); otherwise they are text.
+Peeked peek_input(const std::string& name, bool whole) {
+    Peeked p;
+    if (name == "-") {
+        if (!whole) return p;
+        if (standard_input_was_closed()) {
+            p.error = EBADF;
+            return p;
+        }
+        p.error = read_all(STDIN_FILENO, p.data);
+        if (p.error == 0) p.kind = documents::document_kind(p.data);
+        return p;
+    }
+    // Only a regular file is looked into when text is possible: opening a pipe would take
+    // its writer's place, and reading a terminal would take what is meant for the conversion.
+    struct stat named {};
+    if (!whole && (::stat(name.c_str(), &named) != 0 || !S_ISREG(named.st_mode))) return p;
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (whole) p.error = errno;
+        return p;  // otherwise the conversion's own open reports it
+    }
+    struct stat st {};
+    unsigned char start[8];
+    ssize_t got = -1;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        do {
+            got = ::pread(fd, start, sizeof start, 0);
+        } while (got < 0 && errno == EINTR);
+    }
+    const bool may = got > 0 && documents::may_be_document(std::string_view(
+                                    reinterpret_cast<const char*>(start), std::size_t(got)));
+    if (may || (whole && !S_ISDIR(st.st_mode))) {
+        p.error = read_all(fd, p.data);
+        if (p.error == 0) p.kind = documents::document_kind(p.data);
+        if (!whole && !is_document(p.kind)) p.data.clear();
+    }
+    ::close(fd);
+    return p;
+}
+
+std::string with_article(std::string_view kind) {
+    const char c = kind.empty() ? 'x' : kind[0];
+    return std::string(c == 'E' || c == 'O' || c == 'R' ? "an " : "a ") + std::string(kind);
+}
+
+// A document given with -f: its fonts say its encodings.
+std::string document_with_from_message(const std::string& name, documents::DocumentKind kind) {
+    return display_name(name) + " is " + with_article(documents::kind_name(kind)) +
+           ": each piece of its text is read in the encoding its font names, and -f is not "
+           "used for documents (give -t utf-8 and no -f)";
+}
+
+// Converts document `name` (its bytes `data`) and writes it to `output`, unless that is
+// nullptr (--check). `consequence` says what became of the output when it is not written.
+// Returns its status.
+int convert_document_input(const Options& options, const std::string& name, const Peeked& input,
+                           OutputFile* output, const std::string& out_name,
+                           const std::string& consequence) {
+    using documents::DocumentResult;
+    const std::string shown = display_name(name);
+    if (!is_document(input.kind)) {
+        say(shown + " is no Word document (and text needs -f FROM); " + consequence);
+        return kExitTrouble;
+    }
+    if (!documents::kind_is_supported(input.kind)) {
+        say(shown + " is " + with_article(documents::kind_name(input.kind)) +
+            ", which this version cannot convert yet (Word documents only); " + consequence);
+        return kExitTrouble;
+    }
+    documents::DocumentOptions d;
+    d.text.policy = options.check ? LossPolicy::kReplace : options.policy;
+    d.text.nfd = options.nfd;
+    d.text.composite = options.composite;
+    d.fonts = &font_table();
+    const DocumentResult r = documents::convert_document(input.data, d);
+    const std::string to(format_name(kUtf8));
+    const auto place = [&](const documents::TextPlace& w) {
+        return shown + ": " + w.part + ", " + w.place;
+    };
+    switch (r.status) {
+        case DocumentResult::Status::kConverted:
+            break;
+        case DocumentResult::Status::kUnsupported:
+            say(shown + ": " + r.error + "; " + consequence);
+            return kExitTrouble;
+        case DocumentResult::Status::kBroken:
+            say(shown + ": cannot read this " + std::string(documents::kind_name(r.kind)) + ": " +
+                r.error + "; " + consequence);
+            return kExitTrouble;
+        case DocumentResult::Status::kRefused: {
+            const documents::TextProblem& p = r.problems.front();
+            say(place(p.where) + ": " + describe_problem(p.problem) + " in " + p.font +
+                " text is no character of " + std::string(format_name(p.format)) +
+                ", cannot convert to " + to + "; " + consequence + policy_hint());
+            return kExitRefused;
+        }
+    }
+    constexpr std::size_t kListed = 10;
+    for (std::size_t k = 0; k < r.left.size() && k < kListed; ++k) {
+        const documents::LeftText& l = r.left[k];
+        say(place(l.where) + ": the text in " + l.font + " reads as " +
+            std::string(format_name(l.reads_as)) + ", not as " +
+            std::string(format_name(l.format)) + " as its font says; left as it is");
+    }
+    if (r.left.size() > kListed)
+        say(shown + ": and " + std::to_string(r.left.size() - kListed) + " more pieces left");
+    const bool in_place = options.destination == Destination::kInPlace;
+    if (!r.left.empty() && !options.check && (options.policy == LossPolicy::kRefuse || in_place)) {
+        say(shown + ": not every piece converted; " + consequence +
+            " (a --font-map entry can name a font's real encoding" +
+            (in_place ? std::string(")") : "; --replace or --translit write the rest anyway)"));
+        if (output != nullptr) output->abandon();
+        return kExitRefused;
+    }
+    if (options.check) {
+        if (r.problem_count != 0 && options.policy == LossPolicy::kRefuse) {
+            const documents::TextProblem& p = r.problems.front();
+            say(shown + ": would not convert exactly to " + to + ": " +
+                characters(r.problem_count) + "; the first in " + p.where.part + ", " +
+                p.where.place + ": " + describe_problem(p.problem) + " in " + p.font);
+            return kExitRefused;
+        }
+        if (!r.left.empty()) return kExitRefused;
+        if (!options.quiet) say(shown + ": converts exactly to " + to);
+        return kExitDone;
+    }
+    if (output != nullptr) {
+        if (!output->write(reinterpret_cast<const unsigned char*>(r.output.data()),
+                           r.output.size()) ||
+            !output->commit()) {
+            say("cannot write " + out_name + ": " + error_text(errno) + "; " + consequence);
+            output->abandon();
+            return kExitTrouble;
+        }
+    }
+    if (r.problem_count != 0 && !options.quiet) {
+        const documents::TextProblem& p = r.problems.front();
+        say(shown + ": " + characters(r.problem_count) + " not converted exactly to " + to +
+            "; the first in " + p.where.part + ", " + p.where.place + ": " +
+            describe_problem(p.problem) + " in " + p.font + ", became " +
+            describe_replacement(p.problem));
+    }
+    return r.left.empty() ? kExitDone : kExitRefused;
+}
+
+// The document inputs of one output (standard output, -o): one document, or none (-1).
+// Returns the status to stop with, or -1 to go on with text.
+int convert_documents_into_one_output(const Options& options) {
+    const bool from_fonts = options.from == kFromFonts;
+    const bool to_file = options.destination == Destination::kOutputFile;
+    const std::string out_name =
+        to_file ? output_display_name(options.output) : "(standard output)";
+    std::vector<Peeked> peeked;
+    for (const std::string& name : options.inputs) {
+        peeked.push_back(peek_input(name, from_fonts && options.inputs.size() == 1));
+        if (!from_fonts && is_document(peeked.back().kind)) {
+            say(document_with_from_message(name, peeked.back().kind) + "; nothing converted");
+            return kExitTrouble;
+        }
+    }
+    if (!from_fonts) return -1;
+    if (options.inputs.size() != 1) {
+        say("one output takes one document; give -d DIR or -i to convert several");
+        return kExitTrouble;
+    }
+    const std::string& name = options.inputs.front();
+    const Peeked& input = peeked.front();
+    if (input.error != 0) {
+        say("cannot read " + display_name(name) + ": " + error_text(input.error));
+        return kExitTrouble;
+    }
+    if (!to_file && ::isatty(STDOUT_FILENO) && is_document(input.kind)) {
+        say(display_name(name) + " is " + with_article(documents::kind_name(input.kind)) +
+            ", which is not written to a terminal; give -o FILE, -d DIR or -i");
+        return kExitTrouble;
+    }
+    if (output_is_an_input(options, options.inputs, "nothing converted")) return kExitTrouble;
+    OutputFile output;
+    if (!to_file) {
+        output.open_standard_output();
+    } else if (!output.open(options.output)) {
+        say("cannot write " + out_name + ": " + output.why_not());
+        return kExitTrouble;
+    }
+    const int status =
+        convert_document_input(options, name, input, &output, out_name, out_name + " not written");
+    if (status != kExitDone && status != kExitRefused) output.abandon();
+    return status;
+}
+
 // Every input into one output, standard output or -o FILE, as one text.
 int convert_into_one_output(const Options& options, const std::vector<std::string>& inputs) {
     Outcome outcome;
     const bool to_file = options.destination == Destination::kOutputFile;
     const std::string out_name =
         to_file ? output_display_name(options.output) : "(standard output)";
+    if (const int status = convert_documents_into_one_output(options); status >= 0) return status;
     if (output_is_an_input(options, inputs, "nothing converted")) return kExitTrouble;
 
     OutputFile output;
@@ -665,6 +912,36 @@ bool make_parent_folders(const std::string& path) {
     return true;
 }
 
+// A document into its own output (-d, -i), or checked (--check). Returns its status.
+int convert_one_document(const Options& options, const Task& task, const Peeked& peeked) {
+    const std::string& name = task.name;
+    const bool in_place = options.destination == Destination::kInPlace;
+    const bool writes = !options.check && (in_place || options.destination == Destination::kOutDir);
+    const std::string out_name = output_display_name(task.out_name);
+    const std::string consequence = options.check ? display_name(name) + " would not be converted"
+                                    : in_place    ? display_name(name) + " left as it was"
+                                                  : out_name + " not written";
+    if (peeked.error != 0) {
+        say("cannot read " + display_name(name) + ": " + error_text(peeked.error));
+        return kExitTrouble;
+    }
+    if (!is_document(peeked.kind) || !documents::kind_is_supported(peeked.kind) || !writes)
+        return convert_document_input(options, name, peeked, nullptr, out_name, consequence);
+    struct stat st {};
+    if (in_place && (::stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode))) {
+        say(display_name(name) + " is not a regular file; -i replaces only regular files");
+        return kExitTrouble;
+    }
+    OutputFile output;
+    if (options.recursive && !in_place && !make_parent_folders(task.out_name)) return kExitTrouble;
+    if (!(in_place ? output.open_in_place(task.out_name) : output.open(task.out_name))) {
+        say("cannot write " + out_name + ": " + output.why_not() + "; " + display_name(name) +
+            " not converted");
+        return kExitTrouble;
+    }
+    return convert_document_input(options, name, peeked, &output, out_name, consequence);
+}
+
 // Converts (or, with --check, checks) one file into its own output. Returns its status.
 int convert_one(const Options& options, const Task& task, Buffers& buffers, Progress& progress) {
     const std::string& name = task.name;
@@ -672,6 +949,15 @@ int convert_one(const Options& options, const Task& task, Buffers& buffers, Prog
     const bool writes = !options.check && (in_place || options.destination == Destination::kOutDir);
     if (!task.plan_message.empty()) say(task.plan_message);
     if (task.skip) return task.plan_status;
+
+    const bool from_fonts = options.from == kFromFonts;
+    const Peeked peeked = peek_input(name, from_fonts);
+    if (!from_fonts && is_document(peeked.kind)) {
+        say(document_with_from_message(name, peeked.kind) + "; " + display_name(name) +
+            (options.check ? " would not be converted" : " not converted"));
+        return kExitTrouble;
+    }
+    if (from_fonts) return convert_one_document(options, task, peeked);
 
     Input input(name, in_place);
     if (!input.ok()) return kExitTrouble;
@@ -736,8 +1022,54 @@ int convert_one(const Options& options, const Task& task, Buffers& buffers, Prog
     return kExitDone;
 }
 
+// --detect for one document: its kind and each legacy font with its encoding, how many
+// characters it holds and whether its text reads as Vietnamese in that encoding.
+int detect_document(const std::string& name, const Peeked& peeked) {
+    std::string line = (name == "-" ? std::string("-") : quote_name(name)) + ": " +
+                       std::string(documents::kind_name(peeked.kind));
+    int status = kExitDone;
+    if (!documents::kind_is_supported(peeked.kind)) {
+        line += " (not read by this version)";
+        status = kExitRefused;
+    } else {
+        documents::DocumentOptions d;
+        d.text.policy = LossPolicy::kReplace;
+        d.text.guard = false;
+        d.fonts = &font_table();
+        const documents::DocumentResult r = documents::convert_document(peeked.data, d);
+        if (r.status != documents::DocumentResult::Status::kConverted) {
+            line += " (unreadable: " + r.error + ")";
+            status = kExitTrouble;
+        } else if (r.fonts.empty()) {
+            line += "; no legacy font";
+        } else {
+            Detector detector;
+            std::string fonts;
+            for (const documents::FontUse& f : r.fonts) {
+                detector.reset();
+                detector.feed(reinterpret_cast<const unsigned char*>(f.sample.data()),
+                              f.sample.size());
+                const Detection v = detector.finish();
+                const bool reads = v.verdict == Detection::Verdict::kFormat && v.format == kUtf8;
+                fonts += (fonts.empty() ? "" : "; ") + quote_name(f.font) + " " +
+                         std::string(format_name(f.format)) + " " + characters(f.characters) +
+                         (reads ? ", reads as Vietnamese" : ", does not read as Vietnamese");
+            }
+            line += "; fonts: " + fonts;
+        }
+    }
+    line += "\n";
+    if (std::fputs(line.c_str(), stdout) < 0) {
+        say("cannot write (standard output)");
+        return kExitTrouble;
+    }
+    return status;
+}
+
 // --detect for one input: its line on standard output. Returns its status.
 int detect_one(const Task& task, Buffers& buffers, Progress& progress) {
+    const Peeked peeked = peek_input(task.name, false);
+    if (is_document(peeked.kind)) return detect_document(task.name, peeked);
     Input input(task.name, false);
     if (!input.ok()) return kExitTrouble;
     Detection d;
@@ -802,6 +1134,7 @@ int check_one_output(const Options& options) {
 }  // namespace
 
 int run_detection(const Options& options) {
+    if (!load_font_table(options)) return kExitTrouble;
     Outcome outcome;
     const std::vector<Found> found = expand_inputs(options, outcome);
     const std::vector<Task> tasks = plan_tasks(options, found);
@@ -814,6 +1147,7 @@ int run_detection(const Options& options) {
 
 int run_conversion(const Options& options) {
     prepare_output_handling();
+    if (!load_font_table(options)) return kExitTrouble;
     if (options.check) {
         return options.destination == Destination::kStandardOutput ||
                        options.destination == Destination::kOutputFile

@@ -1,0 +1,426 @@
+// tsconv end to end on documents: Word documents built here, converted by the built tsconv,
+// and read back by LibreOffice (where it is installed), the real client, through its flat
+// XML export, which keeps headers, footnotes and text boxes.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "program.h"
+#include "tsconv_program.h"
+
+namespace toneshift::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A zip archive of `entries` (name, bytes), in that order.
+std::string zip_of(const std::vector<std::pair<std::string, std::string>>& entries) {
+    zip_error_t e;
+    zip_error_init(&e);
+    zip_source_t* src = zip_source_buffer_create(nullptr, 0, 0, &e);
+    zip_source_keep(src);
+    zip_t* z = zip_open_from_source(src, ZIP_TRUNCATE, &e);
+    for (const auto& [name, data] : entries)
+        zip_file_add(z, name.c_str(), zip_source_buffer(z, data.data(), data.size(), 0),
+                     ZIP_FL_ENC_UTF_8);
+    zip_close(z);
+    std::string out;
+    zip_source_open(src);
+    char buffer[4096];
+    for (zip_int64_t n; (n = zip_source_read(src, buffer, sizeof buffer)) > 0;)
+        out.append(buffer, std::size_t(n));
+    zip_source_close(src);
+    zip_source_free(src);
+    zip_error_fini(&e);
+    return out;
+}
+
+// The inflated bytes of entry `name` of a zip file.
+std::string entry_of(const fs::path& file, const std::string& name) {
+    int error = 0;
+    zip_t* z = zip_open(file.c_str(), ZIP_RDONLY, &error);
+    if (z == nullptr) return "(no zip)";
+    std::string out;
+    if (zip_file_t* f = zip_fopen(z, name.c_str(), 0)) {
+        char buffer[4096];
+        for (zip_int64_t n; (n = zip_fread(f, buffer, sizeof buffer)) > 0;)
+            out.append(buffer, std::size_t(n));
+        zip_fclose(f);
+    }
+    zip_discard(z);
+    return out;
+}
+
+// A run of `text` in `font` (none: the font its styles give).
+std::string run(const std::string& font, const std::string& text, const std::string& style = "") {
+    std::string props;
+    if (!style.empty()) props += "<w:rStyle w:val=\"" + style + "\"/>";
+    if (!font.empty()) props += "<w:rFonts w:ascii=\"" + font + "\" w:hAnsi=\"" + font + "\"/>";
+    if (!props.empty()) props = "<w:rPr>" + props + "</w:rPr>";
+    return "<w:r>" + props + "<w:t xml:space=\"preserve\">" + text + "</w:t></w:r>";
+}
+
+std::string paragraph(const std::string& runs, const std::string& style = "") {
+    return "<w:p>" + (style.empty() ? "" : "<w:pPr><w:pStyle w:val=\"" + style + "\"/></w:pPr>") +
+           runs + "</w:p>";
+}
+
+const std::string kXml = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
+const std::string kW =
+    "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\" "
+    "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\" "
+    "xmlns:v=\"urn:schemas-microsoft-com:vml\"";
+const std::string kRel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+const std::string kType = "application/vnd.openxmlformats-officedocument.";
+
+std::string override_of(const std::string& part, const std::string& type) {
+    return "<Override PartName=\"/" + part + "\" ContentType=\"" + kType + type + "\"/>";
+}
+std::string relationship(const std::string& id, const std::string& type,
+                         const std::string& target) {
+    return "<Relationship Id=\"" + id + "\" Type=\"" + kRel + type + "\" Target=\"" + target +
+           "\"/>";
+}
+
+// A Word document LibreOffice opens: `body` (paragraphs), a header paragraph and a footnote
+// paragraph (referred to from the body by footnote 1). The document defaults take the theme's
+// minor font, .VnTime; paragraph style "Heading" gives the capitals font .VnTimeH and "Title"
+// inherits it; character style "Cell" gives .VnTime.
+std::string word_document(const std::string& body, const std::string& header,
+                          const std::string& footnote) {
+    const std::string types =
+        kXml +
+        "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+        "<Default Extension=\"rels\" ContentType=\"application/"
+        "vnd.openxmlformats-package.relationships+xml\"/>"
+        "<Default Extension=\"xml\" ContentType=\"application/xml\"/>" +
+        override_of("word/document.xml", "wordprocessingml.document.main+xml") +
+        override_of("word/styles.xml", "wordprocessingml.styles+xml") +
+        override_of("word/theme/theme1.xml", "theme+xml") +
+        override_of("word/header1.xml", "wordprocessingml.header+xml") +
+        override_of("word/footnotes.xml", "wordprocessingml.footnotes+xml") + "</Types>";
+    const std::string relationships =
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+    const std::string package_rels = kXml + relationships +
+                                     relationship("rId1", "officeDocument", "word/document.xml") +
+                                     "</Relationships>";
+    const std::string document_rels =
+        kXml + relationships + relationship("rId1", "styles", "styles.xml") +
+        relationship("rId2", "theme", "theme/theme1.xml") +
+        relationship("rId3", "header", "header1.xml") +
+        relationship("rId4", "footnotes", "footnotes.xml") + "</Relationships>";
+    const std::string styles =
+        kXml + "<w:styles " + kW +
+        "><w:docDefaults><w:rPrDefault><w:rPr><w:rFonts w:asciiTheme=\"minorHAnsi\" "
+        "w:hAnsiTheme=\"minorHAnsi\"/></w:rPr></w:rPrDefault></w:docDefaults>"
+        "<w:style w:type=\"paragraph\" w:default=\"1\" w:styleId=\"Normal\"><w:name "
+        "w:val=\"Normal\"/></w:style>"
+        "<w:style w:type=\"paragraph\" w:styleId=\"Heading\"><w:name w:val=\"Heading\"/>"
+        "<w:basedOn w:val=\"Normal\"/><w:rPr><w:rFonts w:ascii=\".VnTimeH\" "
+        "w:hAnsi=\".VnTimeH\"/></w:rPr></w:style>"
+        "<w:style w:type=\"paragraph\" w:styleId=\"Title\"><w:name w:val=\"Title\"/>"
+        "<w:basedOn w:val=\"Heading\"/></w:style>"
+        "<w:style w:type=\"character\" w:styleId=\"Cell\"><w:name w:val=\"Cell\"/><w:rPr>"
+        "<w:rFonts w:ascii=\".VnTime\" w:hAnsi=\".VnTime\"/></w:rPr></w:style></w:styles>";
+    const std::string theme =
+        kXml +
+        "<a:theme xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" "
+        "name=\"T\"><a:themeElements><a:fontScheme name=\"F\"><a:majorFont><a:latin "
+        "typeface=\"Cambria\"/><a:ea typeface=\"\"/><a:cs typeface=\"\"/></a:majorFont>"
+        "<a:minorFont><a:latin typeface=\".VnTime\"/><a:ea typeface=\"\"/><a:cs "
+        "typeface=\"\"/></a:minorFont></a:fontScheme></a:themeElements></a:theme>";
+    const std::string document =
+        kXml + "<w:document " + kW + "><w:body>" + body +
+        "<w:sectPr><w:headerReference w:type=\"default\" r:id=\"rId3\"/></w:sectPr>"
+        "</w:body></w:document>";
+    const std::string header_part = kXml + "<w:hdr " + kW + ">" + header + "</w:hdr>";
+    const std::string footnotes =
+        kXml + "<w:footnotes " + kW +
+        "><w:footnote w:type=\"separator\" w:id=\"-1\"><w:p><w:r><w:separator/></w:r></w:p>"
+        "</w:footnote><w:footnote w:type=\"continuationSeparator\" w:id=\"0\"><w:p><w:r>"
+        "<w:continuationSeparator/></w:r></w:p></w:footnote><w:footnote w:id=\"1\">" +
+        footnote + "</w:footnote></w:footnotes>";
+    return zip_of({{"[Content_Types].xml", types},
+                   {"_rels/.rels", package_rels},
+                   {"word/document.xml", document},
+                   {"word/_rels/document.xml.rels", document_rels},
+                   {"word/styles.xml", styles},
+                   {"word/theme/theme1.xml", theme},
+                   {"word/header1.xml", header_part},
+                   {"word/footnotes.xml", footnotes}});
+}
+
+// The TCVN3 and VNI bytes of the tests, as Word keeps them (one character a byte), and
+// what they read as.
+const std::string kRepublicTcvn3 =  // Cộng hòa xã hội chủ nghĩa Việt Nam
+    "C\xC3\xA9ng h\xC3\x9F"
+    "a x\xC2\xB7 h\xC3\xA9i ch\xC3\xB1 ngh\xC3\x9C"
+    "a Vi\xC3\x96t Nam";
+const std::string kRepublic =
+    "C\xE1\xBB\x99ng h\xC3\xB2"
+    "a x\xC3\xA3 h\xE1\xBB\x99i ch\xE1\xBB\xA7 ngh\xC4\xA9"
+    "a "
+    "Vi\xE1\xBB\x87t Nam";
+const std::string kIndependenceCaps =
+    "\xC2\xA7\xC3\xA9"
+    "c l\xC3\x8Bp";  // in .VnTimeH
+const std::string kIndependence =
+    "\xC4\x90\xE1\xBB\x98"
+    "C L\xE1\xBA\xACP";  // ĐỘC LẬP
+const std::string kFreedomVni =
+    "T\xC3\xB6\xC3\xAF do - Ha\xC3\xAFnh phu\xC3\xB9"
+    "c";
+const std::string kFreedom =
+    "T\xE1\xBB\xB1 do - H\xE1\xBA\xA1nh ph\xC3\xBA"
+    "c";
+const std::string kReportTcvn3 = "B\xC2\xB8o c\xC2\xB8o";
+const std::string kReport = "B\xC3\xA1o c\xC3\xA1o";
+const std::string kBoxTcvn3 = "H\xC3\xA9p v\xC2\xA8n b\xC2\xB6n";
+const std::string kBox = "H\xE1\xBB\x99p v\xC4\x83n b\xE1\xBA\xA3n";
+const std::string kHeaderTcvn3 = "Trang \xC2\xAE\xC3\x87u";
+const std::string kHeader = "Trang \xC4\x91\xE1\xBA\xA7u";
+const std::string kNoteTcvn3 = "Ghi ch\xC3\xB3";
+const std::string kNote = "Ghi ch\xC3\xBA";
+const std::string kUnicodeText = "Xin ch\xC3\xA0o \xC3\xA9";  // in Arial: left alone
+
+// Every kind of place and every way to a font.
+std::string full_document() {
+    const std::string text_box =
+        "<w:r><w:pict><v:shape id=\"box\" type=\"#_x0000_t202\" "
+        "style=\"width:200pt;height:60pt\"><v:textbox><w:txbxContent>" +
+        paragraph(run(".VnArial", kBoxTcvn3)) +
+        "</w:txbxContent></v:textbox></v:shape></w:pict></w:r>";
+    const std::string table =
+        "<w:tbl><w:tblGrid><w:gridCol w:w=\"4000\"/></w:tblGrid><w:tr><w:tc>" +
+        paragraph(run("", kReportTcvn3, "Cell")) + "</w:tc></w:tr></w:tbl>";
+    const std::string body =
+        paragraph(run("", kRepublicTcvn3) + "<w:r><w:footnoteReference w:id=\"1\"/></w:r>") +
+        paragraph(run("", kIndependenceCaps), "Title") +
+        // One VNI letter split between two runs: "T" "ö" | "ï" ...
+        paragraph(run("VNI-Times", kFreedomVni.substr(0, 3)) +
+                  run("VNI-Times", kFreedomVni.substr(3))) +
+        paragraph(run("Arial", kUnicodeText)) + table + paragraph(text_box);
+    return word_document(body, paragraph(run("", kHeaderTcvn3)),
+                         paragraph(run(".VnTime", kNoteTcvn3)));
+}
+
+// LibreOffice's text of `document`, through its flat XML export (`format`: fodt, fods, fodp),
+// with every tag taken out; empty when LibreOffice is not installed.
+std::string libreoffice_text(const fs::path& document, const std::string& format) {
+    const fs::path dir = document.parent_path();
+    const std::string command = "soffice -env:UserInstallation=file://" +
+                                (dir / "lo-profile").string() + " --headless --convert-to " +
+                                format + " --outdir '" + (dir / "lo").string() + "' '" +
+                                document.string() + "' >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) return "";
+    const std::string xml = read_file(dir / "lo" / (document.stem().string() + "." + format));
+    std::string text;
+    bool in_tag = false;
+    for (char c : xml) {
+        if (c == '<') in_tag = true;
+        if (!in_tag) text += c;
+        if (c == '>') in_tag = false;
+    }
+    return text;
+}
+
+TsconvSetup in(const ScratchDir& dir) {
+    TsconvSetup setup;
+    setup.dir = dir.path();
+    return setup;
+}
+
+bool have_libreoffice() {
+    return std::system("command -v soffice >/dev/null 2>&1") == 0;
+}
+
+TEST(TsconvDocuments, AWordDocumentConvertsEverywhereAndLibreOfficeShowsItsText) {
+    ScratchDir dir;
+    write_file(dir / "in.docx", full_document());
+    const ProgramRun r = run_tsconv({"-t", "utf-8", "in.docx", "-o", "out.docx"}, in(dir));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    // The parts as written, whatever the client.
+    const std::string body = entry_of(dir / "out.docx", "word/document.xml");
+    for (const std::string& expected : {kRepublic, kIndependence, kReport, kBox, kUnicodeText})
+        EXPECT_NE(body.find(expected), std::string::npos) << expected << "\n" << body;
+    EXPECT_NE(body.find(kFreedom.substr(0, 1)), std::string::npos);
+    EXPECT_EQ(body.find("VNI-Times"), std::string::npos);
+    EXPECT_NE(entry_of(dir / "out.docx", "word/header1.xml").find(kHeader), std::string::npos);
+    EXPECT_NE(entry_of(dir / "out.docx", "word/footnotes.xml").find(kNote), std::string::npos);
+    EXPECT_EQ(entry_of(dir / "out.docx", "word/styles.xml").find(".Vn"), std::string::npos);
+    EXPECT_EQ(entry_of(dir / "out.docx", "word/theme/theme1.xml").find(".Vn"), std::string::npos);
+    EXPECT_EQ(entry_of(dir / "out.docx", "_rels/.rels"), entry_of(dir / "in.docx", "_rels/.rels"));
+
+    if (!have_libreoffice()) GTEST_SKIP() << "LibreOffice (soffice) is not installed";
+    const std::string shown = libreoffice_text(dir / "out.docx", "fodt");
+    ASSERT_FALSE(shown.empty());
+    for (const std::string& expected :
+         {kRepublic, kIndependence, kFreedom, kReport, kBox, kHeader, kNote, kUnicodeText})
+        EXPECT_NE(shown.find(expected), std::string::npos) << expected;
+}
+
+TEST(TsconvDocuments, AnUndefinedByteUnderEachPolicy) {
+    // 0x81 is no byte of TCVN3: Word keeps it as U+0081.
+    const std::string doc = word_document(
+        paragraph(run("", "a")) + paragraph(run("", "x\xC2\x81y " + kReportTcvn3)), "", "<w:p/>");
+    ScratchDir dir;
+    write_file(dir / "in.docx", doc);
+    write_file(dir / "keep.docx", doc);
+
+    ProgramRun r = run_tsconv({"-t", "utf-8", "-i", "keep.docx"}, in(dir));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("keep.docx: word/document.xml, paragraph 2: undefined byte 0x81"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("keep.docx left as it was"), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(dir / "keep.docx"), doc);  // byte for byte
+    EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"in.docx", "keep.docx"}));
+
+    r = run_tsconv({"-t", "utf-8", "--check", "in.docx"}, in(dir));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("would not convert exactly"), std::string::npos) << r.err;
+
+    for (const char* policy : {"--replace", "--translit"}) {
+        SCOPED_TRACE(policy);
+        r = run_tsconv({"-t", "utf-8", policy, "in.docx", "-o", "out.docx"}, in(dir));
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.err.find("1 character not converted exactly"), std::string::npos) << r.err;
+        EXPECT_NE(entry_of(dir / "out.docx", "word/document.xml").find("x\xEF\xBF\xBDy " + kReport),
+                  std::string::npos);
+    }
+}
+
+TEST(TsconvDocuments, TextWhoseFontWasChangedByHandIsLeftAndReported) {
+    // A sentence typed in VNI and later given .VnTime: its bytes read clearly as VNI.
+    const std::string vni =
+        "Co\xC3\xA4ng ho\xC3\xB8"
+        "a xa\xC3\xB5 ho\xC3\xA4i chu\xC3\xBB ngh\xC3\xAE"
+        "a "
+        "Vie\xC3\xA4t Nam, \xC3\xB1o\xC3\xA4"
+        "c la\xC3\xA4p, tu\xC3\xB8 do";
+    const std::string doc = word_document(
+        paragraph(run("", kReportTcvn3)) + paragraph(run(".VnTime", vni)), "", "<w:p/>");
+    ScratchDir dir;
+    write_file(dir / "in.docx", doc);
+    ProgramRun r = run_tsconv({"-t", "utf-8", "in.docx", "-o", "out.docx"}, in(dir));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("paragraph 2: the text in .VnTime reads as vni-win, not as tcvn3"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(dir / "out.docx"));
+    r = run_tsconv({"-t", "utf-8", "--replace", "in.docx", "-o", "out.docx"}, in(dir));
+    EXPECT_EQ(r.status, 1);
+    const std::string body = entry_of(dir / "out.docx", "word/document.xml");
+    EXPECT_NE(body.find(kReport), std::string::npos);
+    EXPECT_NE(body.find(vni), std::string::npos);  // left as it is, in its font
+    EXPECT_NE(body.find(".VnTime"), std::string::npos);
+}
+
+TEST(TsconvDocuments, DocumentsAndTextAreToldApart) {
+    ScratchDir dir;
+    write_file(dir / "in.docx", full_document());
+    write_file(dir / "text.txt",
+               "C\xE9ng h\xDF"
+               "a\n");
+    write_file(dir / "book.xlsx",
+               zip_of({{"[Content_Types].xml",
+                        "<Types><Override PartName=\"/xl/workbook.xml\" ContentType=\"" + kType +
+                            "spreadsheetml.sheet.main+xml\"/></Types>"}}));
+    write_file(dir / "old.doc", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + "rest");
+    write_file(dir / "letter.rtf", "{\\rtf1\\ansi hello}");
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+        std::string message;
+    } cases[] = {
+        {{"-f", "tcvn3", "-t", "utf-8", "in.docx", "-o", "x"},
+         2,
+         "in.docx is a Word document: each piece of its text is read in the encoding its font "
+         "names, and -f is not used for documents"},
+        {{"-f", "tcvn3", "-t", "utf-8", "-d", "d", "in.docx"}, 2, "-f is not used for documents"},
+        {{"-t", "utf-8", "text.txt", "-o", "x"},
+         2,
+         "text.txt is no Word document (and text needs -f FROM)"},
+        {{"-t", "utf-8", "book.xlsx", "-o", "x"},
+         2,
+         "book.xlsx is an Excel workbook, which this version cannot convert yet"},
+        {{"-t", "utf-8", "old.doc", "-o", "x"}, 2, "cannot convert yet"},
+        {{"-t", "utf-8", "letter.rtf", "-o", "x"}, 2, "letter.rtf is an RTF document, which"},
+        {{"-t", "utf-8", "in.docx", "text.txt", "-o", "x"}, 2, "one output takes one document"},
+    };
+    fs::create_directory(dir / "d");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        const ProgramRun r = run_tsconv(c.arguments, in(dir));
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(dir / "x"));
+    }
+    EXPECT_TRUE(fs::is_empty(dir / "d"));
+
+    // -d and -i write documents of the same kind; --detect names the fonts.
+    ProgramRun r = run_tsconv({"-t", "utf-8", "-d", "d", "in.docx"}, in(dir));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(entry_of(dir / "d" / "in.docx", "word/document.xml").find(kRepublic),
+              std::string::npos);
+    r = run_tsconv({"--detect", "in.docx"}, in(dir));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.substr(0, 25), "in.docx: Word document; f");
+    EXPECT_NE(r.out.find(".VnTime tcvn3 "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(".VnTimeH tcvn3-caps 7 characters"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("VNI-Times vni-win"), std::string::npos) << r.out;
+    r = run_tsconv({"-t", "utf-8", "-i", "in.docx"}, in(dir));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(entry_of(dir / "in.docx", "word/header1.xml").find(kHeader), std::string::npos);
+}
+
+TEST(TsconvDocuments, ADocumentIsNotWrittenToATerminal) {
+    ScratchDir dir;
+    write_file(dir / "in.docx", full_document());
+    int master = -1, slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const int err = ::open((dir / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const pid_t pid = spawn_tsconv({"-t", "utf-8", "in.docx"}, in(dir), -1, slave, err);
+    ::close(slave);
+    ::close(err);
+    ProgramRun r;
+    wait_for(pid, 30, r);
+    ::close(master);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(read_file(dir / "err").find("which is not written to a terminal; give -o FILE"),
+              std::string::npos);
+}
+
+TEST(TsconvDocuments, AFontMapNamesEncodingsAndUnicodeFonts) {
+    ScratchDir dir;
+    // "Legacy Serif" is no known font: the map says it holds TCVN3 and takes Cambria's place.
+    const std::string doc =
+        word_document(paragraph(run("Legacy Serif", kReportTcvn3)), "", "<w:p/>");
+    write_file(dir / "in.docx", doc);
+    write_file(dir / "fonts.map", "# mine\n\"Legacy *\" tcvn3 Cambria\n");
+    ProgramRun r = run_tsconv(
+        {"-t", "utf-8", "--font-map", "fonts.map", "in.docx", "-o", "out.docx"}, in(dir));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string body = entry_of(dir / "out.docx", "word/document.xml");
+    EXPECT_NE(body.find(kReport), std::string::npos);
+    EXPECT_NE(body.find("w:ascii=\"Cambria\""), std::string::npos);
+    write_file(dir / "bad.map", "ok tcvn3\nLegacy nonsense\n");
+    r = run_tsconv({"-t", "utf-8", "--font-map", "bad.map", "in.docx", "-o", "out2.docx"}, in(dir));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("the font map bad.map, line 2: \"nonsense\" is no legacy font encoding"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(dir / "out2.docx"));
+}
+
+}  // namespace
+}  // namespace toneshift::testing
