@@ -31,7 +31,11 @@ struct Stats {
     std::uint64_t bytes = 0;
     std::uint64_t high = 0;    // bytes 0x80 and above
     std::uint64_t binary = 0;  // control bytes that no text holds
-    std::bitset<256> seen;     // word bytes that are no ASCII letter
+    // Numeric character references ("&#7879;", "&#x1EC7;") to characters outside ASCII, and
+    // of those the ones to Vietnamese letters and marks.
+    std::uint64_t references = 0;
+    std::uint64_t vietnamese_references = 0;
+    std::bitset<256> seen;  // word bytes that are no ASCII letter
 
     void add(const Stats& o) {
         for (std::size_t c = 0; c < kCandidateCount; ++c) {
@@ -46,6 +50,8 @@ struct Stats {
         bytes += o.bytes;
         high += o.high;
         binary += o.binary;
+        references += o.references;
+        vietnamese_references += o.vietnamese_references;
         seen |= o.seen;
     }
     std::uint64_t marked(int c) const { return valid[std::size_t(c)] + invalid[std::size_t(c)]; }
@@ -60,14 +66,28 @@ struct Stats {
     }
 };
 
-// Two formats read the text alike when every byte in it means the same in both.
+// Two formats read the text alike when every byte in it means the same in both, alone and
+// as the mark byte of a two-byte spelling.
 bool read_alike(int f, int g, const std::bitset<256>& seen) {
     if (f == g) return true;
-    if (f >= kPlainVietnamese || g >= kPlainVietnamese) return false;
+    if (!detect::is_byte_candidate(f) || !detect::is_byte_candidate(g)) return false;
     for (unsigned b = 0; b < 256; ++b)
-        if (seen[b] &&
-            detect::byte_meaning[std::size_t(f)][b] != detect::byte_meaning[std::size_t(g)][b])
-            return false;
+        if (seen[b] && detect::reading_of(f, b) != detect::reading_of(g, b)) return false;
+    const bool f_pairs = is_byte_codec(f) && byte_codec(f).has_pairs;
+    const bool g_pairs = is_byte_codec(g) && byte_codec(g).has_pairs;
+    if (!f_pairs && !g_pairs) return true;
+    for (unsigned m = 0; m < 256; ++m) {
+        if (!seen[m]) continue;
+        for (unsigned b = 0; b < 256; ++b) {
+            const char32_t in_f = f_pairs ? pair_of(byte_codec(f), static_cast<unsigned char>(b),
+                                                    static_cast<unsigned char>(m))
+                                          : kNoCharacter;
+            const char32_t in_g = g_pairs ? pair_of(byte_codec(g), static_cast<unsigned char>(b),
+                                                    static_cast<unsigned char>(m))
+                                          : kNoCharacter;
+            if (in_f != in_g) return false;
+        }
+    }
     return true;
 }
 
@@ -83,13 +103,23 @@ constexpr std::int64_t kInvalidWeight = 4;
 constexpr std::uint64_t kKnownWeight = 2;
 constexpr std::uint64_t kCommonWeight = 2;
 constexpr std::int64_t kUndefinedWeight = 8;
-// The winner's lead over any reading that decodes the text differently.
+// The winner's lead over any reading that decodes the text differently; over one that reads
+// it as well but for how common its syllables are, kCloseMargin.
 constexpr std::int64_t kMinMargin = 2;
+constexpr std::int64_t kCloseMargin = 4;
 // The least share of valid syllables (in percent) that a format's reading must reach.
 constexpr std::uint64_t kMinValidPercent = 75;
 // A format is named on at least this many valid syllables with diacritics: one word ("ca"
 // with a cedilla) is a syllable in some format too often.
 constexpr std::uint64_t kMinValid = 2;
+
+// Whether reading c reads the text as well as reading `best` does, but for how common its
+// syllables are: every word with diacritics a syllable, as many of them, as many known.
+bool as_good_but_common(const Stats& s, int c, int best) {
+    const auto i = std::size_t(c), b = std::size_t(best);
+    return s.valid[i] != 0 && s.invalid[i] == 0 && s.undefined[i] == 0 &&
+           s.valid[i] == s.valid[b] && s.known[i] == s.known[b];
+}
 
 std::int64_t score_of(const Stats& s, int c) {
     const auto i = std::size_t(c);
@@ -168,15 +198,16 @@ constexpr std::int64_t kSevenBitMargin = 2;  // one syllable of the dictionary
 int seven_bit_letters(const Stats& s) {
     if (s.valid[kViqr] != 0) return -1;
     int best = -1;
-    for (int c = 0; c < kPlainVietnamese; ++c) {
+    for (int c = 0; c < kPlainVietnamese; ++c) {  // the formats with letters on ASCII bytes
         const auto i = std::size_t(c);
         if (s.undefined[i] != 0 || s.marked(c) == 0 ||
             s.valid[i] * 100 < s.marked(c) * kMinValidPercent || score_of(s, c) < kSevenBitMargin)
             continue;
         if (best < 0 || score_of(s, c) > score_of(s, best)) best = c;
     }
-    for (int c = 0; c < kPlainVietnamese && best >= 0; ++c)
-        if (!read_alike(best, c, s.seen) && score_of(s, c) + kSevenBitMargin > score_of(s, best))
+    for (std::size_t k = 0; k < detect::kByteCandidateCount && best >= 0; ++k)
+        if (const int c = detect::byte_candidates[k];
+            !read_alike(best, c, s.seen) && score_of(s, c) + kSevenBitMargin > score_of(s, best))
             return -1;
     return best;
 }
@@ -186,6 +217,14 @@ Decision decide_eight_bit(const Stats& s, std::uint64_t min_valid);
 Decision decide(const Stats& s) {
     if (s.binary != 0 && s.binary * 1000 >= s.bytes) return unknown("(control bytes: not text)");
     if (!s.eight_bit()) {
+        // ASCII with numeric references to characters outside it: HTML or XML text written
+        // with references for every other character, which only that reading reads right.
+        if (s.references != 0)
+            return found(kReferences, s.vietnamese_references,
+                         std::string("(7-bit; ") +
+                             count_of(s.references, "numeric reference", "numeric references") +
+                             ", " + std::to_string(s.vietnamese_references) +
+                             " to Vietnamese letters)");
         const int f = seven_bit_letters(s);
         if (f >= 0)
             return found(
@@ -213,7 +252,8 @@ Decision decide(const Stats& s) {
 
 Decision decide_eight_bit(const Stats& s, std::uint64_t min_valid) {
     int best = -1;
-    for (int c = 0; c < kPlainVietnamese; ++c) {
+    for (std::size_t k = 0; k < detect::kByteCandidateCount; ++k) {
+        const int c = detect::byte_candidates[k];
         const std::uint64_t m = s.marked(c);
         const auto i = std::size_t(c);
         if (s.valid[i] < min_valid || s.undefined[i] * 100 > m ||
@@ -222,7 +262,8 @@ Decision decide_eight_bit(const Stats& s, std::uint64_t min_valid) {
         if (best < 0 || score_of(s, c) > score_of(s, best)) best = c;
     }
     std::vector<int> in_question;
-    for (int c = 0; c < kPlainVietnamese; ++c) {
+    for (std::size_t k = 0; k < detect::kByteCandidateCount; ++k) {
+        const int c = detect::byte_candidates[k];
         if (s.marked(c) == 0) continue;
         const auto i = std::size_t(c);
         if (s.undefined[i] * 100 <= s.marked(c) && s.valid[i] * 100 >= s.marked(c) * 50)
@@ -233,7 +274,8 @@ Decision decide_eight_bit(const Stats& s, std::uint64_t min_valid) {
     std::int64_t runner_up = INT64_MIN;
     int runner = -1;
     std::string alike;
-    for (int c = 0; c < kPlainVietnamese; ++c) {
+    for (std::size_t k = 0; k < detect::kByteCandidateCount; ++k) {
+        const int c = detect::byte_candidates[k];
         if (read_alike(best, c, s.seen)) {
             if (c != best) alike += (alike.empty() ? "" : ", ") + name_of(c);
             continue;
@@ -243,12 +285,17 @@ Decision decide_eight_bit(const Stats& s, std::uint64_t min_valid) {
             runner = c;
         }
     }
-    const std::int64_t margin = score_of(s, best) - runner_up;
-    if (runner >= 0 && margin < kMinMargin) {
-        std::vector<int> tied;
-        for (int c : in_question)
-            if (score_of(s, c) + kMinMargin > score_of(s, best)) tied.push_back(c);
-        return unknown("(too little to tell apart)", tied);
+    // Every reading that differs must trail by its margin.
+    std::vector<int> close;
+    for (std::size_t k = 0; k < detect::kByteCandidateCount; ++k) {
+        const int c = detect::byte_candidates[k];
+        if (read_alike(best, c, s.seen)) continue;
+        const std::int64_t margin = as_good_but_common(s, c, best) ? kCloseMargin : kMinMargin;
+        if (score_of(s, best) - score_of(s, c) < margin) close.push_back(c);
+    }
+    if (!close.empty()) {
+        close.insert(close.begin(), best);
+        return unknown("(too little to tell apart)", close);
     }
     const auto b = std::size_t(best);
     std::string details =
@@ -256,6 +303,18 @@ Decision decide_eight_bit(const Stats& s, std::uint64_t min_valid) {
         count_of(s.marked(best), "word with diacritics", "words with diacritics") +
         are_syllables(s.marked(best));
     if (!alike.empty()) details += "; reads the same as " + alike;
+    // Why not the next best, where it too reads most words as syllables.
+    if (runner >= 0 && s.valid[std::size_t(runner)] * 100 >= s.marked(runner) * kMinValidPercent) {
+        const auto r = std::size_t(runner);
+        details += "; " + name_of(runner) + " reads " + percent(s.valid[r], s.marked(runner)) +
+                   " as syllables";
+        if (s.undefined[r] != 0) {
+            details += ", but " + count_of(s.undefined[r], "byte", "bytes") + " as nothing";
+        } else {
+            details +=
+                ", " + std::to_string(s.known[r]) + " known against " + std::to_string(s.known[b]);
+        }
+    }
     details += ")";
     return found(best, s.valid[b], details);
 }
@@ -270,7 +329,8 @@ unsigned consistent_with(const Stats& s) {
                : s.invalid[kViqr] * 2 <= s.valid[kViqr] ? 1u << kViqr
                                                         : 0;
     unsigned mask = 0;
-    for (int c = 0; c < kPlainVietnamese; ++c) {
+    for (std::size_t k = 0; k < detect::kByteCandidateCount; ++k) {
+        const int c = detect::byte_candidates[k];
         const auto i = std::size_t(c);
         const std::uint64_t m = s.marked(c);
         if (s.undefined[i] == 0 && m != 0 && s.valid[i] * 10 >= m * 6) mask |= 1u << c;
@@ -358,6 +418,60 @@ void fill(CacheEntry& e, const unsigned char* bytes, std::size_t size) {
         e.high = std::uint8_t(e.high + (bytes[i] >> 7));
     }
 }
+
+// A numeric character reference at the start of p, which is "&": "&#" decimal digits ";" or
+// "&#x" hexadecimal digits ";". Returns its length and sets cp; 0 when the bytes are no
+// reference; -1 when they may still become one (the bytes ran out first).
+constexpr std::size_t kMaxReference = 12;  // "&#x0010FFFF;"
+int reference_at(const unsigned char* p, std::size_t n, char32_t& cp) {
+    std::size_t i = 1;
+    if (i == n) return -1;
+    if (p[i++] != '#') return 0;
+    if (i == n) return -1;
+    const bool hex = p[i] == 'x' || p[i] == 'X';
+    if (hex) ++i;
+    std::uint32_t value = 0;
+    std::size_t digits = 0;
+    for (;; ++i) {
+        if (i == kMaxReference) return 0;
+        if (i == n) return -1;
+        const unsigned char b = p[i];
+        unsigned d = 0;
+        if (b >= '0' && b <= '9') {
+            d = b - '0';
+        } else if (hex && ((b >= 'a' && b <= 'f') || (b >= 'A' && b <= 'F'))) {
+            d = (b | 0x20u) - 'a' + 10;
+        } else if (b == ';' && digits != 0) {
+            cp = value;
+            return int(i + 1);
+        } else {
+            return 0;
+        }
+        value = value * (hex ? 16 : 10) + d;
+        ++digits;
+        if (value > 0x10FFFF) return 0;
+    }
+}
+
+constexpr bool is_vietnamese_mark(char32_t c) {
+    return c == 0x300 || c == 0x301 || c == 0x302 || c == 0x303 || c == 0x306 || c == 0x309 ||
+           c == 0x31B || c == 0x323;
+}
+
+void count_reference(char32_t cp, Stats& s) {
+    if (cp < 0x80 || (cp >= 0xD800 && cp < 0xE000)) return;
+    ++s.references;
+    if (letter_position(cp) >= 0 || is_vietnamese_mark(cp)) ++s.vietnamese_references;
+}
+
+constexpr bool is_utf16(int f) {
+    return f == kUtf16 || f == kUtf16Le || f == kUtf16Be;
+}
+
+// The text's first bytes, kept until they say whether it is UTF-16: a byte-order mark, or
+// no mark but a zero byte in one of every few code units, always at the same place of the
+// unit (ASCII and Vietnamese letters have a zero high byte or a small one).
+constexpr std::size_t kHeadBytes = 64;
 
 }  // namespace
 
@@ -507,7 +621,158 @@ struct Detector::State {
         chunk_first_line = last_line + 1;
     }
 
+    // A reference cut by the end of a piece, completed from the start of the next.
+    unsigned char reference[kMaxReference] = {};
+    std::size_t reference_size = 0;
+
+    void note_reference(const unsigned char* p, std::size_t n) {
+        char32_t cp = 0;
+        const int r = reference_at(p, n, cp);
+        if (r > 0) {
+            count_reference(cp, chunk);
+        } else if (r < 0) {
+            std::memcpy(reference, p, n);
+            reference_size = n;
+        }
+    }
+
+    void finish_reference(const unsigned char* data, std::size_t size) {
+        unsigned char joined[kMaxReference];
+        const std::size_t n = std::min(size, kMaxReference - reference_size);
+        std::memcpy(joined, reference, reference_size);
+        std::memcpy(joined + reference_size, data, n);
+        const std::size_t joined_size = reference_size + n;
+        reference_size = 0;
+        char32_t cp = 0;
+        const int r = reference_at(joined, joined_size, cp);
+        if (r > 0) {
+            count_reference(cp, chunk);
+        } else if (r < 0) {
+            std::memcpy(reference, joined, joined_size);
+            reference_size = joined_size;
+        }
+    }
+
+    // What the text is read as: undecided while its first bytes are kept, then bytes
+    // (words scored as they are) or UTF-16 (code units decoded into UTF-8, whose words are
+    // scored).
+    enum class Mode : std::uint8_t { kUndecided, kBytes, kUtf16 };
+    Mode mode = Mode::kUndecided;
+    unsigned char head[kHeadBytes] = {};
+    std::size_t head_size = 0;
+    bool utf16_mark = false;  // a byte-order mark began the text
+    bool utf16_big = false;
+    unsigned char odd_byte = 0;  // the first byte of a code unit cut by a piece's end
+    bool has_odd_byte = false;
+    char16_t high_surrogate = 0;     // waiting for its low surrogate
+    std::uint64_t utf16_broken = 0;  // lone surrogates, and a last byte that is half a unit
+
+    void take(const unsigned char* data, std::size_t size) {
+        if (mode == Mode::kUndecided) {
+            const std::size_t n = std::min(size, kHeadBytes - head_size);
+            std::memcpy(head + head_size, data, n);
+            head_size += n;
+            data += n;
+            size -= n;
+            if (head_size < kHeadBytes) return;
+            choose_mode();
+        }
+        pass(data, size);
+    }
+
+    void choose_mode() {
+        mode = Mode::kBytes;
+        std::size_t skip = 0;
+        if (head_size >= 2 &&
+            ((head[0] == 0xFF && head[1] == 0xFE) || (head[0] == 0xFE && head[1] == 0xFF))) {
+            mode = Mode::kUtf16;
+            utf16_mark = true;
+            utf16_big = head[0] == 0xFE;
+            skip = 2;
+        } else {
+            std::size_t zero_low = 0, zero_high = 0;  // as little-endian units
+            const std::size_t units = head_size / 2;
+            for (std::size_t k = 0; k < units; ++k) {
+                zero_low += head[2 * k] == 0 ? 1 : 0;
+                zero_high += head[2 * k + 1] == 0 ? 1 : 0;
+            }
+            if (units >= 2 && zero_high * 4 >= units && zero_low * 8 <= zero_high) {
+                mode = Mode::kUtf16;
+            } else if (units >= 2 && zero_low * 4 >= units && zero_high * 8 <= zero_low) {
+                mode = Mode::kUtf16;
+                utf16_big = true;
+            }
+        }
+        pass(head + skip, head_size - skip);
+        head_size = 0;
+    }
+
+    void pass(const unsigned char* data, std::size_t size) {
+        if (mode == Mode::kUtf16) {
+            decode_utf16(data, size);
+        } else {
+            feed(data, size);
+        }
+    }
+
+    // Decodes code units into UTF-8 and reads that, a buffer at a time.
+    void decode_utf16(const unsigned char* data, std::size_t size) {
+        unsigned char out[1024];
+        std::size_t n = 0;
+        auto put = [&](char32_t c) {
+            if (c < 0x80) {
+                out[n++] = static_cast<unsigned char>(c);
+            } else if (c < 0x800) {
+                out[n++] = static_cast<unsigned char>(0xC0 | (c >> 6));
+                out[n++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            } else if (c < 0x10000) {
+                out[n++] = static_cast<unsigned char>(0xE0 | (c >> 12));
+                out[n++] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+                out[n++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            } else {
+                out[n++] = static_cast<unsigned char>(0xF0 | (c >> 18));
+                out[n++] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
+                out[n++] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+                out[n++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            }
+            if (n > sizeof out - 4) {
+                feed(out, n);
+                n = 0;
+            }
+        };
+        for (std::size_t i = 0; i < size; ++i) {
+            if (!has_odd_byte) {
+                odd_byte = data[i];
+                has_odd_byte = true;
+                continue;
+            }
+            has_odd_byte = false;
+            const auto unit =
+                char16_t(utf16_big ? (odd_byte << 8 | data[i]) : (data[i] << 8 | odd_byte));
+            if (high_surrogate != 0) {
+                if (unit >= 0xDC00 && unit < 0xE000) {
+                    put(0x10000 + ((char32_t(high_surrogate) - 0xD800) << 10) + (unit - 0xDC00));
+                    high_surrogate = 0;
+                    continue;
+                }
+                ++utf16_broken;
+                put(0xFFFD);
+                high_surrogate = 0;
+            }
+            if (unit >= 0xD800 && unit < 0xDC00) {
+                high_surrogate = unit;
+            } else if (unit >= 0xDC00 && unit < 0xE000) {
+                ++utf16_broken;
+                put(0xFFFD);
+            } else {
+                put(unit);
+            }
+        }
+        if (n != 0) feed(out, n);
+    }
+
     void feed(const unsigned char* data, std::size_t size) {
+        if (reference_size != 0 && size != 0) finish_reference(data, size);
         if (size != 0) line_open = data[size - 1] != '\n';
         std::size_t counted = 0;  // bytes up to here are in chunk.bytes
         std::size_t i = 0;
@@ -553,6 +818,8 @@ struct Detector::State {
                 ++line;
             } else if (c == ByteClass::kBinary) {
                 ++chunk.binary;
+            } else if (data[i] == '&') {
+                note_reference(data + i, size - i);
             }
             ++i;
         }
@@ -560,6 +827,7 @@ struct Detector::State {
     }
 
     Detection finish();
+    Detection finish_words();
 
     Detection result;  // what finish() said
 
@@ -580,10 +848,58 @@ struct Detector::State {
         scored_words = 0;
         sample_count = 0;
         result = Detection{};
+        reference_size = 0;
+        mode = Mode::kUndecided;
+        head_size = 0;
+        utf16_mark = utf16_big = has_odd_byte = false;
+        high_surrogate = 0;
+        utf16_broken = 0;
     }
 };
 
 Detection Detector::State::finish() {
+    if (mode == Mode::kUndecided) choose_mode();
+    if (mode != Mode::kUtf16) return finish_words();
+    if (has_odd_byte || high_surrogate != 0) ++utf16_broken;
+    const Detection words = finish_words();
+    const int f = utf16_mark ? kUtf16 : utf16_big ? kUtf16Be : kUtf16Le;
+    Detection out;
+    out.candidates = {f};
+    const char* order = utf16_big ? "big-endian" : "little-endian";
+    if (utf16_broken != 0) {
+        out.details = std::string("(UTF-16, ") + order + ", but " +
+                      count_of(utf16_broken, "code unit", "code units") +
+                      " with no character; candidates: " + name_of(f) + ")";
+        return out;
+    }
+    if (utf16_mark) {
+        out.verdict = Detection::Verdict::kFormat;
+        out.format = f;
+        out.details = std::string("(byte-order mark, ") + order + ")";
+        out.candidates.clear();
+        return out;
+    }
+    // Without a mark, only text that reads as Vietnamese is named: the zero bytes that made
+    // it UTF-16 are evidence already, so one syllable is enough.
+    const std::uint64_t valid = total.valid[kUtf8], marked = total.marked(kUtf8);
+    if (words.verdict == Detection::Verdict::kFormat && words.format == kUtf8 && valid != 0 &&
+        valid * 100 >= marked * kMinValidPercent) {
+        out.verdict = Detection::Verdict::kFormat;
+        out.format = f;
+        out.details = std::string("(no byte-order mark; ") + percent(valid, marked) + " of " +
+                      count_of(marked, "word with diacritics", "words with diacritics") +
+                      are_syllables(marked) + ")";
+        out.candidates.clear();
+        return out;
+    }
+    out.details = std::string("(UTF-16, ") + order +
+                  ", without a byte-order mark and too few Vietnamese syllables to be sure; "
+                  "candidates: " +
+                  name_of(f) + ")";
+    return out;
+}
+
+Detection Detector::State::finish_words() {
     end_word();
     // A last line without a line feed still counts as a line.
     close_chunk(line_open ? line : line - 1);
@@ -655,7 +971,7 @@ void Detector::reset() {
 }
 
 void Detector::feed(const unsigned char* data, std::size_t size) {
-    state_->feed(data, size);
+    state_->take(data, size);
 }
 
 Detection Detector::finish() {
@@ -666,16 +982,30 @@ Detection Detector::finish() {
 int Detector::clearly_other_than(int given) const {
     const Detection& d = state_->result;
     const Stats& s = state_->total;
-    if (d.verdict != Detection::Verdict::kFormat || !s.eight_bit()) return -1;
+    if (d.verdict != Detection::Verdict::kFormat || given < 0 || given >= kConvertFormatCount)
+        return -1;
     const int f = d.format;
-    if (given >= kCandidateCount && given < kConvertFormatCount) {
-        // A format detection does not score: only valid UTF-8 holding Vietnamese syllables is
-        // sure to be read as other characters (by a legacy encoding, UTF-16 or references).
+    if (is_utf16(f)) {
+        // UTF-16 given another order of bytes, or any other format.
+        if (!is_utf16(given)) return f;
+        const bool big = state_->utf16_big;
+        const bool reads_right =
+            given == kUtf16 ? state_->utf16_mark || !big : (given == kUtf16Be) == big;
+        return reads_right ? -1 : f;
+    }
+    if (!s.eight_bit()) return -1;
+    if (given >= kCandidateCount) {
+        // UTF-16 reads any 8-bit text as other characters; references read only ASCII, so
+        // valid UTF-8 with Vietnamese syllables is sure to be something else.
+        if (is_utf16(given)) return f == kPlainVietnamese ? -1 : f;
         return f == kUtf8 && s.valid[kUtf8] != 0 ? kUtf8 : -1;
     }
-    if (f == given || f == kPlainVietnamese || given < 0 || given >= kCandidateCount) return -1;
-    // VIQR reads the bytes of 8-bit text as VISCII letters.
-    const int reader = given == kViqr ? kViscii : given;
+    if (f == given || f == kPlainVietnamese) return -1;
+    // VIQR reads the bytes of 8-bit text as VISCII letters; a capitals font's bytes are
+    // TCVN3's.
+    const int reader = given == kViqr                                 ? kViscii
+                       : given == kTcvn3Caps || given == kTcvn3VnCaps ? kTcvn3
+                                                                      : given;
     if (read_alike(f, reader, s.seen)) return -1;
     if (reader == kPlainVietnamese) return s.high != 0 ? f : -1;
     const auto r = std::size_t(reader);

@@ -11,7 +11,7 @@ namespace toneshift {
 struct Detection {
     enum class Verdict { kFormat, kUnknown, kMixed };
     Verdict verdict = Verdict::kUnknown;
-    int format = -1;  // kFormat: the format number, 0..11
+    int format = -1;  // kFormat: the format number (never a capitals font of TCVN3)
     // Words for people after the format name: a confidence, the other candidates, the line
     // ranges of a mixed text.
     std::string details;
@@ -38,7 +38,8 @@ class Detector {
     // clearly is instead, where that format reads it as other characters and `given` reads
     // it badly (bytes that mean nothing in it, or fewer than half of its words with
     // diacritics making syllables); -1 otherwise. Never a format that reads the text as
-    // `given` does, never plain Vietnamese, and never for 7-bit text.
+    // `given` does, never plain Vietnamese, and never for 7-bit text. UTF-16 text is named
+    // when given any other format or the other order of bytes.
     int clearly_other_than(int given) const;
 
     struct State;

@@ -19,7 +19,7 @@ using Bytes = std::string;
 Bytes convert(const Bytes& text, int from, int to) {
     Converter c(ConvertOptions{from, to, LossPolicy::kReplace, false});
     EXPECT_TRUE(c.ok());
-    std::vector<unsigned char> out(3 * text.size() + kConvertSlack);
+    std::vector<unsigned char> out(kConvertGrowth * text.size() + kConvertSlack);
     const ConvertResult r = c.convert(reinterpret_cast<const unsigned char*>(text.data()),
                                       text.size(), out.data(), out.size(), true);
     EXPECT_EQ(r.consumed, text.size());
@@ -231,14 +231,14 @@ TEST(Detect, ClearlyOtherThanTheFormatGiven) {
         {"7-bit VIQR given as VISCII", viqr, kViscii, -1},
         {"English given as VNI", "The quick brown fox jumps over the lazy dog.\n", 3, -1},
         {"too short to tell", "gi\xE4ng\n", kViscii, -1},
-        // Formats detection does not score: valid UTF-8 is refused, nothing else.
         {"UTF-8 given as TCVN3", utf8, kTcvn3, kUtf8},
         {"UTF-8 given as VN1", utf8, kVn1, kUtf8},
         {"UTF-8 given as UTF-16", utf8, kUtf16, kUtf8},
         {"UTF-8 given as references", utf8, kReferences, kUtf8},
         {"VNI for Windows given as such", convert(utf8, kUtf8, kVniWin), kVniWin, -1},
         {"TCVN3 given as such", convert(utf8, kUtf8, kTcvn3), kTcvn3, -1},
-        {"VISCII given as TCVN3", viscii, kTcvn3, -1},
+        {"VISCII given as TCVN3", viscii, kTcvn3, kViscii},
+        {"TCVN3 given as its capitals font", convert(utf8, kUtf8, kTcvn3), kTcvn3Caps, -1},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.what);

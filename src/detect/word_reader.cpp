@@ -118,8 +118,78 @@ void score_eight_bit(const unsigned char* bytes, std::size_t size, int f, WordSc
     s.end(score, f);
 }
 
-// UTF-8: precomposed letters, combining marks on the letter before them, and any other
-// letter as foreign. An invalid sequence counts as undefined, as a converter reports it.
+// One character outside ASCII, as UTF-8 and the byte encodings give them: a precomposed
+// letter, a combining mark on the letter before it, or any other letter as foreign;
+// anything else ends the syllable.
+void add_character(Syllable& s, char32_t cp, WordScore& score, int c) {
+    const int p = letter_position(cp);
+    if (p >= 0) {
+        s.marked = true;
+        s.add(letter_info[std::size_t(p)]);
+        return;
+    }
+    char shape = '\0';
+    int tone = 0;
+    switch (cp) {
+        case 0x302:
+            shape = '^';
+            break;
+        case 0x306:
+            shape = '(';
+            break;
+        case 0x31B:
+            shape = '+';
+            break;
+        case 0x301:
+            tone = 1;
+            break;
+        case 0x300:
+            tone = 2;
+            break;
+        case 0x309:
+            tone = 3;
+            break;
+        case 0x303:
+            tone = 4;
+            break;
+        case 0x323:
+            tone = 5;
+            break;
+        default:
+            break;
+    }
+    if (shape != '\0' || tone != 0) {
+        s.marked = true;
+        SyllableLetter* l = s.last();
+        if (l == nullptr || !is_vowel_base(l->base) || (tone != 0 && l->tone != 0) ||
+            (shape != '\0' && (l->shape != '\0' || !takes_shape(l->base, shape)))) {
+            s.foreign = true;
+        } else if (shape != '\0') {
+            l->shape = shape;
+        } else {
+            l->tone = std::uint8_t(tone);
+        }
+        return;
+    }
+    const utf8proc_category_t cat = utf8proc_category(utf8proc_int32_t(cp));
+    if (cat >= UTF8PROC_CATEGORY_LU && cat <= UTF8PROC_CATEGORY_ME) {
+        s.marked = true;
+        s.foreign = true;
+        s.add(SyllableLetter{});
+    } else {
+        s.end(score, c);
+    }
+}
+
+void add_ascii(Syllable& s, char32_t cp, WordScore& score, int c) {
+    if (is_ascii_letter(unsigned(cp))) {
+        s.add(ascii_letter(static_cast<unsigned char>(cp)));
+    } else {
+        s.end(score, c);
+    }
+}
+
+// UTF-8. An invalid sequence counts as undefined, as a converter reports it.
 void score_utf8(const unsigned char* bytes, std::size_t size, WordScore& score) {
     Syllable s;
     std::size_t i = 0;
@@ -135,70 +205,40 @@ void score_utf8(const unsigned char* bytes, std::size_t size, WordScore& score) 
         }
         i += std::size_t(n);
         if (cp < 0x80) {
-            if (is_ascii_letter(unsigned(cp))) {
-                s.add(ascii_letter(static_cast<unsigned char>(cp)));
-            } else {
-                s.end(score, kUtf8);
-            }
-            continue;
-        }
-        s.marked = true;
-        const int p = letter_position(char32_t(cp));
-        if (p >= 0) {
-            s.add(letter_info[std::size_t(p)]);
-            continue;
-        }
-        char shape = '\0';
-        int tone = 0;
-        switch (cp) {
-            case 0x302:
-                shape = '^';
-                break;
-            case 0x306:
-                shape = '(';
-                break;
-            case 0x31B:
-                shape = '+';
-                break;
-            case 0x301:
-                tone = 1;
-                break;
-            case 0x300:
-                tone = 2;
-                break;
-            case 0x309:
-                tone = 3;
-                break;
-            case 0x303:
-                tone = 4;
-                break;
-            case 0x323:
-                tone = 5;
-                break;
-            default:
-                break;
-        }
-        if (shape != '\0' || tone != 0) {
-            SyllableLetter* l = s.last();
-            if (l == nullptr || !is_vowel_base(l->base) || (tone != 0 && l->tone != 0) ||
-                (shape != '\0' && (l->shape != '\0' || !takes_shape(l->base, shape)))) {
-                s.foreign = true;
-            } else if (shape != '\0') {
-                l->shape = shape;
-            } else {
-                l->tone = std::uint8_t(tone);
-            }
-            continue;
-        }
-        const utf8proc_category_t cat = utf8proc_category(cp);
-        if (cat >= UTF8PROC_CATEGORY_LU && cat <= UTF8PROC_CATEGORY_ME) {
-            s.foreign = true;
-            s.add(SyllableLetter{});
+            add_ascii(s, char32_t(cp), score, kUtf8);
         } else {
-            s.end(score, kUtf8);
+            add_character(s, char32_t(cp), score, kUtf8);
         }
     }
     s.end(score, kUtf8);
+}
+
+// A byte encoding, read as its converter reads it: a base and a mark byte that spell a
+// letter together, else each byte alone; a byte that means nothing alone is undefined.
+void score_codec(const unsigned char* bytes, std::size_t size, int f, WordScore& score) {
+    const ByteCodec& codec = byte_codec(f);
+    Syllable s;
+    for (std::size_t i = 0; i < size; ++i) {
+        char32_t cp = codec.single[bytes[i]];
+        if (codec.base_index[bytes[i]] != 0 && i + 1 < size) {
+            const char32_t pair = pair_of(codec, bytes[i], bytes[i + 1]);
+            if (pair != kNoCharacter) {
+                cp = pair;
+                ++i;
+            }
+        }
+        // A control byte inside a word is no text: this reading is wrong where another
+        // reads the byte as a letter.
+        if (cp == kNoCharacter || (cp < 0x80 && is_binary_control(unsigned(cp)))) {
+            ++score.undefined[std::size_t(f)];
+            s.end(score, f);
+        } else if (cp < 0x80) {
+            add_ascii(s, cp, score, f);
+        } else {
+            add_character(s, cp, score, f);
+        }
+    }
+    s.end(score, f);
 }
 
 // VIQR: a vowel takes a shape mark and then a tone mark written after it, and "dd" is the
@@ -276,6 +316,8 @@ WordScore score_word(const unsigned char* bytes, std::size_t size) {
     for (int f = 0; f < kPlainVietnamese; ++f) score_eight_bit(bytes, size, f, score);
     score_viqr(bytes, size, score);
     score_utf8(bytes, size, score);
+    for (int f = kTcvn3; f < kCandidateCount; ++f)
+        if (is_byte_candidate(f)) score_codec(bytes, size, f, score);
     return score;
 }
 

@@ -6,14 +6,38 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "convert/byte_codecs.h"
 #include "convert/converter.h"
 #include "tables/letter_names.h"
 #include "tables/letter_table.h"
 
 namespace toneshift::detect {
 
-// The formats detection scores, indexed by format number: the first twelve.
-inline constexpr int kCandidateCount = kUtf8 + 1;
+// The formats detection scores, indexed by format number: the first twelve and the byte
+// encodings, but the capitals fonts of TCVN3 (the font, not the bytes, makes them capitals:
+// detection names tcvn3 for their text). UTF-16 and references are told by the detector
+// itself, before and beside the words.
+inline constexpr int kCandidateCount = kVietwareX + 1;
+
+// Formats whose bytes are read one by one, or a base and a mark byte, into letters: the
+// 8-bit formats but plain, and the byte encodings.
+constexpr bool is_byte_candidate(int f) {
+    return (f >= 0 && f < kPlainVietnamese) ||
+           (is_byte_codec(f) && f != kTcvn3Caps && f != kTcvn3VnCaps);
+}
+inline constexpr auto byte_candidates = [] {
+    std::array<int, kCandidateCount> out{};
+    std::size_t n = 0;
+    for (int f = 0; f < kCandidateCount; ++f)
+        if (is_byte_candidate(f)) out[n++] = f;
+    return out;
+}();
+inline constexpr std::size_t kByteCandidateCount = [] {
+    std::size_t n = 0;
+    for (int f = 0; f < kCandidateCount; ++f) n += is_byte_candidate(f) ? 1 : 0;
+    return n;
+}();
+static_assert(kByteCandidateCount == 9 + 8);
 
 // The score of one raw word under every candidate. A syllable counts only when the
 // candidate decodes it to at least one letter outside ASCII ("marked"): unmarked words read
@@ -61,11 +85,24 @@ inline constexpr auto byte_meaning = [] {
     return out;
 }();
 
-// A byte below 0x80 that some 8-bit candidate (0..8) reads as a letter.
+// What byte b reads as alone in byte candidate f: a character, or kNoCharacter for a byte
+// that means nothing there (a mark byte of VNI alone included).
+constexpr char32_t reading_of(int f, unsigned b) {
+    if (f < kPlainVietnamese) {
+        const std::uint8_t m = byte_meaning[std::size_t(f)][b];
+        return m < kLetterCount      ? letter_code_points[m]
+               : m == kUndefinedByte ? kNoCharacter
+                                     : char32_t(b);
+    }
+    return byte_codec(f).single[b];
+}
+
+// A byte below 0x80 that some byte candidate reads as a letter outside ASCII.
 constexpr bool is_low_letter_byte(unsigned b) {
     if (b >= 0x80 || is_ascii_letter(b)) return false;
-    for (std::size_t f = 0; f < kPlainVietnamese; ++f)
-        if (byte_meaning[f][b] < kLetterCount) return true;
+    for (int f = 0; f < kCandidateCount; ++f)
+        if (is_byte_candidate(f) && reading_of(f, b) != kNoCharacter && reading_of(f, b) >= 0x80)
+            return true;
     return false;
 }
 
