@@ -268,6 +268,35 @@ TEST(TsconvDocuments, AWordDocumentConvertsEverywhereAndLibreOfficeShowsItsText)
         EXPECT_NE(shown.find(expected), std::string::npos) << expected;
 }
 
+TEST(TsconvDocuments, AnRtfDocumentConvertsAndLibreOfficeShowsItsText) {
+    ScratchDir dir;
+    // TCVN3 as escapes, literal bytes and \uN; VNI-Times with a letter split by a group; a
+    // capitals font; a Unicode font left alone.
+    write_file(dir / "in.rtf",
+               "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0\\froman Times New Roman;}"
+               "{\\f1\\froman .VnTime;}{\\f2\\froman VNI-Times;}{\\f3\\froman .VnTimeH;}}\n"
+               "\\pard\\plain\\f1 C\\'e9ng h\xDF"
+               "a x\\u183\\'b7 h\\'e9i ch\\'f1 ngh\\'dc"
+               "a "
+               "Vi\\'d6t Nam\\par\n"
+               "\\f3 \\'a7\\'e9"
+               "c l\\'cbp\\par\n"
+               "\\f2 T\\'f6{\\b \\'ef} do - Ha\\'efnh phu\\'f9"
+               "c\\par\n"
+               "\\f0 Xin ch\\'e0o\\par}");
+    const ProgramRun r = run_tsconv({"-t", "utf-8", "in.rtf", "-o", "out.rtf"}, in(dir));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string out = read_file(dir / "out.rtf");
+    EXPECT_EQ(out.find(".Vn"), std::string::npos);
+    EXPECT_NE(out.find("{\\f0\\froman Times New Roman;}"), std::string::npos);
+    if (!have_libreoffice()) GTEST_SKIP() << "LibreOffice (soffice) is not installed";
+    const std::string shown = libreoffice_text(dir / "out.rtf", "fodt");
+    ASSERT_FALSE(shown.empty());
+    for (const std::string& expected :
+         {kRepublic, kIndependence, kFreedom, std::string("Xin ch\xC3\xA0o")})
+        EXPECT_NE(shown.find(expected), std::string::npos) << expected;
+}
+
 TEST(TsconvDocuments, AnUndefinedByteUnderEachPolicy) {
     // 0x81 is no byte of TCVN3: Word keeps it as U+0081.
     const std::string doc = word_document(
@@ -336,7 +365,7 @@ TEST(TsconvDocuments, DocumentsAndTextAreToldApart) {
                         "<Types><Override PartName=\"/xl/workbook.xml\" ContentType=\"" + kType +
                             "spreadsheetml.sheet.main+xml\"/></Types>"}}));
     write_file(dir / "old.doc", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + "rest");
-    write_file(dir / "letter.rtf", "{\\rtf1\\ansi hello}");
+    write_file(dir / "text.odt", zip_of({{"mimetype", "application/vnd.oasis.opendocument.text"}}));
     const struct {
         std::vector<std::string> arguments;
         int status;
@@ -349,12 +378,14 @@ TEST(TsconvDocuments, DocumentsAndTextAreToldApart) {
         {{"-f", "tcvn3", "-t", "utf-8", "-d", "d", "in.docx"}, 2, "-f is not used for documents"},
         {{"-t", "utf-8", "text.txt", "-o", "x"},
          2,
-         "text.txt is no Word document (and text needs -f FROM)"},
+         "text.txt is no Word or RTF document (and text needs -f FROM)"},
         {{"-t", "utf-8", "book.xlsx", "-o", "x"},
          2,
          "book.xlsx is an Excel workbook, which this version cannot convert yet"},
         {{"-t", "utf-8", "old.doc", "-o", "x"}, 2, "cannot convert yet"},
-        {{"-t", "utf-8", "letter.rtf", "-o", "x"}, 2, "letter.rtf is an RTF document, which"},
+        {{"-t", "utf-8", "text.odt", "-o", "x"},
+         2,
+         "text.odt is an OpenDocument text, which this version cannot convert yet"},
         {{"-t", "utf-8", "in.docx", "text.txt", "-o", "x"}, 2, "one output takes one document"},
     };
     fs::create_directory(dir / "d");

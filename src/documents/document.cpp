@@ -140,7 +140,7 @@ std::string_view kind_name(DocumentKind kind) {
 }
 
 bool kind_is_supported(DocumentKind kind) {
-    return kind == DocumentKind::kWord;
+    return kind == DocumentKind::kWord || kind == DocumentKind::kRtf;
 }
 
 DocumentResult convert_document(std::string_view data, const DocumentOptions& options) {
@@ -154,7 +154,9 @@ DocumentResult convert_document(std::string_view data, const DocumentOptions& op
         result.error = std::string(kind_name(result.kind)) + ": not converted by this version";
         return result;
     }
-    {
+    if (result.kind == DocumentKind::kRtf) {
+        detail::convert_rtf(data, fonts, text, result);
+    } else {
         Package package;
         std::string error;
         if (!package.open(data, error)) {

@@ -334,3 +334,61 @@ TEST(Documents, KindsAreKnownByContent) {
 
 }  // namespace
 }  // namespace toneshift::documents
+
+namespace toneshift::documents {
+namespace {
+
+std::string convert_rtf_text(const std::string& rtf, LossPolicy policy = LossPolicy::kRefuse) {
+    DocumentOptions options;
+    options.text.policy = policy;
+    const DocumentResult r = convert_document(rtf, options);
+    EXPECT_EQ(r.status, DocumentResult::Status::kConverted) << r.error;
+    return r.output;
+}
+
+TEST(Rtf, EscapesUnicodeAndLiteralBytesOfLegacyFontsConvertAndNothingElseChanges) {
+    const struct {
+        const char* name;
+        std::string rtf;
+        std::string expected;
+    } cases[] = {
+        {"\\'hh, a literal byte and \\uN with its fallback; the font name replaced",
+         "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Arial;}{\\f1\\fnil .VnTime{\\*\\falt V};}}"
+         "\\f1 C\\'e9ng h\xDF"
+         "a x\\u183\\'b7\\par\\f0 \\'e9}",
+         "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Arial;}{\\f1\\fnil Times New Roman{\\*\\falt V};}}"
+         "\\f1 C\\u7897?ng h\\u242?a x\\u227?\\par\\f0 \\'e9}"},
+        {"\\uc2 gives two fallback characters; a group inherits the font",
+         "{\\rtf1{\\fonttbl{\\f3 .VnTime;}}\\uc2\\f3{\\b \\u233\\'3f\\'3f}\\par}",
+         "{\\rtf1{\\fonttbl{\\f3 Times New Roman;}}\\uc2\\f3{\\b \\u7897??}\\par}"},
+        {"fonts without groups of their own, the default font, escaped braces",
+         "{\\rtf1\\deff1{\\fonttbl\\f0\\fswiss Helvetica;\\f1 VNI-Times;}Co\\'e4ng \\{x\\}}",
+         "{\\rtf1\\deff1{\\fonttbl\\f0\\fswiss Helvetica;\\f1 Times New Roman;}C\\u7897?ng "
+         "\\{x\\}}"},
+        {"a digit after a control word with no space keeps the word's number",
+         "{\\rtf1{\\fonttbl{\\f1 .VnTime;}}\\f1\\'31}",
+         "{\\rtf1{\\fonttbl{\\f1 Times New Roman;}}\\f1 1}"},
+        {"skipped destinations and Unicode fonts stay",
+         "{\\rtf1{\\fonttbl{\\f1 .VnTime;}}{\\*\\generator \\'e9;}{\\info{\\title \\'e9}}x}",
+         "{\\rtf1{\\fonttbl{\\f1 Times New Roman;}}{\\*\\generator \\'e9;}{\\info{\\title "
+         "\\'e9}}x}"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(convert_rtf_text(c.rtf), c.expected);
+    }
+}
+
+TEST(Rtf, AnUndefinedByteIsNamedByParagraphAndDeepGroupsAreRefused) {
+    const DocumentResult r = convert_document(
+        "{\\rtf1{\\fonttbl{\\f1 .VnTime;}}\\f1 a\\par b\\'81\\par}", DocumentOptions{});
+    EXPECT_EQ(r.status, DocumentResult::Status::kRefused);
+    ASSERT_FALSE(r.problems.empty());
+    EXPECT_EQ(r.problems[0].where.place, "paragraph 2");
+    const DocumentResult deep =
+        convert_document("{\\rtf1" + std::string(5000, '{') + "}", DocumentOptions{});
+    EXPECT_EQ(deep.status, DocumentResult::Status::kBroken);
+}
+
+}  // namespace
+}  // namespace toneshift::documents
