@@ -297,6 +297,100 @@ TEST(TsconvDocuments, AnRtfDocumentConvertsAndLibreOfficeShowsItsText) {
         EXPECT_NE(shown.find(expected), std::string::npos) << expected;
 }
 
+// A workbook LibreOffice opens: sheet "Tong hop" uses shared string 0 (plain) in a .VnTime
+// cell (A1), an Arial cell (A2) and a .VnTimeH cell (A3); B1 holds a rich string whose runs
+// are VNI-Times and .VnTime; sheet "Two" holds an inline string in a .VnTime cell.
+std::string workbook() {
+    const std::string sheet_type = "spreadsheetml.worksheet+xml";
+    const std::string types =
+        kXml +
+        "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+        "<Default Extension=\"rels\" ContentType=\"application/"
+        "vnd.openxmlformats-package.relationships+xml\"/>"
+        "<Default Extension=\"xml\" ContentType=\"application/xml\"/>" +
+        override_of("xl/workbook.xml", "spreadsheetml.sheet.main+xml") +
+        override_of("xl/worksheets/sheet1.xml", sheet_type) +
+        override_of("xl/worksheets/sheet2.xml", sheet_type) +
+        override_of("xl/styles.xml", "spreadsheetml.styles+xml") +
+        override_of("xl/sharedStrings.xml", "spreadsheetml.sharedStrings+xml") + "</Types>";
+    const std::string relationships =
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+    const std::string main = "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"";
+    const std::string book =
+        kXml + "<workbook " + main +
+        " xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
+        "<sheets><sheet name=\"Tong hop\" sheetId=\"1\" r:id=\"rId1\"/><sheet name=\"Two\" "
+        "sheetId=\"2\" r:id=\"rId2\"/></sheets></workbook>";
+    const std::string book_rels =
+        kXml + relationships + relationship("rId1", "worksheet", "worksheets/sheet1.xml") +
+        relationship("rId2", "worksheet", "worksheets/sheet2.xml") +
+        relationship("rId3", "styles", "styles.xml") +
+        relationship("rId4", "sharedStrings", "sharedStrings.xml") + "</Relationships>";
+    const std::string styles =
+        kXml + "<styleSheet " + main +
+        "><fonts count=\"4\"><font><sz val=\"11\"/><name val=\"Calibri\"/></font>"
+        "<font><sz val=\"11\"/><name val=\".VnTime\"/></font><font><sz val=\"11\"/><name "
+        "val=\"Arial\"/></font><font><sz val=\"11\"/><name val=\".VnTimeH\"/></font></fonts>"
+        "<fills count=\"1\"><fill><patternFill patternType=\"none\"/></fill></fills>"
+        "<borders count=\"1\"><border/></borders><cellStyleXfs count=\"1\"><xf fontId=\"0\"/>"
+        "</cellStyleXfs><cellXfs count=\"4\"><xf fontId=\"0\"/><xf fontId=\"1\" "
+        "applyFont=\"1\"/><xf fontId=\"2\" applyFont=\"1\"/><xf fontId=\"3\" applyFont=\"1\"/>"
+        "</cellXfs></styleSheet>";
+    const std::string shared =
+        kXml + "<sst " + main + " count=\"4\" uniqueCount=\"2\"><si><t>" + kRepublicTcvn3 +
+        "</t></si><si><r><rPr><rFont val=\"VNI-Times\"/></rPr><t>" + kFreedomVni +
+        "</t></r><r><rPr><b/><rFont val=\".VnTime\"/></rPr><t xml:space=\"preserve\"> " +
+        kReportTcvn3 + "</t></r></si></sst>";
+    const std::string sheet1 =
+        kXml + "<worksheet " + main +
+        "><sheetData><row r=\"1\"><c r=\"A1\" s=\"1\" t=\"s\"><v>0</v></c><c r=\"B1\" s=\"2\" "
+        "t=\"s\"><v>1</v></c></row><row r=\"2\"><c r=\"A2\" s=\"2\" t=\"s\"><v>0</v></c></row>"
+        "<row r=\"3\"><c r=\"A3\" s=\"3\" t=\"s\"><v>0</v></c></row></sheetData></worksheet>";
+    const std::string sheet2 = kXml + "<worksheet " + main +
+                               "><sheetData><row r=\"1\"><c r=\"C1\" s=\"1\" "
+                               "t=\"inlineStr\"><is><t>" +
+                               kBoxTcvn3 + "</t></is></c></row></sheetData></worksheet>";
+    return zip_of({{"[Content_Types].xml", types},
+                   {"_rels/.rels", kXml + relationships +
+                                       relationship("rId1", "officeDocument", "xl/workbook.xml") +
+                                       "</Relationships>"},
+                   {"xl/workbook.xml", book},
+                   {"xl/_rels/workbook.xml.rels", book_rels},
+                   {"xl/styles.xml", styles},
+                   {"xl/sharedStrings.xml", shared},
+                   {"xl/worksheets/sheet1.xml", sheet1},
+                   {"xl/worksheets/sheet2.xml", sheet2}});
+}
+
+TEST(TsconvDocuments, AWorkbookConvertsEachCellInItsOwnFont) {
+    ScratchDir dir;
+    write_file(dir / "in.xlsx", workbook());
+    const ProgramRun r = run_tsconv({"-t", "utf-8", "in.xlsx", "-o", "out.xlsx"}, in(dir));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string shared = entry_of(dir / "out.xlsx", "xl/sharedStrings.xml");
+    // String 0 converted for A1, a copy (index 2) in capitals for A3; A2 keeps nothing: it
+    // is Arial, and gets a copy left as stored.
+    EXPECT_NE(shared.find("uniqueCount=\"4\""), std::string::npos) << shared;
+    const std::string sheet = entry_of(dir / "out.xlsx", "xl/worksheets/sheet1.xml");
+    EXPECT_NE(sheet.find("<c r=\"A1\" s=\"1\" t=\"s\"><v>0</v>"), std::string::npos) << sheet;
+    EXPECT_NE(sheet.find("<c r=\"A2\" s=\"2\" t=\"s\"><v>2</v>"), std::string::npos) << sheet;
+    EXPECT_NE(sheet.find("<c r=\"A3\" s=\"3\" t=\"s\"><v>3</v>"), std::string::npos) << sheet;
+    EXPECT_EQ(entry_of(dir / "out.xlsx", "xl/styles.xml").find(".Vn"), std::string::npos);
+    EXPECT_EQ(shared.find("VNI-Times"), std::string::npos);
+
+    if (!have_libreoffice()) GTEST_SKIP() << "LibreOffice (soffice) is not installed";
+    const std::string shown = libreoffice_text(dir / "out.xlsx", "fods");
+    ASSERT_FALSE(shown.empty());
+    const std::string republic_caps =  // CỘNG HÒA XÃ HỘI CHỦ NGHĨA VIỆT NAM
+        "C\xE1\xBB\x98NG H\xC3\x92"
+        "A X\xC3\x83 H\xE1\xBB\x98I CH\xE1\xBB\xA6 NGH\xC4\xA8"
+        "A "
+        "VI\xE1\xBB\x86T NAM";
+    for (const std::string& expected :
+         {kRepublic, kRepublicTcvn3, republic_caps, kFreedom, kReport, kBox})
+        EXPECT_NE(shown.find(expected), std::string::npos) << expected;
+}
+
 TEST(TsconvDocuments, AnUndefinedByteUnderEachPolicy) {
     // 0x81 is no byte of TCVN3: Word keeps it as U+0081.
     const std::string doc = word_document(
@@ -360,10 +454,10 @@ TEST(TsconvDocuments, DocumentsAndTextAreToldApart) {
     write_file(dir / "text.txt",
                "C\xE9ng h\xDF"
                "a\n");
-    write_file(dir / "book.xlsx",
+    write_file(dir / "slides.pptx",
                zip_of({{"[Content_Types].xml",
-                        "<Types><Override PartName=\"/xl/workbook.xml\" ContentType=\"" + kType +
-                            "spreadsheetml.sheet.main+xml\"/></Types>"}}));
+                        "<Types><Override PartName=\"/ppt/presentation.xml\" ContentType=\"" +
+                            kType + "presentationml.presentation.main+xml\"/></Types>"}}));
     write_file(dir / "old.doc", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + "rest");
     write_file(dir / "text.odt", zip_of({{"mimetype", "application/vnd.oasis.opendocument.text"}}));
     const struct {
@@ -378,10 +472,10 @@ TEST(TsconvDocuments, DocumentsAndTextAreToldApart) {
         {{"-f", "tcvn3", "-t", "utf-8", "-d", "d", "in.docx"}, 2, "-f is not used for documents"},
         {{"-t", "utf-8", "text.txt", "-o", "x"},
          2,
-         "text.txt is no Word or RTF document (and text needs -f FROM)"},
-        {{"-t", "utf-8", "book.xlsx", "-o", "x"},
+         "text.txt is no Word, Excel or RTF document (and text needs -f FROM)"},
+        {{"-t", "utf-8", "slides.pptx", "-o", "x"},
          2,
-         "book.xlsx is an Excel workbook, which this version cannot convert yet"},
+         "slides.pptx is a PowerPoint presentation, which this version cannot convert yet"},
         {{"-t", "utf-8", "old.doc", "-o", "x"}, 2, "cannot convert yet"},
         {{"-t", "utf-8", "text.odt", "-o", "x"},
          2,

@@ -1,5 +1,7 @@
 #include "documents/document.h"
 
+#include <exception>
+
 #include "documents/formats.h"
 
 namespace toneshift::documents {
@@ -53,6 +55,32 @@ bool font_attribute_edit(std::string_view part, std::size_t begin, std::size_t e
     edit.begin = begin + from;
     edit.end = begin + to;
     edit.text = escape_attribute(info.replacement);
+    return true;
+}
+
+bool convert_pieces(std::vector<TextPiece>& pieces, TextConverter& text, const TextPlace& where) {
+    std::vector<std::string> chain;
+    for (std::size_t k = 0; k < pieces.size();) {
+        std::size_t next = k + 1;
+        while (next < pieces.size() && pieces[next].format == pieces[k].format) ++next;
+        if (pieces[k].format < 0) {
+            k = next;
+            continue;
+        }
+        chain.clear();
+        for (std::size_t j = k; j < next; ++j) chain.push_back(pieces[j].text);
+        switch (text.convert(pieces[k].format, pieces[k].font, chain, where)) {
+            case TextConverter::Outcome::kConverted:
+                for (std::size_t j = k; j < next; ++j) pieces[j].text = std::move(chain[j - k]);
+                break;
+            case TextConverter::Outcome::kLeft:
+                for (std::size_t j = k; j < next; ++j) pieces[j].left = true;
+                break;
+            case TextConverter::Outcome::kRefused:
+                return false;
+        }
+        k = next;
+    }
     return true;
 }
 
@@ -140,10 +168,13 @@ std::string_view kind_name(DocumentKind kind) {
 }
 
 bool kind_is_supported(DocumentKind kind) {
-    return kind == DocumentKind::kWord || kind == DocumentKind::kRtf;
+    return kind == DocumentKind::kWord || kind == DocumentKind::kRtf ||
+           kind == DocumentKind::kSpreadsheet;
 }
 
-DocumentResult convert_document(std::string_view data, const DocumentOptions& options) {
+namespace {
+
+DocumentResult convert_known_document(std::string_view data, const DocumentOptions& options) {
     DocumentResult result;
     static const FontTable kNoUserEntries;
     detail::FontCache fonts(options.fonts != nullptr ? *options.fonts : kNoUserEntries);
@@ -164,7 +195,11 @@ DocumentResult convert_document(std::string_view data, const DocumentOptions& op
             result.error = error;
             return result;
         }
-        detail::convert_word(package, data, fonts, text, result);
+        if (result.kind == DocumentKind::kSpreadsheet) {
+            detail::convert_spreadsheet(package, fonts, text, result);
+        } else {
+            detail::convert_word(package, data, fonts, text, result);
+        }
     }
     result.problems = text.problems();
     result.problem_count = text.problem_count();
@@ -175,6 +210,21 @@ DocumentResult convert_document(std::string_view data, const DocumentOptions& op
         result.status = DocumentResult::Status::kRefused;
     if (result.status != DocumentResult::Status::kConverted) result.output.clear();
     return result;
+}
+
+}  // namespace
+
+DocumentResult convert_document(std::string_view data, const DocumentOptions& options) {
+    // What a malformed document makes a library or a reader throw (out of memory, a range
+    // a broken part points past) is its being unreadable, not the end of the program.
+    try {
+        return convert_known_document(data, options);
+    } catch (const std::exception& e) {
+        DocumentResult result;
+        result.status = DocumentResult::Status::kBroken;
+        result.error = std::string("cannot be read (") + e.what() + ")";
+        return result;
+    }
 }
 
 }  // namespace toneshift::documents

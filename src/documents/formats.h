@@ -4,6 +4,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "documents/document.h"
 #include "documents/package.h"
@@ -32,9 +33,24 @@ class FontCache {
 bool font_attribute_edit(std::string_view part, std::size_t begin, std::size_t end,
                          std::string_view local, FontCache& fonts, Edit& edit);
 
+// One piece of a paragraph's text as stored, in its font; after convert_pieces(), its
+// Unicode text, or `left` when its text reads clearly as another encoding.
+struct TextPiece {
+    std::string text;
+    int format = -1;  // -1: a Unicode font, left alone
+    std::string font;
+    bool left = false;
+};
+
+// Converts the pieces of one paragraph: those of one encoding that follow one another as one
+// text. False when the policy refused an undefined byte.
+bool convert_pieces(std::vector<TextPiece>& pieces, TextConverter& text, const TextPlace& where);
+
 // Each reader fills `result` (status, output, error) from an open package or the RTF text.
 void convert_word(Package& package, std::string_view data, FontCache& fonts, TextConverter& text,
                   DocumentResult& result);
+void convert_spreadsheet(Package& package, FontCache& fonts, TextConverter& text,
+                         DocumentResult& result);
 void convert_rtf(std::string_view data, FontCache& fonts, TextConverter& text,
                  DocumentResult& result);
 
