@@ -133,5 +133,50 @@ TEST_F(TsconvDetect, AutoRefusesAnUnknownFileNamingTheCandidates) {
     EXPECT_EQ(two.out, iconv(viscii_, "VISCII", "UTF-8"));
 }
 
+// Files in the encodings real archives hold, written by iconv where it knows them and by
+// tsconv itself for the rest: --detect names each, -f auto reads each back exactly, and a
+// UTF-16 file given as an 8-bit format is refused.
+TEST_F(TsconvDetect, TheEncodingsRealFilesUse) {
+    const std::string utf8 = iconv(viscii_, "VISCII", "UTF-8");
+    write_file(dir_ / "letter.cp1258", iconv(utf8, "UTF-8", "CP1258"));
+    write_file(dir_ / "letter.utf16", iconv(utf8, "UTF-8", "UTF-16"));  // with a mark
+    write_file(dir_ / "letter.utf16le", iconv(utf8, "UTF-8", "UTF-16LE"));
+    write_file(dir_ / "letter.utf16be", iconv(utf8, "UTF-8", "UTF-16BE"));
+    for (const char* f : {"tcvn3", "vni-win", "ncr"}) {  // TCVN3 has no toned capitals
+        const ProgramRun w = run(
+            {"-f", "utf-8", "-t", f, "--replace", "-o", std::string("letter.") + f, "letter.utf8"});
+        ASSERT_NE(w.status, 2) << f << ": " << w.err;
+    }
+    const std::vector<std::string> files = {"letter.cp1258",  "letter.utf16", "letter.utf16le",
+                                            "letter.utf16be", "letter.tcvn3", "letter.vni-win",
+                                            "letter.ncr"};
+    std::vector<std::string> arguments = {"--detect"};
+    arguments.insert(arguments.end(), files.begin(), files.end());
+    const ProgramRun detected = run(arguments);
+    EXPECT_EQ(detected.status, 0) << detected.err;
+    const std::vector<std::string> expected = {
+        "letter.cp1258 cp1258",    "letter.utf16 utf-16", "letter.utf16le utf-16le",
+        "letter.utf16be utf-16be", "letter.tcvn3 tcvn3",  "letter.vni-win vni-win",
+        "letter.ncr ncr",
+    };
+    EXPECT_EQ(formats(detected.out), expected) << detected.out;
+
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        SCOPED_TRACE(files[k]);
+        const ProgramRun r = run({"-f", "auto", "-t", "utf-8", files[k]});
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::string format = expected[k].substr(expected[k].find(' ') + 1);
+        EXPECT_EQ(r.out, run({"-f", format, "-t", "utf-8", files[k]}).out);
+        if (format != "tcvn3") {
+            EXPECT_EQ(r.out, utf8);
+        }
+    }
+
+    const ProgramRun refused = run({"-f", "viscii", "-t", "utf-8", "letter.utf16"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("looks like utf-16"), std::string::npos) << refused.err;
+    EXPECT_EQ(refused.out, "");
+}
+
 }  // namespace
 }  // namespace toneshift::testing
