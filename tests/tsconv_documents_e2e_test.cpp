@@ -28,9 +28,12 @@ std::string zip_of(const std::vector<std::pair<std::string, std::string>>& entri
     zip_source_t* src = zip_source_buffer_create(nullptr, 0, 0, &e);
     zip_source_keep(src);
     zip_t* z = zip_open_from_source(src, ZIP_TRUNCATE, &e);
-    for (const auto& [name, data] : entries)
-        zip_file_add(z, name.c_str(), zip_source_buffer(z, data.data(), data.size(), 0),
-                     ZIP_FL_ENC_UTF_8);
+    for (const auto& [name, data] : entries) {
+        const zip_int64_t index = zip_file_add(
+            z, name.c_str(), zip_source_buffer(z, data.data(), data.size(), 0), ZIP_FL_ENC_UTF_8);
+        // An OpenDocument's mimetype comes first, stored as it is.
+        if (name == "mimetype") zip_set_file_compression(z, zip_uint64_t(index), ZIP_CM_STORE, 0);
+    }
     zip_close(z);
     std::string out;
     zip_source_open(src);
@@ -391,6 +394,129 @@ TEST(TsconvDocuments, AWorkbookConvertsEachCellInItsOwnFont) {
         EXPECT_NE(shown.find(expected), std::string::npos) << expected;
 }
 
+// An OpenDocument of `type` (text, spreadsheet, presentation) whose body is `body`: font
+// faces for .VnTime, .VnTimeH and VNI-Times; automatic styles P1 (paragraph, .VnTime),
+// T1 (text, VNI-Times), ce1 (cell, .VnTime), ce2 (cell, VNI-Times: a column's default),
+// pr1 (presentation, .VnTime); in styles.xml the common paragraph style "Heading" (.VnTimeH)
+// and a header in it on the master page.
+std::string open_document(const std::string& type, const std::string& body) {
+    const std::string ns =
+        "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+        "xmlns:style=\"urn:oasis:names:tc:opendocument:xmlns:style:1.0\" "
+        "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" "
+        "xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\" "
+        "xmlns:draw=\"urn:oasis:names:tc:opendocument:xmlns:drawing:1.0\" "
+        "xmlns:presentation=\"urn:oasis:names:tc:opendocument:xmlns:presentation:1.0\" "
+        "xmlns:fo=\"urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0\" "
+        "xmlns:svg=\"urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0\" "
+        "office:version=\"1.2\"";
+    const std::string faces =
+        "<office:font-face-decls><style:font-face style:name=\"VnTime\" "
+        "svg:font-family=\"'.VnTime'\"/><style:font-face style:name=\"VnTimeH\" "
+        "svg:font-family=\".VnTimeH\"/><style:font-face style:name=\"VNI\" "
+        "svg:font-family=\"VNI-Times\"/></office:font-face-decls>";
+    const std::string mime = "application/vnd.oasis.opendocument." + type;
+    const std::string content =
+        kXml + "<office:document-content " + ns + ">" + faces +
+        "<office:automatic-styles>"
+        "<style:style style:name=\"P1\" style:family=\"paragraph\"><style:text-properties "
+        "style:font-name=\"VnTime\"/></style:style>"
+        "<style:style style:name=\"T1\" style:family=\"text\"><style:text-properties "
+        "style:font-name=\"VNI\"/></style:style>"
+        "<style:style style:name=\"ce1\" style:family=\"table-cell\"><style:text-properties "
+        "style:font-name=\"VnTime\"/></style:style>"
+        "<style:style style:name=\"ce2\" style:family=\"table-cell\"><style:text-properties "
+        "style:font-name=\"VNI\"/></style:style>"
+        "<style:style style:name=\"pr1\" style:family=\"presentation\"><style:text-properties "
+        "style:font-name=\"VnTime\"/></style:style>"
+        "</office:automatic-styles><office:body><office:" +
+        type + ">" + body + "</office:" + type + "></office:body></office:document-content>";
+    const std::string styles =
+        kXml + "<office:document-styles " + ns + ">" + faces +
+        "<office:styles><style:style style:name=\"Heading\" style:family=\"paragraph\">"
+        "<style:text-properties style:font-name=\"VnTimeH\"/></style:style></office:styles>"
+        "<office:automatic-styles><style:page-layout style:name=\"pm1\"/>"
+        "</office:automatic-styles><office:master-styles><style:master-page "
+        "style:name=\"Standard\" style:page-layout-name=\"pm1\"><style:header><text:p "
+        "text:style-name=\"Heading\">" +
+        kIndependenceCaps +
+        "</text:p></style:header>"
+        "</style:master-page></office:master-styles></office:document-styles>";
+    const std::string manifest =
+        kXml +
+        "<manifest:manifest "
+        "xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\" "
+        "manifest:version=\"1.2\"><manifest:file-entry manifest:full-path=\"/\" "
+        "manifest:media-type=\"" +
+        mime +
+        "\"/><manifest:file-entry "
+        "manifest:full-path=\"content.xml\" manifest:media-type=\"text/xml\"/>"
+        "<manifest:file-entry manifest:full-path=\"styles.xml\" "
+        "manifest:media-type=\"text/xml\"/></manifest:manifest>";
+    return zip_of({{"mimetype", mime},
+                   {"META-INF/manifest.xml", manifest},
+                   {"content.xml", content},
+                   {"styles.xml", styles}});
+}
+
+TEST(TsconvDocuments, OpenDocumentsConvertByTheirStylesAndLibreOfficeShowsThem) {
+    const std::string text_body =
+        "<text:p text:style-name=\"P1\">" + kRepublicTcvn3 +
+        "<text:note text:id=\"n1\" text:note-class=\"footnote\"><text:note-citation>1"
+        "</text:note-citation><text:note-body><text:p text:style-name=\"P1\">" +
+        kNoteTcvn3 +
+        "</text:p></text:note-body></text:note></text:p>"
+        "<text:p text:style-name=\"P1\">" +
+        kReportTcvn3 + " <text:span text:style-name=\"T1\">" + kFreedomVni +
+        "</text:span></text:p>";
+    const std::string sheet_body =
+        "<table:table table:name=\"Tong\"><table:table-column "
+        "table:default-cell-style-name=\"ce2\" table:number-columns-repeated=\"2\"/>"
+        "<table:table-row><table:table-cell table:style-name=\"ce1\" office:value-type=\"string\">"
+        "<text:p>" +
+        kRepublicTcvn3 +
+        "</text:p></table:table-cell><table:table-cell "
+        "office:value-type=\"string\"><text:p>" +
+        kFreedomVni + "</text:p></table:table-cell></table:table-row></table:table>";
+    const std::string slides_body =
+        "<draw:page draw:name=\"p1\" draw:master-page-name=\"Standard\"><draw:frame "
+        "presentation:style-name=\"pr1\" svg:width=\"20cm\" svg:height=\"5cm\" svg:x=\"1cm\" "
+        "svg:y=\"1cm\"><draw:text-box><text:p>" +
+        kRepublicTcvn3 +
+        "</text:p><text:p><text:span "
+        "text:style-name=\"T1\">" +
+        kFreedomVni +
+        "</text:span></text:p></draw:text-box>"
+        "</draw:frame></draw:page>";
+    const struct {
+        std::string type, extension, flat;
+        std::string body;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"text", "odt", "fodt", text_body, {kRepublic, kNote, kReport, kFreedom, kIndependence}},
+        {"spreadsheet", "ods", "fods", sheet_body, {kRepublic, kFreedom}},
+        {"presentation", "odp", "fodp", slides_body, {kRepublic, kFreedom}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.extension);
+        ScratchDir dir;
+        write_file(dir / ("in." + c.extension), open_document(c.type, c.body));
+        const ProgramRun r =
+            run_tsconv({"-t", "utf-8", "in." + c.extension, "-o", "out." + c.extension}, in(dir));
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string content = entry_of(dir / ("out." + c.extension), "content.xml");
+        EXPECT_NE(content.find(kRepublic), std::string::npos) << content;
+        EXPECT_EQ(content.find("font-family=\"'.Vn"), std::string::npos);
+        EXPECT_EQ(entry_of(dir / ("out." + c.extension), "mimetype"),
+                  "application/vnd.oasis.opendocument." + c.type);
+        if (!have_libreoffice()) continue;
+        const std::string shown = libreoffice_text(dir / ("out." + c.extension), c.flat);
+        ASSERT_FALSE(shown.empty());
+        for (const std::string& expected : c.expected)
+            EXPECT_NE(shown.find(expected), std::string::npos) << expected;
+    }
+}
+
 TEST(TsconvDocuments, AnUndefinedByteUnderEachPolicy) {
     // 0x81 is no byte of TCVN3: Word keeps it as U+0081.
     const std::string doc = word_document(
@@ -459,7 +585,8 @@ TEST(TsconvDocuments, DocumentsAndTextAreToldApart) {
                         "<Types><Override PartName=\"/ppt/presentation.xml\" ContentType=\"" +
                             kType + "presentationml.presentation.main+xml\"/></Types>"}}));
     write_file(dir / "old.doc", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + "rest");
-    write_file(dir / "text.odt", zip_of({{"mimetype", "application/vnd.oasis.opendocument.text"}}));
+    write_file(dir / "drawing.odg",
+               zip_of({{"mimetype", "application/vnd.oasis.opendocument.graphics"}}));
     const struct {
         std::vector<std::string> arguments;
         int status;
@@ -472,14 +599,14 @@ TEST(TsconvDocuments, DocumentsAndTextAreToldApart) {
         {{"-f", "tcvn3", "-t", "utf-8", "-d", "d", "in.docx"}, 2, "-f is not used for documents"},
         {{"-t", "utf-8", "text.txt", "-o", "x"},
          2,
-         "text.txt is no Word, Excel or RTF document (and text needs -f FROM)"},
+         "text.txt is no Word, Excel, OpenDocument or RTF document (and text needs -f FROM)"},
         {{"-t", "utf-8", "slides.pptx", "-o", "x"},
          2,
          "slides.pptx is a PowerPoint presentation, which this version cannot convert yet"},
         {{"-t", "utf-8", "old.doc", "-o", "x"}, 2, "cannot convert yet"},
-        {{"-t", "utf-8", "text.odt", "-o", "x"},
+        {{"-t", "utf-8", "drawing.odg", "-o", "x"},
          2,
-         "text.odt is an OpenDocument text, which this version cannot convert yet"},
+         "drawing.odg is no Word, Excel, OpenDocument or RTF document"},
         {{"-t", "utf-8", "in.docx", "text.txt", "-o", "x"}, 2, "one output takes one document"},
     };
     fs::create_directory(dir / "d");

@@ -169,7 +169,8 @@ std::string_view kind_name(DocumentKind kind) {
 
 bool kind_is_supported(DocumentKind kind) {
     return kind == DocumentKind::kWord || kind == DocumentKind::kRtf ||
-           kind == DocumentKind::kSpreadsheet;
+           kind == DocumentKind::kSpreadsheet || kind == DocumentKind::kOdfText ||
+           kind == DocumentKind::kOdfSpreadsheet || kind == DocumentKind::kOdfPresentation;
 }
 
 namespace {
@@ -195,7 +196,10 @@ DocumentResult convert_known_document(std::string_view data, const DocumentOptio
             result.error = error;
             return result;
         }
-        if (result.kind == DocumentKind::kSpreadsheet) {
+        if (result.kind == DocumentKind::kOdfText || result.kind == DocumentKind::kOdfSpreadsheet ||
+            result.kind == DocumentKind::kOdfPresentation) {
+            detail::convert_opendocument(package, fonts, text, result);
+        } else if (result.kind == DocumentKind::kSpreadsheet) {
             detail::convert_spreadsheet(package, fonts, text, result);
         } else {
             detail::convert_word(package, data, fonts, text, result);

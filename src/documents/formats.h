@@ -51,6 +51,8 @@ void convert_word(Package& package, std::string_view data, FontCache& fonts, Tex
                   DocumentResult& result);
 void convert_spreadsheet(Package& package, FontCache& fonts, TextConverter& text,
                          DocumentResult& result);
+void convert_opendocument(Package& package, FontCache& fonts, TextConverter& text,
+                          DocumentResult& result);
 void convert_rtf(std::string_view data, FontCache& fonts, TextConverter& text,
                  DocumentResult& result);
 

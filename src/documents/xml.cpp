@@ -133,7 +133,9 @@ void on_end(void* data, const XML_Char* name) {
 
 void on_text(void* data, const XML_Char* text, int size) {
     auto* s = static_cast<ParseState*>(data);
-    s->handler->text(std::string_view(text, std::size_t(size)));
+    const auto begin = std::size_t(XML_GetCurrentByteIndex(s->parser));
+    const auto count = std::size_t(XML_GetCurrentByteCount(s->parser));
+    s->handler->text_at(std::string_view(text, std::size_t(size)), begin, begin + count);
 }
 
 void on_doctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {

@@ -46,6 +46,9 @@ class XmlHandler {
     virtual void end(std::string_view name, std::size_t at) = 0;
     // Character data (entities and character references decoded), in pieces.
     virtual void text(std::string_view data) = 0;
+    // The same, with the bytes [begin, end) of the part that each piece was read from (a
+    // reference such as "&amp;" is a piece of its own). By default, text().
+    virtual void text_at(std::string_view data, std::size_t, std::size_t) { text(data); }
 };
 
 // Parses `part` as UTF-8 XML, without a document type declaration (office parts have none;

@@ -521,12 +521,14 @@ int convert_document_input(const Options& options, const std::string& name, cons
     using documents::DocumentResult;
     const std::string shown = display_name(name);
     if (!is_document(input.kind)) {
-        say(shown + " is no Word, Excel or RTF document (and text needs -f FROM); " + consequence);
+        say(shown + " is no Word, Excel, OpenDocument or RTF document (and text needs -f FROM); " +
+            consequence);
         return kExitTrouble;
     }
     if (!documents::kind_is_supported(input.kind)) {
         say(shown + " is " + with_article(documents::kind_name(input.kind)) +
-            ", which this version cannot convert yet (Word, Excel and RTF documents only); " +
+            ", which this version cannot convert yet (Word, Excel, OpenDocument and RTF documents "
+            "only); " +
             consequence);
         return kExitTrouble;
     }
