@@ -103,8 +103,22 @@ inline constexpr auto transliterated_range = [] {
     return range;
 }();
 
+// Which characters of that range have a transliteration, as bits: most characters in it have
+// none, and hostile text asks about each.
+inline constexpr auto transliterated_bits = [] {
+    std::array<std::uint64_t, (0x2040 - 0xA0) / 64 + 1> bits{};
+    for (const Transliteration& t : transliterations)
+        bits[(t.from - transliterated_range[0]) / 64] |=
+            std::uint64_t(1) << ((t.from - transliterated_range[0]) % 64);
+    return bits;
+}();
+static_assert((transliterated_range[1] - transliterated_range[0]) / 64 <
+              transliterated_bits.size());
+
 constexpr const char* transliteration_of(char32_t c) {
     if (c < transliterated_range[0] || c > transliterated_range[1]) return nullptr;
+    const char32_t k = c - transliterated_range[0];
+    if ((transliterated_bits[k / 64] >> (k % 64) & 1) == 0) return nullptr;
     for (const Transliteration& t : transliterations)
         if (t.from == c) return t.to;
     return nullptr;

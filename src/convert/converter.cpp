@@ -89,6 +89,12 @@ class NormalizationBits {
         ready(c);
         return (decomposes_bits_[c >> 6] >> (c & 63) & 1) != 0;
     }
+    // How many code points c is in NFD.
+    int decomposed_length(char32_t c) {
+        if (c >= 0x10000) return decomposed_length_of(c);
+        ready(c);
+        return lengths_[c];
+    }
 
   private:
     void ready(char32_t c) {
@@ -98,10 +104,19 @@ class NormalizationBits {
         for (char32_t d = char32_t(block << 8); d < char32_t((block + 1) << 8); ++d) {
             if (continues_sequence(d)) continues_[d >> 6] |= std::uint64_t(1) << (d & 63);
             if (decomposes(d)) decomposes_bits_[d >> 6] |= std::uint64_t(1) << (d & 63);
+            lengths_[d] = std::uint8_t(decomposed_length_of(d));
         }
+    }
+    static int decomposed_length_of(char32_t c) {
+        if (!decomposes(c)) return 1;
+        utf8proc_int32_t d[8];
+        const utf8proc_ssize_t n =
+            utf8proc_decompose_char(utf8proc_int32_t(c), d, 8, UTF8PROC_DECOMPOSE, nullptr);
+        return n > 0 && n <= 8 ? int(n) : 1;
     }
     std::array<std::uint64_t, 0x10000 / 64> continues_{};
     std::array<std::uint64_t, 0x10000 / 64> decomposes_bits_{};
+    std::array<std::uint8_t, 0x10000> lengths_{};
     std::array<bool, 0x100> filled_{};
 };
 
@@ -187,6 +202,13 @@ class Tally {
         } else {
             ++slots_[find_or_add(p)].count;
         }
+    }
+
+    // The count of undefined input that is byte b alone, once the input has met it; else
+    // nullptr.
+    std::uint64_t* single_byte_count(unsigned char b) {
+        Direct& e = direct_[b];
+        return e.entry == kNone ? nullptr : &e.count;
     }
 
     // Counts a problem that the input met before, known by its character or bytes alone;
@@ -1361,14 +1383,7 @@ struct Converter::State {
                     const Lead lead = lead_of(b);
                     if (lead.length == 0) {
                         go_on = flush_held() && undefined(&in[i], 1, offset + i);
-                        // A run of such bytes, each met before, is counted and replaced here.
-                        while (go_on && i + 1 < n && in[i + 1] >= 0x80 &&
-                               lead_of(in[i + 1]).length == 0 && counted_again() &&
-                               tally->count_again_undefined(&in[i + 1], 1)) {
-                            ++i;
-                            ++*problem_count;
-                            put_replacement();
-                        }
+                        if (go_on) i = take_strays(in, i + 1, n) - 1;
                     } else if (i + lead.length <= n) {
                         // All of it in the piece: decoded, or its maximal subpart found, here.
                         std::size_t k = 1;
@@ -1382,6 +1397,7 @@ struct Converter::State {
                             go_on = flush_held() && undefined(&in[i], int(k), offset + i);
                         }
                         i += k - 1;
+                        if (go_on && k < lead.length) i = take_strays(in, i + 1, n) - 1;
                     } else {
                         partial[0] = b;
                         partial_size = 1;
@@ -1411,6 +1427,71 @@ struct Converter::State {
                 return;
             }
         }
+    }
+
+    // Whether in[0..4) begins a well-formed character that may join the one before it.
+    bool begins_joiner(const unsigned char* in) {
+        const unsigned char b = in[0];
+        if (b < 0xCC) return false;  // ASCII, continuation bytes, and below U+0300
+        const Lead lead = lead_of(b);
+        if (lead.length == 0 || in[1] < lead.low || in[1] > lead.high) return false;
+        char32_t c = b & (0x7F >> lead.length);
+        for (std::size_t k = 1; k < lead.length; ++k) {
+            if ((in[k] & 0xC0) != 0x80) return false;
+            c = (c << 6) | (in[k] & 0x3F);
+        }
+        return normalization->continues(c);
+    }
+
+    // After undefined input, with nothing held: the run from in[i] of bytes that are each
+    // undefined alone (no lead byte, or a lead whose next byte cannot follow it) and met
+    // before in the input, counted and replaced as undefined() would without a report, and of
+    // characters of two or three bytes that nothing after them joins and that are their own
+    // normal form: each written at once as flush_held() would write it alone. Where a report may
+    // stop the conversion (kRefuse), and at a byte met for the first time, the run ends at once.
+    // Returns where it stopped.
+    std::size_t take_strays(const unsigned char* in, std::size_t i, std::size_t n) {
+        if (!counted_again() || to_viqr() || (to_unicode() && !to_utf8())) return i;
+        Tally& t = *tally;
+        // The replacement, written four bytes at a time.
+        const std::uint32_t replacement = to_utf8() ? 0xBDBFEF : '?';
+        const std::size_t replacement_size = to_utf8() ? 3 : 1;
+        const bool nfd = decomposed();
+        // Every read below stays within the text: the last bytes go the general way.
+        const std::size_t end = n > 8 ? n - 8 : 0;
+        while (i < end) {
+            const unsigned char b = in[i];
+            const Lead lead = lead_of(b);
+            const unsigned char next = in[i + 1];
+            // Undefined alone: a byte that begins nothing, or a lead that the byte after it
+            // cannot follow. Found without branches: in hostile text either is as likely.
+            const bool stray =
+                (b >= 0x80) & ((lead.length == 0) | (next < lead.low) | (next > lead.high));
+            if (stray) {
+                std::uint64_t* const count = t.single_byte_count(b);
+                if (count == nullptr) break;
+                ++*count;
+                ++*problem_count;
+                std::memcpy(out, &replacement, 4);
+                out += replacement_size;
+                ++column;
+                ++i;
+                continue;
+            }
+            if (b < 0x80) break;
+            // A character that nothing after it joins.
+            const std::size_t length = lead.length;
+            if (length == 4 || (length == 3 && (in[i + 2] & 0xC0) != 0x80) ||
+                begins_joiner(in + i + length))
+                break;
+            char32_t c = b & (0x7F >> length);
+            for (std::size_t j = 1; j < length; ++j) c = (c << 6) | (in[i + j] & 0x3F);
+            if (!(letter_position(c) >= 0 || (!nfd && c < 0x300) || !normalization->decomposes_(c)))
+                break;
+            if (!emit(c, offset + i)) break;  // not expected: no policy here refuses
+            i += length;
+        }
+        return i;
     }
 
     // The common case of a UTF-8 source (utf8_run); returns where the general path goes on.
@@ -1487,11 +1568,7 @@ struct Converter::State {
         if (c < 0xC0) return 1;
         if (const int p = letter_position(c); p >= 0)
             return letter_decompositions[std::size_t(p)].size;
-        if (!normalization->decomposes_(c)) return 1;
-        utf8proc_int32_t d[8];
-        const utf8proc_ssize_t n =
-            utf8proc_decompose_char(utf8proc_int32_t(c), d, 8, UTF8PROC_DECOMPOSE, nullptr);
-        return n > 0 && n <= 8 ? int(n) : 1;
+        return normalization->decomposed_length(c);
     }
 
     // Writes the held combining sequence in the target's normal form.

@@ -654,6 +654,55 @@ std::vector<ProblemCount> tally_of(const ConvertOptions& options, const Bytes& i
     return c.most_frequent_problems(limit, distinct);
 }
 
+// Hostile UTF-8 (bytes 0x80..0xFF, with lines, letters, marks and characters that decompose
+// among them) whole, where undefined bytes and characters nothing joins are taken in runs,
+// against the same fed a byte at a time, which takes each through the general path: the same
+// output, problems and tally, each distinct problem first met at the same place.
+TEST(Converter, HostileUtf8TakenInRunsAsOneAtATime) {
+    std::mt19937 rng(29);
+    const Bytes pieces[] = {
+        "\n",       "ab ",          "\xCC\x81",     "\xCD\x80",         "\xE1\xBB\x87",
+        "\xC3\x87", "\xE2\x80\xA6", "\xEF\xBF\xBD", "\xF0\x9F\x98\x80", "e\xCC\x82"};
+    Bytes text;
+    while (text.size() < 24000) {
+        for (std::size_t k = rng() % 60; k > 0; --k) text.push_back(char(0x80 | (rng() & 0x7F)));
+        text += pieces[rng() % std::size(pieces)];
+    }
+    std::vector<std::size_t> every_byte(text.size());
+    for (std::size_t k = 0; k < every_byte.size(); ++k) every_byte[k] = k;
+    for (int to : {kUtf8, kViscii, 5, kViqr, kVniWin, kCp1258, kUtf16Le}) {
+        for (bool nfd : {false, true}) {
+            if (nfd && to != kUtf8) continue;
+            for (LossPolicy policy :
+                 {LossPolicy::kRefuse, LossPolicy::kReplace, LossPolicy::kTransliterate}) {
+                SCOPED_TRACE(testing::Message()
+                             << "to " << to << (nfd ? " NFD" : "") << ", policy " << int(policy));
+                const ConvertOptions o = opts(kUtf8, to, policy, nfd);
+                const Outcome whole = run(o, text);
+                EXPECT_TRUE(whole == run(o, text, every_byte));
+                std::uint64_t distinct = 0, distinct_alone = 0;
+                const std::vector<ProblemCount> bulk = tally_of(o, text, 1 << 20, distinct);
+                const std::vector<ProblemCount> alone =
+                    tally_of(o, text, 1 << 20, distinct_alone, 1);
+                EXPECT_EQ(distinct, distinct_alone);
+                ASSERT_EQ(bulk.size(), alone.size());
+                for (std::size_t k = 0; k < bulk.size(); ++k) {
+                    const Problem& a = bulk[k].problem;
+                    const Problem& b = alone[k].problem;
+                    SCOPED_TRACE(k);
+                    EXPECT_EQ(bulk[k].count, alone[k].count);
+                    EXPECT_EQ(a.character, b.character);
+                    EXPECT_EQ(Bytes(reinterpret_cast<const char*>(a.bytes), a.byte_count),
+                              Bytes(reinterpret_cast<const char*>(b.bytes), b.byte_count));
+                    EXPECT_EQ(a.offset, b.offset);
+                    EXPECT_EQ(a.line, b.line);
+                    EXPECT_EQ(a.column, b.column);
+                }
+            }
+        }
+    }
+}
+
 TEST(Converter, ProblemTallyCountsEachDistinctProblemMostFrequentFirst) {
     struct Expected {
         char32_t character;                  // a loss, or 0
