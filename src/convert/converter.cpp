@@ -211,6 +211,14 @@ class Tally {
         return e.entry == kNone ? nullptr : &e.count;
     }
 
+    // The count of lost character c of the Basic Multilingual Plane, once the input has met
+    // it; else nullptr.
+    std::uint64_t* loss_count(char32_t c) {
+        if (c >= kDirectCharacters) return nullptr;
+        Direct& e = direct_[256 + c];
+        return e.entry == kNone ? nullptr : &e.count;
+    }
+
     // Counts a problem that the input met before, known by its character or bytes alone;
     // false (and nothing counted) for one not met yet.
     bool count_again_loss(char32_t c) {
@@ -1457,6 +1465,8 @@ struct Converter::State {
         const std::uint32_t replacement = to_utf8() ? 0xBDBFEF : '?';
         const std::size_t replacement_size = to_utf8() ? 3 : 1;
         const bool nfd = decomposed();
+        const bool bytes_direct = classic_target() && !to_utf8() && !options.composite;
+        const bool translit = options.policy == LossPolicy::kTransliterate;
         // Every read below stays within the text: the last bytes go the general way.
         const std::size_t end = n > 8 ? n - 8 : 0;
         while (i < end) {
@@ -1488,6 +1498,30 @@ struct Converter::State {
             for (std::size_t j = 1; j < length; ++j) c = (c << 6) | (in[i + j] & 0x3F);
             if (!(letter_position(c) >= 0 || (!nfd && c < 0x300) || !normalization->decomposes_(c)))
                 break;
+            if (bytes_direct) {
+                // Into an 8-bit format: its byte, or a loss of no letter met before, "?".
+                const std::uint16_t byte =
+                    c < 0x300 ? low_targets[c]
+                    : c >= detail::kAdditionalFirst && c < detail::kAdditionalEnd
+                        ? additional_targets[c - detail::kAdditionalFirst]
+                        : kSlowChar;
+                if (byte != kSlowChar) {
+                    *out++ = static_cast<unsigned char>(byte);
+                    ++column;
+                    i += length;
+                    continue;
+                }
+                if (letter_position(c) < 0 && (!translit || transliteration_of(c) == nullptr)) {
+                    if (std::uint64_t* const count = t.loss_count(c); count != nullptr) {
+                        ++*count;
+                        ++*problem_count;
+                        *out++ = '?';
+                        ++column;
+                        i += length;
+                        continue;
+                    }
+                }
+            }
             if (!emit(c, offset + i)) break;  // not expected: no policy here refuses
             i += length;
         }
