@@ -311,6 +311,12 @@ void score_viqr(const unsigned char* bytes, std::size_t size, WordScore& score) 
 
 }  // namespace
 
+WordScore score_utf8_word(const unsigned char* bytes, std::size_t size) {
+    WordScore score;
+    score_utf8(bytes, size, score);
+    return score;
+}
+
 WordScore score_word(const unsigned char* bytes, std::size_t size) {
     WordScore score;
     for (int f = 0; f < kPlainVietnamese; ++f) score_eight_bit(bytes, size, f, score);

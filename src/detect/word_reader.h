@@ -139,5 +139,7 @@ inline constexpr auto byte_class = [] {
 // Scores one raw word (at most kMaxWordBytes bytes) under every candidate.
 inline constexpr std::size_t kMaxWordBytes = 64;
 WordScore score_word(const unsigned char* bytes, std::size_t size);
+// The same for UTF-8 alone (the kUtf8 counts of the score), for text already decoded.
+WordScore score_utf8_word(const unsigned char* bytes, std::size_t size);
 
 }  // namespace toneshift::detect
