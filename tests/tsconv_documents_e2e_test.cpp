@@ -517,6 +517,147 @@ TEST(TsconvDocuments, OpenDocumentsConvertByTheirStylesAndLibreOfficeShowsThem) 
     }
 }
 
+// A presentation LibreOffice opens: one slide whose title placeholder takes the master's
+// title style (.VnTimeH), whose body placeholder has a VNI-Times run, and whose text box
+// takes the master's other style, the theme's minor font (.VnTime).
+std::string presentation() {
+    const std::string a = "xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\"";
+    const std::string pns = a +
+                            " xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                            "relationships\" xmlns:p=\"http://schemas.openxmlformats.org/"
+                            "presentationml/2006/main\"";
+    const std::string types =
+        kXml +
+        "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+        "<Default Extension=\"rels\" ContentType=\"application/"
+        "vnd.openxmlformats-package.relationships+xml\"/>"
+        "<Default Extension=\"xml\" ContentType=\"application/xml\"/>" +
+        override_of("ppt/presentation.xml", "presentationml.presentation.main+xml") +
+        override_of("ppt/slides/slide1.xml", "presentationml.slide+xml") +
+        override_of("ppt/slideLayouts/slideLayout1.xml", "presentationml.slideLayout+xml") +
+        override_of("ppt/slideMasters/slideMaster1.xml", "presentationml.slideMaster+xml") +
+        override_of("ppt/theme/theme1.xml", "theme+xml") + "</Types>";
+    const std::string relationships =
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+    const auto rels = [&](const std::string& body) {
+        return kXml + relationships + body + "</Relationships>";
+    };
+    const std::string shape_tree_start =
+        "<p:cSld><p:spTree><p:nvGrpSpPr><p:cNvPr id=\"1\" name=\"\"/><p:cNvGrpSpPr/><p:nvPr/>"
+        "</p:nvGrpSpPr><p:grpSpPr/>";
+    const auto shape = [&](int id, const std::string& ph, const std::string& paragraphs, int y) {
+        return "<p:sp><p:nvSpPr><p:cNvPr id=\"" + std::to_string(id) + "\" name=\"s" +
+               std::to_string(id) + "\"/><p:cNvSpPr/><p:nvPr>" + ph +
+               "</p:nvPr></p:nvSpPr>"
+               "<p:spPr><a:xfrm><a:off x=\"457200\" y=\"" +
+               std::to_string(y) +
+               "\"/><a:ext cx=\"8229600\" cy=\"1143000\"/></a:xfrm><a:prstGeom prst=\"rect\">"
+               "<a:avLst/></a:prstGeom></p:spPr><p:txBody><a:bodyPr/><a:lstStyle/>" +
+               paragraphs + "</p:txBody></p:sp>";
+    };
+    const auto para = [](const std::string& text, const std::string& font = "") {
+        return "<a:p><a:r><a:rPr lang=\"vi-VN\">" +
+               (font.empty() ? std::string() : "<a:latin typeface=\"" + font + "\"/>") +
+               "</a:rPr><a:t>" + text + "</a:t></a:r></a:p>";
+    };
+    const std::string level = "<a:lvl1pPr><a:defRPr sz=\"2400\"><a:latin typeface=\"";
+    const std::string master =
+        kXml + "<p:sldMaster " + pns + ">" + shape_tree_start +
+        shape(2, "<p:ph type=\"title\"/>", "<a:p><a:endParaRPr/></a:p>", 274638) +
+        shape(3, "<p:ph type=\"body\" idx=\"1\"/>", "<a:p><a:endParaRPr/></a:p>", 1600200) +
+        "</p:spTree></p:cSld><p:clrMap bg1=\"lt1\" tx1=\"dk1\" bg2=\"lt2\" tx2=\"dk2\" "
+        "accent1=\"accent1\" accent2=\"accent2\" accent3=\"accent3\" accent4=\"accent4\" "
+        "accent5=\"accent5\" accent6=\"accent6\" hlink=\"hlink\" folHlink=\"folHlink\"/>"
+        "<p:sldLayoutIdLst><p:sldLayoutId id=\"2147483649\" r:id=\"rId1\"/></p:sldLayoutIdLst>"
+        "<p:txStyles><p:titleStyle>" +
+        level +
+        ".VnTimeH\"/></a:defRPr></a:lvl1pPr>"
+        "</p:titleStyle><p:bodyStyle>" +
+        level +
+        "+mn-lt\"/></a:defRPr></a:lvl1pPr>"
+        "</p:bodyStyle><p:otherStyle>" +
+        level +
+        "+mn-lt\"/></a:defRPr></a:lvl1pPr>"
+        "</p:otherStyle></p:txStyles></p:sldMaster>";
+    const std::string layout =
+        kXml + "<p:sldLayout " + pns + " type=\"obj\">" + shape_tree_start +
+        shape(2, "<p:ph type=\"title\"/>", "<a:p><a:endParaRPr/></a:p>", 274638) +
+        shape(3, "<p:ph idx=\"1\"/>", "<a:p><a:endParaRPr/></a:p>", 1600200) +
+        "</p:spTree></p:cSld></p:sldLayout>";
+    const std::string slide =
+        kXml + "<p:sld " + pns + ">" + shape_tree_start +
+        shape(2, "<p:ph type=\"title\"/>", para(kIndependenceCaps), 274638) +
+        shape(3, "<p:ph idx=\"1\"/>", para(kFreedomVni, "VNI-Times"), 1600200) +
+        shape(4, "", para(kRepublicTcvn3), 3600000) + "</p:spTree></p:cSld></p:sld>";
+    const std::string theme =
+        kXml + "<a:theme " + a +
+        " name=\"T\"><a:themeElements><a:clrScheme name=\"C\">"
+        "<a:dk1><a:srgbClr val=\"000000\"/></a:dk1><a:lt1><a:srgbClr val=\"FFFFFF\"/></a:lt1>"
+        "<a:dk2><a:srgbClr val=\"1F497D\"/></a:dk2><a:lt2><a:srgbClr val=\"EEECE1\"/></a:lt2>"
+        "<a:accent1><a:srgbClr val=\"4F81BD\"/></a:accent1><a:accent2><a:srgbClr "
+        "val=\"C0504D\"/></a:accent2><a:accent3><a:srgbClr val=\"9BBB59\"/></a:accent3>"
+        "<a:accent4><a:srgbClr val=\"8064A2\"/></a:accent4><a:accent5><a:srgbClr "
+        "val=\"4BACC6\"/></a:accent5><a:accent6><a:srgbClr val=\"F79646\"/></a:accent6>"
+        "<a:hlink><a:srgbClr val=\"0000FF\"/></a:hlink><a:folHlink><a:srgbClr "
+        "val=\"800080\"/></a:folHlink></a:clrScheme><a:fontScheme name=\"F\"><a:majorFont>"
+        "<a:latin typeface=\"Cambria\"/><a:ea typeface=\"\"/><a:cs typeface=\"\"/>"
+        "</a:majorFont><a:minorFont><a:latin typeface=\".VnTime\"/><a:ea typeface=\"\"/><a:cs "
+        "typeface=\"\"/></a:minorFont></a:fontScheme><a:fmtScheme name=\"S\"><a:fillStyleLst>"
+        "<a:solidFill><a:schemeClr val=\"phClr\"/></a:solidFill><a:solidFill><a:schemeClr "
+        "val=\"phClr\"/></a:solidFill><a:solidFill><a:schemeClr val=\"phClr\"/></a:solidFill>"
+        "</a:fillStyleLst><a:lnStyleLst><a:ln><a:noFill/></a:ln><a:ln><a:noFill/></a:ln><a:ln>"
+        "<a:noFill/></a:ln></a:lnStyleLst><a:effectStyleLst><a:effectStyle><a:effectLst/>"
+        "</a:effectStyle><a:effectStyle><a:effectLst/></a:effectStyle><a:effectStyle>"
+        "<a:effectLst/></a:effectStyle></a:effectStyleLst><a:bgFillStyleLst><a:solidFill>"
+        "<a:schemeClr val=\"phClr\"/></a:solidFill><a:solidFill><a:schemeClr val=\"phClr\"/>"
+        "</a:solidFill><a:solidFill><a:schemeClr val=\"phClr\"/></a:solidFill>"
+        "</a:bgFillStyleLst></a:fmtScheme></a:themeElements></a:theme>";
+    const std::string presentation_part =
+        kXml + "<p:presentation " + pns +
+        "><p:sldMasterIdLst><p:sldMasterId "
+        "id=\"2147483648\" r:id=\"rId1\"/></p:sldMasterIdLst><p:sldIdLst><p:sldId id=\"256\" "
+        "r:id=\"rId2\"/></p:sldIdLst><p:sldSz cx=\"9144000\" cy=\"6858000\"/><p:notesSz "
+        "cx=\"6858000\" cy=\"9144000\"/></p:presentation>";
+    return zip_of(
+        {{"[Content_Types].xml", types},
+         {"_rels/.rels", rels(relationship("rId1", "officeDocument", "ppt/presentation.xml"))},
+         {"ppt/presentation.xml", presentation_part},
+         {"ppt/_rels/presentation.xml.rels",
+          rels(relationship("rId1", "slideMaster", "slideMasters/slideMaster1.xml") +
+               relationship("rId2", "slide", "slides/slide1.xml") +
+               relationship("rId3", "theme", "theme/theme1.xml"))},
+         {"ppt/slides/slide1.xml", slide},
+         {"ppt/slides/_rels/slide1.xml.rels",
+          rels(relationship("rId1", "slideLayout", "../slideLayouts/slideLayout1.xml"))},
+         {"ppt/slideLayouts/slideLayout1.xml", layout},
+         {"ppt/slideLayouts/_rels/slideLayout1.xml.rels",
+          rels(relationship("rId1", "slideMaster", "../slideMasters/slideMaster1.xml"))},
+         {"ppt/slideMasters/slideMaster1.xml", master},
+         {"ppt/slideMasters/_rels/slideMaster1.xml.rels",
+          rels(relationship("rId1", "slideLayout", "../slideLayouts/slideLayout1.xml") +
+               relationship("rId2", "theme", "../theme/theme1.xml"))},
+         {"ppt/theme/theme1.xml", theme}});
+}
+
+TEST(TsconvDocuments, APresentationConvertsByItsMastersAndTheme) {
+    ScratchDir dir;
+    write_file(dir / "in.pptx", presentation());
+    const ProgramRun r = run_tsconv({"-t", "utf-8", "in.pptx", "-o", "out.pptx"}, in(dir));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string slide = entry_of(dir / "out.pptx", "ppt/slides/slide1.xml");
+    for (const std::string& expected : {kIndependence, kFreedom, kRepublic})
+        EXPECT_NE(slide.find(expected), std::string::npos) << expected << "\n" << slide;
+    EXPECT_EQ(slide.find("VNI-Times"), std::string::npos);
+    EXPECT_EQ(entry_of(dir / "out.pptx", "ppt/slideMasters/slideMaster1.xml").find(".Vn"),
+              std::string::npos);
+    EXPECT_EQ(entry_of(dir / "out.pptx", "ppt/theme/theme1.xml").find(".Vn"), std::string::npos);
+    if (!have_libreoffice()) GTEST_SKIP() << "LibreOffice (soffice) is not installed";
+    const std::string shown = libreoffice_text(dir / "out.pptx", "fodp");
+    ASSERT_FALSE(shown.empty());
+    for (const std::string& expected : {kIndependence, kFreedom, kRepublic})
+        EXPECT_NE(shown.find(expected), std::string::npos) << expected;
+}
+
 TEST(TsconvDocuments, AnUndefinedByteUnderEachPolicy) {
     // 0x81 is no byte of TCVN3: Word keeps it as U+0081.
     const std::string doc = word_document(
@@ -580,7 +721,7 @@ TEST(TsconvDocuments, DocumentsAndTextAreToldApart) {
     write_file(dir / "text.txt",
                "C\xE9ng h\xDF"
                "a\n");
-    write_file(dir / "slides.pptx",
+    write_file(dir / "unused.pptx",
                zip_of({{"[Content_Types].xml",
                         "<Types><Override PartName=\"/ppt/presentation.xml\" ContentType=\"" +
                             kType + "presentationml.presentation.main+xml\"/></Types>"}}));
@@ -599,14 +740,15 @@ TEST(TsconvDocuments, DocumentsAndTextAreToldApart) {
         {{"-f", "tcvn3", "-t", "utf-8", "-d", "d", "in.docx"}, 2, "-f is not used for documents"},
         {{"-t", "utf-8", "text.txt", "-o", "x"},
          2,
-         "text.txt is no Word, Excel, OpenDocument or RTF document (and text needs -f FROM)"},
-        {{"-t", "utf-8", "slides.pptx", "-o", "x"},
+         "text.txt is no Word, Excel, PowerPoint, OpenDocument or RTF document (and text needs -f "
+         "FROM)"},
+        {{"-f", "vni-win", "-t", "utf-8", "unused.pptx", "-o", "x"},
          2,
-         "slides.pptx is a PowerPoint presentation, which this version cannot convert yet"},
+         "unused.pptx is a PowerPoint presentation: each piece of its text"},
         {{"-t", "utf-8", "old.doc", "-o", "x"}, 2, "cannot convert yet"},
         {{"-t", "utf-8", "drawing.odg", "-o", "x"},
          2,
-         "drawing.odg is no Word, Excel, OpenDocument or RTF document"},
+         "drawing.odg is no Word, Excel, PowerPoint, OpenDocument or RTF document"},
         {{"-t", "utf-8", "in.docx", "text.txt", "-o", "x"}, 2, "one output takes one document"},
     };
     fs::create_directory(dir / "d");

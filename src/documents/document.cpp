@@ -1,6 +1,7 @@
 #include "documents/document.h"
 
 #include <exception>
+#include <vector>
 
 #include "documents/formats.h"
 
@@ -29,7 +30,64 @@ class ContentTypesReader : public XmlHandler {
     std::map<std::string, std::string>& types_;
 };
 
+class RelationshipsReader : public XmlHandler {
+  public:
+    explicit RelationshipsReader(std::map<std::string, std::string>& targets) : targets_(targets) {}
+    void start(std::string_view name, const char** attributes, std::size_t, std::size_t) override {
+        if (local_name(name) != "Relationship") return;
+        const char* id = attribute(attributes, "Id");
+        const char* target = attribute(attributes, "Target");
+        const char* mode = attribute(attributes, "TargetMode");
+        if (id == nullptr || target == nullptr) return;
+        if (mode != nullptr && std::string_view(mode) == "External") return;
+        targets_[id] = target;
+    }
+    void end(std::string_view, std::size_t) override {}
+    void text(std::string_view) override {}
+
+  private:
+    std::map<std::string, std::string>& targets_;
+};
+
+// `target` relative to `folder` ("ppt/slides/"), with "." and ".." resolved.
+std::string resolve_path(const std::string& folder, const std::string& target) {
+    std::vector<std::string> parts;
+    const std::string whole = target.starts_with("/") ? target.substr(1) : folder + target;
+    std::size_t start = 0;
+    while (start <= whole.size()) {
+        const std::size_t slash = whole.find('/', start);
+        const std::string piece =
+            whole.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        if (piece == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!piece.empty() && piece != ".") {
+            parts.push_back(piece);
+        }
+        if (slash == std::string::npos) break;
+        start = slash + 1;
+    }
+    std::string out;
+    for (const std::string& p : parts) out += (out.empty() ? "" : "/") + p;
+    return out;
+}
+
 }  // namespace
+
+bool relationships(Package& package, const std::string& part,
+                   std::map<std::string, std::string>& targets, std::string& error) {
+    targets.clear();
+    const std::size_t slash = part.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : part.substr(0, slash + 1);
+    const std::string name = folder + "_rels/" + part.substr(folder.size()) + ".rels";
+    if (!package.has(name)) return true;
+    std::string xml;
+    std::map<std::string, std::string> raw;
+    RelationshipsReader reader(raw);
+    if (!package.read(name, xml, error, std::uint64_t(64) << 20) || !read_xml(xml, reader, error))
+        return false;
+    for (const auto& [id, target] : raw) targets[id] = resolve_path(folder, target);
+    return true;
+}
 
 bool content_types(Package& package, std::map<std::string, std::string>& types,
                    std::string& error) {
@@ -170,7 +228,8 @@ std::string_view kind_name(DocumentKind kind) {
 bool kind_is_supported(DocumentKind kind) {
     return kind == DocumentKind::kWord || kind == DocumentKind::kRtf ||
            kind == DocumentKind::kSpreadsheet || kind == DocumentKind::kOdfText ||
-           kind == DocumentKind::kOdfSpreadsheet || kind == DocumentKind::kOdfPresentation;
+           kind == DocumentKind::kOdfSpreadsheet || kind == DocumentKind::kOdfPresentation ||
+           kind == DocumentKind::kPresentation;
 }
 
 namespace {
@@ -199,6 +258,8 @@ DocumentResult convert_known_document(std::string_view data, const DocumentOptio
         if (result.kind == DocumentKind::kOdfText || result.kind == DocumentKind::kOdfSpreadsheet ||
             result.kind == DocumentKind::kOdfPresentation) {
             detail::convert_opendocument(package, fonts, text, result);
+        } else if (result.kind == DocumentKind::kPresentation) {
+            detail::convert_presentation(package, fonts, text, result);
         } else if (result.kind == DocumentKind::kSpreadsheet) {
             detail::convert_spreadsheet(package, fonts, text, result);
         } else {

@@ -53,11 +53,19 @@ void convert_spreadsheet(Package& package, FontCache& fonts, TextConverter& text
                          DocumentResult& result);
 void convert_opendocument(Package& package, FontCache& fonts, TextConverter& text,
                           DocumentResult& result);
+void convert_presentation(Package& package, FontCache& fonts, TextConverter& text,
+                          DocumentResult& result);
 void convert_rtf(std::string_view data, FontCache& fonts, TextConverter& text,
                  DocumentResult& result);
 
 // The content types of the parts of an Office Open XML package: part name (without the
 // leading '/') to content type, from [Content_Types].xml's Override elements.
 bool content_types(Package& package, std::map<std::string, std::string>& types, std::string& error);
+
+// The relationships of part `part` (from its folder's _rels/NAME.rels): relationship id to
+// the part it names, as a path in the package ("../slideLayouts/x.xml" resolved). A part
+// without relationships has none; false only when they cannot be read.
+bool relationships(Package& package, const std::string& part,
+                   std::map<std::string, std::string>& targets, std::string& error);
 
 }  // namespace toneshift::documents::detail

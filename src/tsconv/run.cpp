@@ -521,7 +521,9 @@ int convert_document_input(const Options& options, const std::string& name, cons
     using documents::DocumentResult;
     const std::string shown = display_name(name);
     if (!is_document(input.kind)) {
-        say(shown + " is no Word, Excel, OpenDocument or RTF document (and text needs -f FROM); " +
+        say(shown +
+            " is no Word, Excel, PowerPoint, OpenDocument or RTF document (and text needs -f "
+            "FROM); " +
             consequence);
         return kExitTrouble;
     }
