@@ -658,6 +658,42 @@ TEST(TsconvDocuments, APresentationConvertsByItsMastersAndTheme) {
         EXPECT_NE(shown.find(expected), std::string::npos) << expected;
 }
 
+// A binary Word document: the full document saved as .doc by LibreOffice.
+TEST(TsconvDocuments, ABinaryDocumentIsReadThroughLibreOfficeAndWrittenBesideIt) {
+    ScratchDir dir;
+    write_file(dir / "source.docx", full_document());
+    // Without LibreOffice on the PATH: what to install.
+    write_file(dir / "old.doc", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) +
+                                    std::string("W\0o\0r\0d\0D\0o\0c\0u\0m\0e\0n\0t\0", 24));
+    const char* path = std::getenv("PATH");
+    const std::string saved = path != nullptr ? path : "";
+    ::setenv("PATH", "/nonexistent", 1);
+    ProgramRun r = run_tsconv({"-t", "utf-8", "-i", "old.doc"}, in(dir));
+    ::setenv("PATH", saved.c_str(), 1);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("apt-get install libreoffice-writer-nogui"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "old.docx"));
+
+    if (!have_libreoffice()) GTEST_SKIP() << "LibreOffice (soffice) is not installed";
+    const std::string command =
+        "cd '" + dir.path().string() + "' && soffice -env:UserInstallation=file://" +
+        (dir / "profile").string() + " --headless --convert-to doc source.docx >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    fs::rename(dir / "source.doc", dir / "made.doc");
+    const std::string original = read_file(dir / "made.doc");
+    r = run_tsconv({"-t", "utf-8", "-i", "made.doc"}, in(dir));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("made.doc: written as made.docx beside it"), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(dir / "made.doc"), original);
+    const std::string shown = libreoffice_text(dir / "made.docx", "fodt");
+    for (const std::string& expected : {kRepublic, kIndependence, kFreedom, kReport, kHeader})
+        EXPECT_NE(shown.find(expected), std::string::npos) << expected;
+    // A second -i would replace that output: refused.
+    r = run_tsconv({"-t", "utf-8", "-i", "made.doc"}, in(dir));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("made.docx exists already"), std::string::npos) << r.err;
+}
+
 TEST(TsconvDocuments, AnUndefinedByteUnderEachPolicy) {
     // 0x81 is no byte of TCVN3: Word keeps it as U+0081.
     const std::string doc = word_document(
@@ -725,7 +761,6 @@ TEST(TsconvDocuments, DocumentsAndTextAreToldApart) {
                zip_of({{"[Content_Types].xml",
                         "<Types><Override PartName=\"/ppt/presentation.xml\" ContentType=\"" +
                             kType + "presentationml.presentation.main+xml\"/></Types>"}}));
-    write_file(dir / "old.doc", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + "rest");
     write_file(dir / "drawing.odg",
                zip_of({{"mimetype", "application/vnd.oasis.opendocument.graphics"}}));
     const struct {
@@ -745,7 +780,6 @@ TEST(TsconvDocuments, DocumentsAndTextAreToldApart) {
         {{"-f", "vni-win", "-t", "utf-8", "unused.pptx", "-o", "x"},
          2,
          "unused.pptx is a PowerPoint presentation: each piece of its text"},
-        {{"-t", "utf-8", "old.doc", "-o", "x"}, 2, "cannot convert yet"},
         {{"-t", "utf-8", "drawing.odg", "-o", "x"},
          2,
          "drawing.odg is no Word, Excel, PowerPoint, OpenDocument or RTF document"},

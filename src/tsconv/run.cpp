@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -610,6 +612,136 @@ int convert_document_input(const Options& options, const std::string& name, cons
     return r.left.empty() ? kExitDone : kExitRefused;
 }
 
+// ---- Binary Office documents (.doc, .xls, .ppt), read through LibreOffice.
+
+// The Office Open XML extension a compound file becomes, by the streams it holds (their
+// names are UTF-16 in its directory): "docx", "xlsx", "pptx", or empty.
+std::string package_extension(const std::string& data) {
+    const auto holds = [&](std::string_view ascii) {
+        std::string wide;
+        for (char c : ascii) {
+            wide += c;
+            wide += '\0';
+        }
+        return data.find(wide) != std::string::npos;
+    };
+    if (holds("WordDocument")) return "docx";
+    if (holds("Workbook") || holds("Book")) return "xlsx";
+    if (holds("PowerPoint Document")) return "pptx";
+    return {};
+}
+
+// The path of an executable `program` on the PATH, or empty.
+std::string on_path(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= dirs.size()) {
+        const std::size_t colon = dirs.find(':', start);
+        std::string dir =
+            dirs.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+        if (dir.empty()) dir = ".";
+        const std::string candidate = dir + "/" + program;
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+        if (colon == std::string::npos) break;
+        start = colon + 1;
+    }
+    return {};
+}
+
+// `name` with its extension (if any) replaced by `extension`.
+std::string with_extension(const std::string& name, const std::string& extension) {
+    const std::size_t slash = name.rfind('/');
+    const std::size_t dot = name.rfind('.');
+    const bool has = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    return (has ? name.substr(0, dot) : name) + "." + extension;
+}
+
+// Reads the binary Office document `data` (of input `name`) through LibreOffice
+// (soffice --headless --convert-to) into its Office Open XML form, in a folder of its own
+// in $TMPDIR (removed after), with a LibreOffice profile of its own. Returns kExitDone with
+// `converted` filled, or the status after saying why.
+int through_libreoffice(const std::string& name, const std::string& data,
+                        const std::string& extension, Peeked& converted) {
+    const std::string shown = display_name(name);
+    if (extension.empty()) {
+        say(shown +
+            " is a compound file that is no Word, Excel or PowerPoint document; not "
+            "converted");
+        return kExitTrouble;
+    }
+    const std::string soffice = on_path("soffice");
+    if (soffice.empty()) {
+        const char* package = extension == "docx"   ? "libreoffice-writer-nogui"
+                              : extension == "xlsx" ? "libreoffice-calc-nogui"
+                                                    : "libreoffice-impress-nogui";
+        say(shown +
+            " is a binary Office document, which tsconv reads through LibreOffice: "
+            "install it (Debian: apt-get install " +
+            std::string(package) + ") so that soffice is on the PATH; not converted");
+        return kExitTrouble;
+    }
+    const char* tmp = std::getenv("TMPDIR");
+    std::string folder =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/tsconv-office-XXXXXX";
+    if (::mkdtemp(folder.data()) == nullptr) {
+        say("cannot make a folder for LibreOffice's conversion of " + shown + ": " +
+            error_text(errno));
+        return kExitTrouble;
+    }
+    const std::string old_extension = extension == "docx"   ? "doc"
+                                      : extension == "xlsx" ? "xls"
+                                                            : "ppt";
+    const std::string input = folder + "/input." + old_extension;
+    int status = kExitTrouble;
+    const int fd = ::open(input.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    bool written = fd >= 0;
+    for (std::size_t done = 0; written && done < data.size();) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0)
+            written = false;
+        else
+            done += std::size_t(n);
+    }
+    if (fd >= 0) ::close(fd);
+    if (!written) {
+        say("cannot give " + shown + " to LibreOffice: " + error_text(errno));
+    } else {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int null = ::open("/dev/null", O_RDWR);
+            if (null >= 0) {
+                ::dup2(null, 0);
+                ::dup2(null, 1);
+                ::dup2(null, 2);
+            }
+            const std::string profile = "-env:UserInstallation=file://" + folder + "/profile";
+            ::execl(soffice.c_str(), "soffice", profile.c_str(), "--headless", "--convert-to",
+                    extension.c_str(), "--outdir", folder.c_str(), input.c_str(),
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        int wait_status = 0;
+        while (pid > 0 && ::waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
+        }
+        const std::string output = folder + "/input." + extension;
+        const int in = ::open(output.c_str(), O_RDONLY | O_CLOEXEC);
+        if (pid < 0 || in < 0) {
+            say("LibreOffice could not convert " + shown + " to ." + extension + "; not converted");
+        } else if (const int error = read_all(in, converted.data); error != 0) {
+            say("cannot read LibreOffice's conversion of " + shown + ": " + error_text(error));
+        } else {
+            converted.kind = documents::document_kind(converted.data);
+            status = kExitDone;
+        }
+        if (in >= 0) ::close(in);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    return status;
+}
+
 // The document inputs of one output (standard output, -o): one document, or none (-1).
 // Returns the status to stop with, or -1 to go on with text.
 int convert_documents_into_one_output(const Options& options) {
@@ -631,11 +763,19 @@ int convert_documents_into_one_output(const Options& options) {
         return kExitTrouble;
     }
     const std::string& name = options.inputs.front();
-    const Peeked& input = peeked.front();
-    if (input.error != 0) {
-        say("cannot read " + display_name(name) + ": " + error_text(input.error));
+    if (peeked.front().error != 0) {
+        say("cannot read " + display_name(name) + ": " + error_text(peeked.front().error));
         return kExitTrouble;
     }
+    Peeked through;
+    if (peeked.front().kind == documents::DocumentKind::kOldBinary) {
+        if (const int status = through_libreoffice(name, peeked.front().data,
+                                                   package_extension(peeked.front().data), through);
+            status != kExitDone)
+            return status;
+    }
+    const Peeked& input =
+        peeked.front().kind == documents::DocumentKind::kOldBinary ? through : peeked.front();
     if (!to_file && ::isatty(STDOUT_FILENO) && is_document(input.kind)) {
         say(display_name(name) + " is " + with_article(documents::kind_name(input.kind)) +
             ", which is not written to a terminal; give -o FILE, -d DIR or -i");
@@ -918,18 +1058,39 @@ bool make_parent_folders(const std::string& path) {
 }
 
 // A document into its own output (-d, -i), or checked (--check). Returns its status.
-int convert_one_document(const Options& options, const Task& task, const Peeked& peeked) {
+int convert_one_document(const Options& options, const Task& task, const Peeked& given) {
     const std::string& name = task.name;
     const bool in_place = options.destination == Destination::kInPlace;
     const bool writes = !options.check && (in_place || options.destination == Destination::kOutDir);
-    const std::string out_name = output_display_name(task.out_name);
+    if (given.error != 0) {
+        say("cannot read " + display_name(name) + ": " + error_text(given.error));
+        return kExitTrouble;
+    }
+    // A binary Office document becomes its Office Open XML form through LibreOffice, and is
+    // written under that form's extension: with -i beside the original, which is kept.
+    Peeked through;
+    std::string target = task.out_name;
+    bool beside = false;
+    if (given.kind == documents::DocumentKind::kOldBinary) {
+        const std::string extension = package_extension(given.data);
+        if (const int status = through_libreoffice(name, given.data, extension, through);
+            status != kExitDone)
+            return status;
+        if (!target.empty()) target = with_extension(target, extension);
+        beside = in_place;
+        struct stat existing {};
+        if (beside && writes && ::lstat(target.c_str(), &existing) == 0) {
+            say(display_name(name) + ": " + output_display_name(target) +
+                " exists already, and -i writes a binary document's conversion beside it "
+                "under that name; not converted (give -d DIR or -o FILE)");
+            return kExitTrouble;
+        }
+    }
+    const Peeked& peeked = given.kind == documents::DocumentKind::kOldBinary ? through : given;
+    const std::string out_name = output_display_name(target);
     const std::string consequence = options.check ? display_name(name) + " would not be converted"
                                     : in_place    ? display_name(name) + " left as it was"
                                                   : out_name + " not written";
-    if (peeked.error != 0) {
-        say("cannot read " + display_name(name) + ": " + error_text(peeked.error));
-        return kExitTrouble;
-    }
     if (!is_document(peeked.kind) || !documents::kind_is_supported(peeked.kind) || !writes)
         return convert_document_input(options, name, peeked, nullptr, out_name, consequence);
     struct stat st {};
@@ -938,13 +1099,18 @@ int convert_one_document(const Options& options, const Task& task, const Peeked&
         return kExitTrouble;
     }
     OutputFile output;
-    if (options.recursive && !in_place && !make_parent_folders(task.out_name)) return kExitTrouble;
-    if (!(in_place ? output.open_in_place(task.out_name) : output.open(task.out_name))) {
+    if (options.recursive && !in_place && !make_parent_folders(target)) return kExitTrouble;
+    if (!(in_place && !beside ? output.open_in_place(target) : output.open(target))) {
         say("cannot write " + out_name + ": " + output.why_not() + "; " + display_name(name) +
             " not converted");
         return kExitTrouble;
     }
-    return convert_document_input(options, name, peeked, &output, out_name, consequence);
+    const int status = convert_document_input(options, name, peeked, &output, out_name,
+                                              beside ? out_name + " not written" : consequence);
+    if (beside && status != kExitTrouble && !options.quiet && std::filesystem::exists(target))
+        say(display_name(name) + ": written as " + out_name + " beside it (LibreOffice's " +
+            "conversion, then tsconv's); " + display_name(name) + " is kept as it was");
+    return status;
 }
 
 // Converts (or, with --check, checks) one file into its own output. Returns its status.
