@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 
+#include "convert/byte_codecs.h"
 #include "convert/converter.h"
 #include "convert/format_names.h"
 #include "detect/word_reader.h"
@@ -127,8 +129,7 @@ bool decode_recovering(const std::string& bytes, std::string& out, std::vector<S
         auto consider = [&](unsigned char lost) {
             seq[k] = lost;
             const char32_t c = decode_sequence(seq, n);
-            if (c != 0 && letter_position(c) >= 0 && slot.count < slot.candidates.size())
-                slot.candidates[slot.count++] = c;
+            if (c != 0 && slot.count < slot.candidates.size()) slot.candidates[slot.count++] = c;
         };
         std::size_t consumed = k;
         if (next == kHole || next == '?') {
@@ -164,11 +165,23 @@ std::size_t fill_slots(std::string& text, const std::vector<Slot>& slots) {
             return from;
         };
         const std::size_t after = s->at + 3;  // past the U+FFFD
-        // The candidates whose word is a syllable; the one of most weight (known, common)
-        // is taken when it leads the next by a syllable of the dictionary.
+        // The candidates that are letters and whose word is a syllable; the one of most
+        // weight (known, common) is taken when it leads the next by a syllable of the
+        // dictionary. Where no candidate is a letter, the closing quotation mark is the one in
+        // use of the characters that end in such a byte (the others are spaces, invisible
+        // format characters and a rare dash).
         std::size_t chosen = s->count;
         std::int64_t best = INT64_MIN, second = INT64_MIN;
-        for (std::size_t k = 0; k < s->count; ++k) {
+        bool letters = false;
+        for (std::size_t k = 0; k < s->count; ++k)
+            letters = letters || letter_position(s->candidates[k]) >= 0;
+        for (std::size_t k = 0; k < s->count && !letters; ++k)
+            if (s->candidates[k] == 0x201D) {
+                chosen = k;
+                best = 0;
+            }
+        for (std::size_t k = 0; k < s->count && letters; ++k) {
+            if (letter_position(s->candidates[k]) < 0) continue;
             const bool through = s->space && k >= s->through_space;
             const std::size_t rest = through ? after + 1 : after;
             std::string word(text, begin, s->at - begin);
@@ -178,7 +191,14 @@ std::size_t fill_slots(std::string& text, const std::vector<Slot>& slots) {
             const detect::WordScore w = detect::score_utf8_word(
                 reinterpret_cast<const unsigned char*>(word.data()), word.size());
             if (w.valid[kUtf8] == 0 || w.invalid[kUtf8] != 0 || w.undefined[kUtf8] != 0) continue;
-            const std::int64_t weight = weight_of(w);
+            std::int64_t weight = weight_of(w);
+            // Where the letter is read before the space, the word after it stands alone: a
+            // lone ASCII letter there ("d\xC3\xAD i" for "d\xC3\xA0i") is the no-break space's
+            // trace, not a word.
+            if (s->space && !through) {
+                const std::size_t next = after + 1;
+                if (next < text.size() && word_end(next) == next + 1 && p[next] < 0x80) weight -= 3;
+            }
             if (weight > best) {
                 second = best;
                 best = weight;
@@ -252,8 +272,12 @@ constexpr std::uint64_t kMinValid = 2;
 constexpr std::uint64_t kMinValidPercent = 75;
 // Readings tried on each line: the best few of the block.
 constexpr std::size_t kKept = 3;
-// The block's lines with characters outside ASCII that choose the readings.
-constexpr std::size_t kSampleLines = 256;
+// The block's lines with characters outside ASCII that choose the readings, at most so many
+// and so many bytes; a reading that falls this far behind the text as it stands on them is
+// dropped before the end of the sample.
+constexpr std::size_t kSampleLines = 128;
+constexpr std::size_t kSampleBytes = 32 * 1024;
+constexpr std::int64_t kGiveUp = -40;
 
 }  // namespace
 
@@ -300,23 +324,36 @@ TextScore score_text(std::string_view utf8) {
 
 struct Repairer::State {
     std::vector<Reading> readings = all_readings();
-    // Converters from the legacy formats, made when first needed.
-    std::array<std::unique_ptr<Converter>, kConvertFormatCount> legacy{};
     std::string bytes, scratch, decoded;
-    std::vector<unsigned char> buffer;
     std::vector<Slot> slots;
 
-    // Legacy bytes to UTF-8; false where a byte means nothing in the format.
+    // Legacy bytes to UTF-8 as the detector reads them (a base and a mark byte together, else
+    // each byte alone), composed to NFC where the format has combining tone bytes; false
+    // where a byte means nothing in the format.
     bool decode_legacy(int format, const std::string& in, std::string& out) {
-        auto& c = legacy[std::size_t(format)];
-        if (!c)
-            c = std::make_unique<Converter>(ConvertOptions{format, kUtf8, LossPolicy::kReplace});
-        c->next_input();
-        buffer.resize(kConvertGrowth * in.size() + kConvertSlack);
-        const ConvertResult r = c->convert(reinterpret_cast<const unsigned char*>(in.data()),
-                                           in.size(), buffer.data(), buffer.size(), true);
-        if (c->problem_count() != 0 || r.consumed != in.size()) return false;
-        out.assign(reinterpret_cast<const char*>(buffer.data()), r.written);
+        out.clear();
+        bool combining = false;
+        const auto* p = reinterpret_cast<const unsigned char*>(in.data());
+        for (std::size_t i = 0; i < in.size(); ++i) {
+            char32_t c = detect::reading_of(format, p[i]);
+            if (is_byte_codec(format) && i + 1 < in.size()) {
+                const char32_t pair = pair_of(byte_codec(format), p[i], p[i + 1]);
+                if (pair != kNoCharacter) {
+                    c = pair;
+                    ++i;
+                }
+            }
+            if (c == kNoCharacter || c == 0) return false;
+            combining = combining || (c >= 0x300 && c < 0x370);
+            append_utf8(out, c);
+        }
+        if (combining) {
+            utf8proc_uint8_t* nfc =
+                utf8proc_NFC(reinterpret_cast<const utf8proc_uint8_t*>(out.c_str()));
+            if (nfc == nullptr) return false;
+            out.assign(reinterpret_cast<const char*>(nfc));
+            std::free(nfc);
+        }
         return true;
     }
 
@@ -365,8 +402,15 @@ void Repairer::repair_block(std::string_view block, std::uint64_t first_line, st
 
     // Choose the readings on a sample of the lines they could change.
     std::vector<std::size_t> sample;
-    for (std::size_t k = 0; k < lines.size() && sample.size() < kSampleLines; ++k)
-        if (outside_ascii(lines[k])) sample.push_back(k);
+    std::vector<TextScore> sample_scores;
+    std::size_t sample_bytes = 0;
+    for (std::size_t k = 0;
+         k < lines.size() && sample.size() < kSampleLines && sample_bytes < kSampleBytes; ++k)
+        if (outside_ascii(lines[k])) {
+            sample.push_back(k);
+            sample_scores.push_back(score_text(lines[k]));
+            sample_bytes += lines[k].size();
+        }
     if (sample.empty()) {
         out.append(block);
         return;
@@ -381,12 +425,12 @@ void Repairer::repair_block(std::string_view block, std::uint64_t first_line, st
         std::int64_t gain = 0;
         std::uint64_t valid = 0, invalid = 0;
         bool any = false;
-        for (std::size_t k : sample) {
+        for (std::size_t j = 0; j < sample.size() && gain > kGiveUp; ++j) {
             std::size_t unfilled = 0;
-            if (!st.undo(st.readings[r], lines[k], undone, unfilled)) continue;
+            if (!st.undo(st.readings[r], lines[sample[j]], undone, unfilled)) continue;
             any = true;
-            const TextScore after = score_text(undone), before = score_text(lines[k]);
-            gain += after.weight - before.weight;
+            const TextScore after = score_text(undone);
+            gain += after.weight - sample_scores[j].weight;
             valid += after.valid;
             invalid += after.invalid;
         }
@@ -406,12 +450,13 @@ void Repairer::repair_block(std::string_view block, std::uint64_t first_line, st
         const std::string_view line = lines[k];
         const std::uint64_t number = first_line + k;
         bool done = false;
-        if (outside_ascii(line)) {
+        if (outside_ascii(line) && !taken.empty()) {
+            const TextScore before = score_text(line);
             for (const Candidate& c : taken) {
                 const Reading& reading = st.readings[c.reading];
                 std::size_t unfilled = 0;
                 if (!st.undo(reading, line, undone, unfilled)) continue;
-                const TextScore after = score_text(undone), before = score_text(line);
+                const TextScore after = score_text(undone);
                 const bool utf8 = reading.layers[reading.depth - 1].original == kUtf8;
                 if (after.weight < before.weight || (after.weight == before.weight && !utf8) ||
                     after.invalid > before.invalid)
