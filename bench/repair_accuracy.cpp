@@ -59,7 +59,8 @@ std::vector<std::string> lines_of(const std::string& text) {
 
 // The share of the true words that a text has right, line by line: by place where a line
 // has as many words as it should, else as many as the two lines share.
-double exact_words(const std::string& truth, const std::string& text) {
+double exact_words(const std::string& truth, const std::string& text,
+                   std::size_t* wrong = nullptr) {
     const std::vector<std::string> a = lines_of(truth), b = lines_of(text);
     std::size_t total = 0, same = 0;
     for (std::size_t k = 0; k < a.size(); ++k) {
@@ -68,7 +69,13 @@ double exact_words(const std::string& truth, const std::string& text) {
             k < b.size() ? words_of(b[k]) : std::vector<std::string>{};
         total += t.size();
         if (t.size() == w.size()) {
-            for (std::size_t j = 0; j < t.size(); ++j) same += t[j] == w[j] ? 1 : 0;
+            for (std::size_t j = 0; j < t.size(); ++j) {
+                same += t[j] == w[j] ? 1 : 0;
+                // A word that differs but holds no U+FFFD: left garbled, or a wrong letter.
+                if (wrong != nullptr && t[j] != w[j] &&
+                    w[j].find("\xEF\xBF\xBD") == std::string::npos)
+                    ++*wrong;
+            }
         } else {
             std::vector<bool> used(w.size());
             for (const std::string& x : t)
@@ -132,7 +139,7 @@ int main(int argc, char** argv) {
     int i = 2;
     std::printf("Garbled Vietnamese (manpages-vi, %zu words), words exact after repair:\n\n",
                 truth_words);
-    std::printf("%-44s %8s %8s %10s\n", "layers", "before", "after", "U+FFFD");
+    std::printf("%-44s %8s %8s %10s %8s\n", "layers", "before", "after", "U+FFFD", "other");
     std::string garbled_sample;
     for (; i < argc && std::string(argv[i]) != "--"; ++i) {
         const std::string arg = argv[i];
@@ -149,9 +156,11 @@ int main(int argc, char** argv) {
                                                          : "\xEF\xBF\xBD") != std::string::npos)
                     std::fprintf(stderr, "%s\n%s\n\n", r[k].c_str(), t[k].c_str());
         }
-        std::printf("%-44s %7.2f%% %7.2f%% %10llu\n", arg.substr(0, eq).c_str(),
-                    exact_words(clean, garbled), exact_words(clean, repaired),
-                    static_cast<unsigned long long>(report.unrecovered));
+        std::size_t wrong = 0;
+        const double after = exact_words(clean, repaired, &wrong);
+        std::printf("%-44s %7.2f%% %7.2f%% %10llu %8zu\n", arg.substr(0, eq).c_str(),
+                    exact_words(clean, garbled), after,
+                    static_cast<unsigned long long>(report.unrecovered), wrong);
     }
     std::printf("\nClean text, bytes changed by repair (must be 0):\n");
     std::size_t changed_files = 0;

@@ -3,7 +3,6 @@
 #include <utf8proc.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdlib>
 
 #include "convert/byte_codecs.h"
@@ -165,24 +164,30 @@ std::size_t fill_slots(std::string& text, const std::vector<Slot>& slots) {
             return from;
         };
         const std::size_t after = s->at + 3;  // past the U+FFFD
-        // The candidates that are letters and whose word is a syllable; the one of most
-        // weight (known, common) is taken when it leads the next by a syllable of the
-        // dictionary. Where no candidate is a letter, the closing quotation mark is the one in
-        // use of the characters that end in such a byte (the others are spaces, invisible
-        // format characters and a rare dash).
+        // A letter is taken only where one reading is left: of the candidates that are
+        // letters, those whose word is a syllable, and of those the ones the dictionary knows
+        // where there are any; how common a syllable is never decides. Where the letter would
+        // be read before the space, the text after it must stand as it would then be: no
+        // second space in a row, no lone ASCII letter ("d\xC3\xAD i" for "d\xC3\xA0i": the
+        // no-break space's trace). Where no candidate is a letter, the closing quotation mark
+        // is the one in use of the characters that end in such a byte (the others are spaces,
+        // invisible format characters and a rare dash).
         std::size_t chosen = s->count;
-        std::int64_t best = INT64_MIN, second = INT64_MIN;
+        std::size_t syllables = 0, known = 0, known_at = s->count, syllable_at = s->count;
         bool letters = false;
         for (std::size_t k = 0; k < s->count; ++k)
             letters = letters || letter_position(s->candidates[k]) >= 0;
         for (std::size_t k = 0; k < s->count && !letters; ++k)
-            if (s->candidates[k] == 0x201D) {
-                chosen = k;
-                best = 0;
-            }
+            if (s->candidates[k] == 0x201D) chosen = k;
         for (std::size_t k = 0; k < s->count && letters; ++k) {
             if (letter_position(s->candidates[k]) < 0) continue;
             const bool through = s->space && k >= s->through_space;
+            if (s->space && !through) {
+                const std::size_t next = after + 1;
+                if (next < text.size() &&
+                    (p[next] == ' ' || (word_end(next) == next + 1 && p[next] < 0x80)))
+                    continue;
+            }
             const std::size_t rest = through ? after + 1 : after;
             std::string word(text, begin, s->at - begin);
             append_utf8(word, s->candidates[k]);
@@ -191,23 +196,19 @@ std::size_t fill_slots(std::string& text, const std::vector<Slot>& slots) {
             const detect::WordScore w = detect::score_utf8_word(
                 reinterpret_cast<const unsigned char*>(word.data()), word.size());
             if (w.valid[kUtf8] == 0 || w.invalid[kUtf8] != 0 || w.undefined[kUtf8] != 0) continue;
-            std::int64_t weight = weight_of(w);
-            // Where the letter is read before the space, the word after it stands alone: a
-            // lone ASCII letter there ("d\xC3\xAD i" for "d\xC3\xA0i") is the no-break space's
-            // trace, not a word.
-            if (s->space && !through) {
-                const std::size_t next = after + 1;
-                if (next < text.size() && word_end(next) == next + 1 && p[next] < 0x80) weight -= 3;
-            }
-            if (weight > best) {
-                second = best;
-                best = weight;
-                chosen = k;
-            } else if (weight > second) {
-                second = weight;
+            ++syllables;
+            syllable_at = k;
+            if (w.known[kUtf8] != 0) {
+                ++known;
+                known_at = k;
             }
         }
-        const bool fits = chosen < s->count && (second == INT64_MIN || best >= second + 2);
+        if (known == 1) {
+            chosen = known_at;
+        } else if (known == 0 && syllables == 1) {
+            chosen = syllable_at;
+        }
+        const bool fits = chosen < s->count;
         if (fits) {
             std::string letter;
             append_utf8(letter, s->candidates[chosen]);

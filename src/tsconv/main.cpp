@@ -7,6 +7,7 @@
 #include "tsconv/messages.h"
 #include "tsconv/options.h"
 #include "tsconv/output_file.h"
+#include "tsconv/repair_run.h"
 #include "tsconv/run.h"
 
 int main(int argc, char* argv[]) {
@@ -24,6 +25,8 @@ int main(int argc, char* argv[]) {
             return run_conversion(command.options);
         case Command::Action::kDetect:
             return run_detection(command.options);
+        case Command::Action::kRepair:
+            return run_repair(command.options);
         case Command::Action::kUsageError:
             say(command.error);
             if (command.usage) say(usage_line());

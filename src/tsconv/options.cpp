@@ -34,6 +34,9 @@ namespace toneshift::tsconv {
 //   -t utf-8, no -f         documents (Word, ...): as -f FROM  -f, and any other -t
 //                           -t TO, and --font-map FILE,
 //                           --unicode-font NAME
+//   --repair [-f FROM]      -t TO, -o, -d, -i, --check,        -r, -j N>1, --force, --detect,
+//   [-t TO]                 --replace | --translit, --nfd |    --font-map, --unicode-font
+//                           --unicode-form, -q
 //   -l, -h, -V              (everything else is ignored)
 //
 // Everywhere: --replace and --translit exclude each other, as do -o, -d and -i; --nfd and
@@ -56,6 +59,7 @@ enum : int {
     kExcludeOption,
     kFontMapOption,
     kUnicodeFontOption,
+    kRepairOption,
 };
 
 constexpr char kShortOptions[] = ":f:t:o:d:ilqhVrj:";
@@ -79,6 +83,7 @@ constexpr option kLongOptions[] = {
     {"jobs", required_argument, nullptr, 'j'},
     {"font-map", required_argument, nullptr, kFontMapOption},
     {"unicode-font", required_argument, nullptr, kUnicodeFontOption},
+    {"repair", no_argument, nullptr, kRepairOption},
     {"quiet", no_argument, nullptr, 'q'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
@@ -339,6 +344,9 @@ Command parse_command_line(int argc, char* const argv[]) {
                 o.unicode_font = ::optarg;
                 if (o.unicode_font.empty()) return usage_error("--unicode-font needs a font name");
                 break;
+            case kRepairOption:
+                o.repair = true;
+                break;
             case 'q':
                 o.quiet = true;
                 break;
@@ -359,7 +367,31 @@ Command parse_command_line(int argc, char* const argv[]) {
 
     for (int i = ::optind; i < argc; ++i) o.inputs.emplace_back(argv[i]);
     if (o.inputs.empty()) o.inputs.emplace_back("-");
-    if (detect) {
+    if (o.repair) {
+        command.action = Command::Action::kRepair;
+        const char* idle = detect                    ? "--detect"
+                           : o.recursive             ? "-r"
+                           : o.jobs > 1              ? "-j"
+                           : o.force                 ? "--force"
+                           : !o.font_map.empty()     ? "--font-map"
+                           : !o.unicode_font.empty() ? "--unicode-font"
+                                                     : nullptr;
+        if (idle != nullptr) return usage_error(conflict("--repair", idle));
+        o.from = kUtf8;
+        if (from_given) {
+            o.from = format_by_name(from_name);
+            if (o.from < 0) return usage_error(unknown_format_message(from_name), false);
+        }
+        if (to_given) {
+            o.to = format_by_name(to_name);
+            if (o.to < 0) return usage_error(unknown_format_message(to_name), false);
+        }
+        const int target = to_given ? o.to : o.from;
+        if (form_option != nullptr && !is_unicode_format(target))
+            return usage_error(std::string(form_option) +
+                               " needs a Unicode target (utf-8, utf-16, utf-16le, utf-16be or "
+                               "ncr): only they have normal forms");
+    } else if (detect) {
         command.action = Command::Action::kDetect;
         const char* idle = o.destination != Destination::kStandardOutput
                                ? destination_option(o.destination)

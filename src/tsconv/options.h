@@ -50,11 +50,16 @@ struct Options {
     // --unicode-font NAME (the font put in every legacy font's place).
     std::string font_map;
     std::string unicode_font;
+    // --repair: garbled text (UTF-8 taken for another character set, legacy bytes shown as
+    // Windows-1252) is repaired. `from` is how the file's bytes are read (UTF-8 when not
+    // given); `to` is -1 when not given: the text is written in its own encoding, and a file
+    // with nothing to repair is copied byte for byte.
+    bool repair = false;
 };
 
 // What the command line asks for.
 struct Command {
-    enum class Action { kConvert, kDetect, kList, kHelp, kVersion, kUsageError };
+    enum class Action { kConvert, kDetect, kRepair, kList, kHelp, kVersion, kUsageError };
     Action action = Action::kConvert;
     Options options;     // kConvert; kDetect: the inputs
     std::string error;   // kUsageError: the message, without the program's name

@@ -1,0 +1,344 @@
+#include "tsconv/repair_run.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "convert/converter.h"
+#include "repair/repair.h"
+#include "tsconv/convert_input.h"
+#include "tsconv/messages.h"
+#include "tsconv/output_file.h"
+#include "tsconv/run.h"
+
+namespace toneshift::tsconv {
+
+namespace {
+
+// Text is repaired in blocks of whole lines of about this size; a line longer than
+// kLongestBlock is cut (at a character's start), so memory stays bounded.
+constexpr std::size_t kBlockSize = std::size_t(1) << 20;
+constexpr std::size_t kLongestBlock = std::size_t(4) << 20;
+
+constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
+
+std::string error_message(int error) {
+    return std::strerror(error);
+}
+
+std::string lines_text(std::uint64_t first, std::uint64_t last) {
+    std::string out = first == last ? "line " : "lines ";
+    out += std::to_string(first);
+    if (first != last) out.append("-").append(std::to_string(last));
+    return out;
+}
+
+// "lines 3-5 (utf-8 read as windows-1252), line 9 (tcvn3 bytes shown as windows-1252)".
+std::string ranges_text(const repair::RepairReport& r) {
+    constexpr std::size_t kShown = 5;
+    std::string out;
+    for (std::size_t k = 0; k < r.ranges.size() && k < kShown; ++k) {
+        if (k != 0) out += ", ";
+        out += lines_text(r.ranges[k].first, r.ranges[k].last);
+        out.append(" (").append(repair::describe(r.ranges[k].reading)).append(")");
+    }
+    if (r.ranges.size() > kShown)
+        out.append(" and ").append(std::to_string(r.ranges.size() - kShown)).append(" more ranges");
+    return out;
+}
+
+// One input repaired into one output: its bytes read as `from`, repaired, and written as
+// `to` (-1: written as they are, repaired lines in UTF-8 of the file's own encoding).
+class FileRepair {
+  public:
+    FileRepair(const Options& options, OutputFile* output) : options_(options), output_(output) {}
+
+    enum class End { kDone, kRefused, kReadFailed, kWriteFailed, kConverterRefused };
+
+    End run(int fd) {
+        const bool utf8_source = options_.from == kUtf8;
+        if (!utf8_source) {
+            reader_.emplace(ConvertOptions{options_.from, kUtf8, LossPolicy::kRefuse});
+        }
+        const int target = options_.to >= 0 ? options_.to : options_.from;
+        // UTF-8 written as it is when no other target or form is asked for.
+        if (target != kUtf8 || options_.nfd || options_.composite || options_.to >= 0) {
+            ConvertOptions w{kUtf8, target, options_.policy};
+            w.nfd = options_.nfd;
+            w.composite = options_.composite;
+            writer_.emplace(w);
+        }
+        std::vector<unsigned char> piece(Buffers::kInputSize);
+        std::vector<unsigned char> decoded(Buffers::kOutputSize);
+        bool first = true;
+        for (;;) {
+            const ssize_t n = read_input(fd, piece.data(), piece.size());
+            if (n < 0) {
+                error_ = errno;
+                return End::kReadFailed;
+            }
+            const bool last = n == 0;
+            if (reader_) {
+                const ConvertResult r = reader_->convert(piece.data(), std::size_t(n),
+                                                         decoded.data(), decoded.size(), last);
+                if (r.stop == ConvertResult::Stop::kRefused) return End::kConverterRefused;
+                pending_.append(reinterpret_cast<const char*>(decoded.data()), r.written);
+            } else {
+                pending_.append(reinterpret_cast<const char*>(piece.data()), std::size_t(n));
+            }
+            if (first && pending_.size() >= 3) {
+                first = false;
+                if (pending_.compare(0, 3, kUtf8Mark) == 0) {
+                    pending_.erase(0, 3);
+                    // Written back as it was when the text goes out as it is.
+                    if (!writer_ && !write_raw(kUtf8Mark, 3)) return End::kWriteFailed;
+                }
+            }
+            for (;;) {
+                const std::size_t cut = next_cut(last);
+                if (cut == 0) break;
+                const End e = block(std::string_view(pending_).substr(0, cut));
+                if (e != End::kDone) return e;
+                pending_.erase(0, cut);
+            }
+            if (last) break;
+        }
+        if (writer_) {
+            const ConvertResult r = writer_->convert(nullptr, 0, out_.data(), out_.size(), true);
+            if (r.stop == ConvertResult::Stop::kRefused) return End::kConverterRefused;
+            if (!write_raw(reinterpret_cast<const char*>(out_.data()), r.written))
+                return End::kWriteFailed;
+        }
+        return End::kDone;
+    }
+
+    const repair::RepairReport& report() const { return report_; }
+    int error() const { return error_; }
+    const Converter* refusing_converter() const {
+        if (reader_ && reader_->problem_count() != 0) return &*reader_;
+        if (writer_ && writer_->problem_count() != 0) return &*writer_;
+        return nullptr;
+    }
+
+  private:
+    // Where the next block ends: after the last line feed within kLongestBlock once a block's
+    // worth is pending, or (a longer line) at a character's start; at the end, everything
+    // left. 0: wait for more.
+    std::size_t next_cut(bool last) const {
+        if (pending_.empty() || (!last && pending_.size() < kBlockSize)) return 0;
+        if (last && pending_.size() <= kLongestBlock) return pending_.size();
+        const std::size_t nl = pending_.rfind('\n', kLongestBlock - 1);
+        if (nl != std::string::npos) return nl + 1;
+        if (!last && pending_.size() < kLongestBlock) return 0;
+        std::size_t cut = kLongestBlock;
+        while (cut > 0 && (static_cast<unsigned char>(pending_[cut]) & 0xC0) == 0x80) --cut;
+        return cut;
+    }
+
+    End block(std::string_view text) {
+        repaired_.clear();
+        const std::uint64_t unrecovered = report_.unrecovered;
+        repairer_.repair_block(text, line_, repaired_, report_);
+        for (char c : text) line_ += c == '\n' ? 1 : 0;
+        // A letter lost by the garbling is a loss: refused unless --replace or --translit.
+        if (report_.unrecovered != unrecovered && options_.policy == LossPolicy::kRefuse)
+            return End::kRefused;
+        if (!writer_)
+            return write_raw(repaired_.data(), repaired_.size()) ? End::kDone : End::kWriteFailed;
+        out_.resize(kConvertGrowth * repaired_.size() + kConvertSlack);
+        const ConvertResult r =
+            writer_->convert(reinterpret_cast<const unsigned char*>(repaired_.data()),
+                             repaired_.size(), out_.data(), out_.size(), false);
+        if (r.stop == ConvertResult::Stop::kRefused) return End::kConverterRefused;
+        return write_raw(reinterpret_cast<const char*>(out_.data()), r.written) ? End::kDone
+                                                                                : End::kWriteFailed;
+    }
+
+    bool write_raw(const char* data, std::size_t size) {
+        if (output_ == nullptr || size == 0) return true;
+        if (output_->write(reinterpret_cast<const unsigned char*>(data), size)) return true;
+        error_ = errno;
+        return false;
+    }
+
+    const Options& options_;
+    OutputFile* output_;  // nullptr: nothing is written (--check)
+    std::optional<Converter> reader_, writer_;
+    repair::Repairer repairer_;
+    repair::RepairReport report_;
+    std::string pending_, repaired_;
+    std::vector<unsigned char> out_ = std::vector<unsigned char>(kConvertSlack);
+    std::uint64_t line_ = 1;
+    int error_ = 0;
+};
+
+// What was done to one input, on standard error.
+void say_report(const std::string& name, const repair::RepairReport& r, const Options& o) {
+    if (o.quiet) return;
+    if (r.ranges.empty()) {
+        say(display_name(name) + ": nothing to repair");
+        return;
+    }
+    std::string text = display_name(name) + (o.check ? ": would repair " : ": repaired ") +
+                       ranges_text(r) + ": " + std::to_string(r.characters) +
+                       (r.characters == 1 ? " character" : " characters") + " outside ASCII";
+    if (r.unrecovered != 0) {
+        text += "; " + std::to_string(r.unrecovered) +
+                (r.unrecovered == 1 ? " letter" : " letters") +
+                " lost by the garbling left as U+FFFD, the first at line " +
+                std::to_string(r.first_unrecovered_line) + ", column " +
+                std::to_string(r.first_unrecovered_column);
+    }
+    say(text);
+}
+
+struct Opened {
+    int fd = -1;
+    bool owned = false;
+};
+
+Opened open_input(const std::string& name) {
+    if (name == "-") return {0, false};
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    return {fd, fd >= 0};
+}
+
+std::string base_name(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// One input through one repair into `output` (nullptr under --check); the exit status.
+// `consequence` says what a failure leaves ("out.txt not written").
+int repair_input(const Options& options, const std::string& name, OutputFile* output,
+                 const std::string& consequence) {
+    const Opened in = open_input(name);
+    if (in.fd < 0) {
+        say("cannot open " + display_name(name) + ": " + error_message(errno) + "; " + consequence);
+        return kExitTrouble;
+    }
+    FileRepair job(options, output);
+    const FileRepair::End end = job.run(in.fd);
+    if (in.owned) ::close(in.fd);
+    const repair::RepairReport& r = job.report();
+    switch (end) {
+        case FileRepair::End::kDone:
+            say_report(name, r, options);
+            return kExitDone;
+        case FileRepair::End::kRefused:
+            say(display_name(name) + ":" + std::to_string(r.first_unrecovered_line) + ":" +
+                std::to_string(r.first_unrecovered_column) +
+                ": a letter lost by the garbling cannot be recovered (" +
+                (r.ranges.empty() ? std::string("garbled")
+                                  : repair::describe(r.ranges.back().reading)) +
+                "); " + consequence + " (--replace writes U+FFFD in its place)");
+            return kExitRefused;
+        case FileRepair::End::kConverterRefused: {
+            const Converter* c = job.refusing_converter();
+            if (c != nullptr && c->first_problem() != nullptr) {
+                const Problem& p = *c->first_problem();
+                say(problem_place(name, p) + ": " + describe_problem(p) +
+                    (p.kind == Problem::Kind::kLoss
+                         ? " cannot be written in " + std::string(format_name(options.to))
+                         : " in " + std::string(format_name(options.from))) +
+                    "; " + consequence + " (--replace or --translit convert anyway)");
+            }
+            return kExitRefused;
+        }
+        case FileRepair::End::kReadFailed:
+            say("cannot read " + display_name(name) + ": " + error_message(job.error()) + "; " +
+                consequence);
+            return kExitTrouble;
+        case FileRepair::End::kWriteFailed:
+            say("cannot write: " + error_message(job.error()) + "; " + consequence);
+            return kExitTrouble;
+    }
+    return kExitTrouble;
+}
+
+}  // namespace
+
+int run_repair(const Options& options) {
+    int status = kExitDone;
+    const bool per_file = options.check || options.destination == Destination::kOutDir ||
+                          options.destination == Destination::kInPlace;
+    if (per_file) {
+        std::set<std::string> names;  // -d: two inputs of one base name would collide
+        for (const std::string& name : options.inputs) {
+            OutputFile output;
+            std::string target;
+            if (options.destination == Destination::kOutDir) {
+                target = options.output + "/" + base_name(name);
+                if (!names.insert(base_name(name)).second) {
+                    say(display_name(name) + ": another input of the same name goes to " +
+                        output_display_name(target) + "; not repaired");
+                    status = std::max(status, kExitTrouble);
+                    continue;
+                }
+            } else if (options.destination == Destination::kInPlace) {
+                target = name;
+            }
+            const std::string consequence = options.check ? ""
+                                            : options.destination == Destination::kInPlace
+                                                ? display_name(name) + " left as it was"
+                                                : output_display_name(target) + " not written";
+            if (!options.check) {
+                const bool opened = options.destination == Destination::kInPlace
+                                        ? output.open_in_place(target)
+                                        : output.open(target);
+                if (!opened) {
+                    say("cannot write " + output_display_name(target) + ": " + output.why_not() +
+                        "; " + display_name(name) + " not repaired");
+                    status = std::max(status, kExitTrouble);
+                    continue;
+                }
+            }
+            const int s = repair_input(options, name, options.check ? nullptr : &output,
+                                       options.check ? "nothing written" : consequence);
+            if (s == kExitDone && !options.check && !output.commit()) {
+                say("cannot write " + output_display_name(target) + ": " + error_message(errno) +
+                    "; " + consequence);
+                status = std::max(status, kExitTrouble);
+                continue;
+            }
+            status = std::max(status, s);
+        }
+        return status;
+    }
+
+    // Every input, one after the other, into one output.
+    OutputFile output;
+    const bool to_file = options.destination == Destination::kOutputFile;
+    if (to_file) {
+        if (!output.open(options.output)) {
+            say("cannot write " + output_display_name(options.output) + ": " + output.why_not());
+            return kExitTrouble;
+        }
+    } else {
+        output.open_standard_output();
+    }
+    const std::string out_name = to_file ? output_display_name(options.output) : "";
+    for (std::size_t k = 0; k < options.inputs.size(); ++k) {
+        const std::string& name = options.inputs[k];
+        const std::string consequence =
+            to_file ? out_name + " not written" : "the output stops there";
+        const int s = repair_input(options, name, &output, consequence);
+        if (s == kExitRefused || (s == kExitTrouble && to_file)) return s;
+        status = std::max(status, s);
+    }
+    if (!output.commit()) {
+        say("cannot write " + (to_file ? out_name : std::string("(standard output)")) + ": " +
+            error_message(errno));
+        return kExitTrouble;
+    }
+    return status;
+}
+
+}  // namespace toneshift::tsconv
