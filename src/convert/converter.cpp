@@ -1696,8 +1696,8 @@ std::unique_ptr<CodecTables> codec_tables_for(int from, int to) {
                 const char32_t c = pair_of(codec, static_cast<unsigned char>(base),
                                            static_cast<unsigned char>(mark));
                 if (c == kNoCharacter) continue;
-                t->pairs[std::size_t(base)][slot - 1u] = char_unit(to, false, c);
-                t->spells[std::size_t(base)][slot - 1u] = true;
+                t->pairs[std::size_t(base)][slot] = char_unit(to, false, c);
+                t->spells[std::size_t(base)][slot] = true;
             }
         }
         t->ascii_alone = printable_ascii_alone(*t);
@@ -1722,8 +1722,8 @@ std::unique_ptr<CodecTables> codec_tables_for(int from, int to) {
                 if (utf8proc_normalize_utf32(pair, 2, UTF8PROC_COMPOSE) != 1) continue;
                 composed = char32_t(pair[0]);
             }
-            t->pairs[std::size_t(b)][k] = char_unit(to, false, composed);
-            t->spells[std::size_t(b)][k] = true;
+            t->pairs[std::size_t(b)][k + 1] = char_unit(to, false, composed);
+            t->spells[std::size_t(b)][k + 1] = true;
         }
     }
     t->ascii_alone = printable_ascii_alone(*t);

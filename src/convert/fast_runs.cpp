@@ -157,25 +157,22 @@ HWY_ATTR RunEnd expand(const RunTables& t, const unsigned char* in, std::size_t 
 #endif
 
 // One character of a byte encoding at in[i] through t's units (i < n); false where the
-// general path must take it.
+// general path must take it. kInside: at least two bytes follow in[i].
+template <bool kInside>
 inline bool codec_character(const CodecTables& t, const unsigned char* in, std::size_t& i,
                             std::size_t n, unsigned char*& w, std::uint64_t& lines,
                             std::uint64_t& column) {
     const unsigned char b = in[i];
-    const ByteUnit* u = &t.units[b];
-    std::size_t used = 1;
-    if (t.takes_second[b]) {
-        if (i + 1 >= n) return false;  // the spelling may go on in the next piece
-        const std::uint8_t slot = t.second_slot[in[i + 1]];
-        if (slot != 0 && t.spells[b][slot - 1u]) {
-            u = &t.pairs[b][slot - 1u];
-            used = 2;
-        }
-    }
-    if (u->problem) return false;
-    if (i + used >= n ? t.has_joins : t.joins[in[i + used]]) return false;
-    std::memcpy(w, u, sizeof *u);
-    w += u->size;
+    if (!kInside && t.takes_second[b] && i + 1 >= n) return false;  // its mark may follow
+    const std::uint8_t slot = t.takes_second[b] ? t.second_slot[in[i + 1]] : 0;
+    const bool pair = t.spells[b][slot];
+    const ByteUnit& u = pair ? t.pairs[b][slot] : t.units[b];
+    const std::size_t used = pair ? 2 : 1;
+    if (u.problem) return false;
+    if (kInside ? t.joins[in[i + used]] : i + used >= n ? t.has_joins : t.joins[in[i + used]])
+        return false;
+    std::memcpy(w, &u, sizeof u);
+    w += u.size;
     if (b == '\n') {
         ++lines;
         column = 0;
@@ -193,19 +190,21 @@ HWY_ATTR RunEnd codec_units(const CodecTables& t, const unsigned char* in, std::
     if (t.ascii_alone) {
         // Printable ASCII a vector at a time. The last byte of a run may take the byte after
         // it as its mark, so it goes with that byte, a character at a time.
-        while (i + kWidth <= n) {
-            const std::size_t k = copy_printable(in + i, w);
-            if (k > 1) {
+        auto printable = [](unsigned char b) { return b >= 0x20 && b < 0x80; };
+        while (i + kWidth < n) {  // two bytes after any character it takes
+            // Vectors for runs of two or more; one character at a time between them.
+            if (printable(in[i]) && printable(in[i + 1])) {
+                const std::size_t k = copy_printable(in + i, w);
                 w += k - 1;
                 i += k - 1;
                 column += k - 1;
                 if (k == kWidth) continue;
             }
-            if (!codec_character(t, in, i, n, w, lines, column)) return {i, w, lines, column};
+            if (!codec_character<true>(t, in, i, n, w, lines, column)) return {i, w, lines, column};
         }
     }
     while (i < n)
-        if (!codec_character(t, in, i, n, w, lines, column)) break;
+        if (!codec_character<false>(t, in, i, n, w, lines, column)) break;
     return {i, w, lines, column};
 }
 

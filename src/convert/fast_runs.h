@@ -46,8 +46,9 @@ struct CodecTables {
     std::array<bool, 256> takes_second{};  // may begin a two-byte spelling
     std::array<std::uint8_t, 256> second_slot{};
     std::array<bool, 256> joins{};  // a combining byte: joins what is before it
-    std::array<std::array<ByteUnit, kMaxSecondSlots>, 256> pairs{};
-    std::array<std::array<bool, kMaxSecondSlots>, 256> spells{};  // the pair is a character
+    // By first byte and slot; slot 0 spells nothing.
+    std::array<std::array<ByteUnit, kMaxSecondSlots + 1>, 256> pairs{};
+    std::array<std::array<bool, kMaxSecondSlots + 1>, 256> spells{};  // the pair is a character
     bool has_joins = false;  // some byte joins what is before it
     // Each printable ASCII byte is a character alone, itself in the target: neither a second
     // byte nor one that joins, and its unit its own byte.
