@@ -76,6 +76,14 @@ TEST_F(TsconvRepair, RepairsIntoEachDestination) {
     EXPECT_EQ(into_viscii.status, 0) << into_viscii.err;
     EXPECT_EQ(into_viscii.out, iconv(kText, "UTF-8", "VISCII"));
 
+    // UTF-16 with a byte-order mark is read as such without -f, and written back so.
+    write_file(dir_ / "garbled16.txt", iconv(garbled_, "UTF-8", "UTF-16"));
+    const ProgramRun utf16 = run({"--repair", "garbled16.txt"});
+    EXPECT_EQ(utf16.status, 0) << utf16.err;
+    EXPECT_EQ(utf16.out, iconv(kText, "UTF-8", "UTF-16"));
+    const ProgramRun detected = run({"--repair", "-f", "auto", "-t", "utf-8", "garbled16.txt"});
+    EXPECT_EQ(detected.out, kText) << detected.err;
+
     const ProgramRun in_place = run({"--repair", "-i", "garbled.txt"});
     EXPECT_EQ(in_place.status, 0) << in_place.err;
     EXPECT_EQ(read_file(dir_ / "garbled.txt"), kText);

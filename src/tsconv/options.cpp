@@ -377,16 +377,17 @@ Command parse_command_line(int argc, char* const argv[]) {
                            : !o.unicode_font.empty() ? "--unicode-font"
                                                      : nullptr;
         if (idle != nullptr) return usage_error(conflict("--repair", idle));
-        o.from = kUtf8;
+        o.from = kRepairSource;
         if (from_given) {
-            o.from = format_by_name(from_name);
-            if (o.from < 0) return usage_error(unknown_format_message(from_name), false);
+            o.from = from_name == "auto" || from_name == "AUTO" ? kAutoFormat
+                                                                : format_by_name(from_name);
+            if (o.from == -1) return usage_error(unknown_format_message(from_name), false);
         }
         if (to_given) {
             o.to = format_by_name(to_name);
             if (o.to < 0) return usage_error(unknown_format_message(to_name), false);
         }
-        const int target = to_given ? o.to : o.from;
+        const int target = to_given ? o.to : o.from >= 0 ? o.from : kUtf8;
         if (form_option != nullptr && !is_unicode_format(target))
             return usage_error(std::string(form_option) +
                                " needs a Unicode target (utf-8, utf-16, utf-16le, utf-16be or "

@@ -18,6 +18,8 @@ enum class Destination {
 
 // -f auto: each input from the format that detection names for it.
 inline constexpr int kAutoFormat = -2;
+// --repair without -f: UTF-8, or UTF-16 where a byte-order mark begins the input.
+inline constexpr int kRepairSource = -4;
 // No -f, and -t utf-8: every input is a document, each piece of its text read in the
 // encoding its font names.
 inline constexpr int kFromFonts = -3;
@@ -51,9 +53,9 @@ struct Options {
     std::string font_map;
     std::string unicode_font;
     // --repair: garbled text (UTF-8 taken for another character set, legacy bytes shown as
-    // Windows-1252) is repaired. `from` is how the file's bytes are read (UTF-8 when not
-    // given); `to` is -1 when not given: the text is written in its own encoding, and a file
-    // with nothing to repair is copied byte for byte.
+    // Windows-1252) is repaired. `from` is how the file's bytes are read (kRepairSource when
+    // not given, or kAutoFormat); `to` is -1 when not given: the text is written in its own
+    // encoding, and a file with nothing to repair is copied byte for byte.
     bool repair = false;
 };
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "convert/converter.h"
+#include "detect/detect.h"
 #include "repair/repair.h"
 #include "tsconv/convert_input.h"
 #include "tsconv/messages.h"
@@ -60,26 +61,43 @@ class FileRepair {
   public:
     FileRepair(const Options& options, OutputFile* output) : options_(options), output_(output) {}
 
-    enum class End { kDone, kRefused, kReadFailed, kWriteFailed, kConverterRefused };
+    enum class End { kDone, kRefused, kReadFailed, kWriteFailed, kConverterRefused, kNoForm };
 
     End run(int fd) {
-        const bool utf8_source = options_.from == kUtf8;
-        if (!utf8_source) {
-            reader_.emplace(ConvertOptions{options_.from, kUtf8, LossPolicy::kRefuse});
+        std::vector<unsigned char> piece(Buffers::kInputSize);
+        std::vector<unsigned char> decoded(Buffers::kOutputSize);
+        ssize_t n = read_input(fd, piece.data(), piece.size());
+        if (n < 0) {
+            error_ = errno;
+            return End::kReadFailed;
         }
-        const int target = options_.to >= 0 ? options_.to : options_.from;
+        // How the bytes are read: as given; without -f, UTF-8, or UTF-16 after its mark;
+        // under -f auto, as the detector names the first read (UTF-8 where it cannot tell).
+        source_ = options_.from;
+        if (source_ == kRepairSource) {
+            source_ = n >= 2 && ((piece[0] == 0xFF && piece[1] == 0xFE) ||
+                                 (piece[0] == 0xFE && piece[1] == 0xFF))
+                          ? kUtf16
+                          : kUtf8;
+        } else if (source_ == kAutoFormat) {
+            Detector detector;
+            detector.feed(piece.data(), std::size_t(n));
+            const Detection d = detector.finish();
+            source_ = d.verdict == Detection::Verdict::kFormat ? d.format : kUtf8;
+        }
+        if (source_ != kUtf8) reader_.emplace(ConvertOptions{source_, kUtf8, LossPolicy::kRefuse});
+        target_ = options_.to >= 0 ? options_.to : source_;
         // UTF-8 written as it is when no other target or form is asked for.
-        if (target != kUtf8 || options_.nfd || options_.composite || options_.to >= 0) {
-            ConvertOptions w{kUtf8, target, options_.policy};
+        if (target_ != kUtf8 || options_.nfd || options_.composite || options_.to >= 0) {
+            ConvertOptions w{kUtf8, target_, options_.policy};
             w.nfd = options_.nfd;
             w.composite = options_.composite;
             writer_.emplace(w);
+            if (!writer_->ok()) return End::kNoForm;
         }
-        std::vector<unsigned char> piece(Buffers::kInputSize);
-        std::vector<unsigned char> decoded(Buffers::kOutputSize);
         bool first = true;
-        for (;;) {
-            const ssize_t n = read_input(fd, piece.data(), piece.size());
+        for (bool read = false;; read = true) {
+            if (read) n = read_input(fd, piece.data(), piece.size());
             if (n < 0) {
                 error_ = errno;
                 return End::kReadFailed;
@@ -120,6 +138,8 @@ class FileRepair {
     }
 
     const repair::RepairReport& report() const { return report_; }
+    int source() const { return source_; }
+    int target() const { return target_; }
     int error() const { return error_; }
     const Converter* refusing_converter() const {
         if (reader_ && reader_->problem_count() != 0) return &*reader_;
@@ -177,6 +197,8 @@ class FileRepair {
     std::vector<unsigned char> out_ = std::vector<unsigned char>(kConvertSlack);
     std::uint64_t line_ = 1;
     int error_ = 0;
+    int source_ = kUtf8;
+    int target_ = kUtf8;
 };
 
 // What was done to one input, on standard error.
@@ -246,12 +268,16 @@ int repair_input(const Options& options, const std::string& name, OutputFile* ou
                 const Problem& p = *c->first_problem();
                 say(problem_place(name, p) + ": " + describe_problem(p) +
                     (p.kind == Problem::Kind::kLoss
-                         ? " cannot be written in " + std::string(format_name(options.to))
-                         : " in " + std::string(format_name(options.from))) +
+                         ? " cannot be written in " + std::string(format_name(job.target()))
+                         : " in " + std::string(format_name(job.source()))) +
                     "; " + consequence + " (--replace or --translit convert anyway)");
             }
             return kExitRefused;
         }
+        case FileRepair::End::kNoForm:
+            say(display_name(name) + ": " + std::string(format_name(job.target())) +
+                " has no Unicode forms (give -t with a Unicode target); " + consequence);
+            return kExitTrouble;
         case FileRepair::End::kReadFailed:
             say("cannot read " + display_name(name) + ": " + error_message(job.error()) + "; " +
                 consequence);
