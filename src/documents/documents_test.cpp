@@ -392,3 +392,95 @@ TEST(Rtf, AnUndefinedByteIsNamedByParagraphAndDeepGroupsAreRefused) {
 
 }  // namespace
 }  // namespace toneshift::documents
+
+namespace toneshift::documents {
+namespace {
+
+TEST(Word, CommentsEndnotesAndTextBoxesAreStoriesToo) {
+    const std::string w =
+        "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"";
+    const std::string type = "application/vnd.openxmlformats-officedocument.wordprocessingml.";
+    const std::string run =
+        "<w:r><w:rPr><w:rFonts w:ascii=\".VnTime\" w:hAnsi=\".VnTime\"/></w:rPr>"
+        "<w:t>B\xC2\xB8o</w:t></w:r>";
+    const std::string doc = make_zip(
+        {{"[Content_Types].xml",
+          "<Types><Override PartName=\"/word/document.xml\" ContentType=\"" + type +
+              "document.main+xml\"/><Override PartName=\"/word/comments.xml\" ContentType=\"" +
+              type + "comments+xml\"/><Override PartName=\"/word/endnotes.xml\" ContentType=\"" +
+              type + "endnotes+xml\"/><Override PartName=\"/word/settings.xml\" ContentType=\"" +
+              type + "settings+xml\"/></Types>"},
+         // A text box inside a run of a paragraph: its paragraph is one of its own.
+         {"word/document.xml",
+          "<w:document " + w + "><w:body><w:p>" + run + "<w:r><w:pict><w:txbxContent><w:p>" + run +
+              "</w:p></w:txbxContent></w:pict></w:r>" + run + "</w:p></w:body></w:document>"},
+         {"word/comments.xml", "<w:comments " + w + "><w:comment w:id=\"0\"><w:p>" + run +
+                                   "</w:p></w:comment></w:comments>"},
+         {"word/endnotes.xml", "<w:endnotes " + w + "><w:endnote w:id=\"1\"><w:p>" + run +
+                                   "</w:p></w:endnote></w:endnotes>"},
+         {"word/settings.xml", "<w:settings " + w + "><w:t>B\xC2\xB8o</w:t></w:settings>"}});
+    const DocumentResult r = convert_document(doc, DocumentOptions{});
+    ASSERT_EQ(r.status, DocumentResult::Status::kConverted) << r.error;
+    const auto count = [](const std::string& text, const std::string& what) {
+        std::size_t n = 0;
+        for (std::size_t at = text.find(what); at != std::string::npos;
+             at = text.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    const std::string report = "B\xC3\xA1o";
+    EXPECT_EQ(count(entry(r.output, "word/document.xml"), report), 3u);
+    EXPECT_EQ(count(entry(r.output, "word/comments.xml"), report), 1u);
+    EXPECT_EQ(count(entry(r.output, "word/endnotes.xml"), report), 1u);
+    EXPECT_EQ(entry(r.output, "word/settings.xml"), entry(doc, "word/settings.xml"));
+}
+
+}  // namespace
+}  // namespace toneshift::documents
+
+namespace toneshift::documents {
+namespace {
+
+// A run typed in VNI whose font, .VnTime, comes from its character style: the style's font
+// is replaced, so the run left as it was keeps .VnTime as its own font.
+TEST(Word, ALeftRunWhoseFontCameFromAStyleKeepsThatFont) {
+    const std::string vni =
+        "Co\xC3\xA4ng ho\xC3\xB8"
+        "a xa\xC3\xB5 ho\xC3\xA4i chu\xC3\xBB "
+        "ngh\xC3\xAE"
+        "a Vie\xC3\xA4t Nam, \xC3\xB1o\xC3\xA4"
+        "c la\xC3\xA4p";
+    const std::string styles =
+        "<w:style w:type=\"character\" w:styleId=\"Old\"><w:rPr><w:rFonts w:ascii=\".VnTime\" "
+        "w:hAnsi=\".VnTime\"/></w:rPr></w:style><w:style w:type=\"paragraph\" "
+        "w:default=\"1\" w:styleId=\"Normal\"><w:rPr><w:rFonts w:ascii=\".VnTime\" "
+        "w:hAnsi=\".VnTime\"/></w:rPr></w:style>";
+    const std::string fonts = "<w:rFonts w:ascii=\".VnTime\" w:hAnsi=\".VnTime\"/>";
+    const struct {
+        const char* name;
+        std::string run, expected;
+    } cases[] = {
+        {"with a style",
+         "<w:r><w:rPr><w:rStyle w:val=\"Old\"/><w:b/></w:rPr><w:t>" + vni + "</w:t></w:r>",
+         "<w:r><w:rPr><w:rStyle w:val=\"Old\"/><w:rFonts w:ascii=\".VnTime\" "
+         "w:hAnsi=\".VnTime\"/><w:b/></w:rPr><w:t>" +
+             vni + "</w:t></w:r>"},
+        {"properties without a style", "<w:r><w:rPr><w:b/></w:rPr><w:t>" + vni + "</w:t></w:r>",
+         "<w:r><w:rPr>" + fonts + "<w:b/></w:rPr><w:t>" + vni + "</w:t></w:r>"},
+        {"no properties", "<w:r w:rsidR=\"1\"><w:t>" + vni + "</w:t></w:r>",
+         "<w:r w:rsidR=\"1\"><w:rPr>" + fonts + "</w:rPr><w:t>" + vni + "</w:t></w:r>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const DocumentResult r =
+            convert_document(word_document("<w:p>" + c.run + "</w:p>", styles), DocumentOptions{});
+        ASSERT_EQ(r.status, DocumentResult::Status::kConverted) << r.error;
+        ASSERT_EQ(r.left.size(), 1u);
+        EXPECT_NE(entry(r.output, "word/document.xml").find(c.expected), std::string::npos)
+            << entry(r.output, "word/document.xml");
+        EXPECT_EQ(entry(r.output, "word/styles.xml").find(".VnTime"), std::string::npos);
+    }
+}
+
+}  // namespace
+}  // namespace toneshift::documents

@@ -199,15 +199,27 @@ class StoryRewriter : public NamedHandler {
                 open_runs_.push_back(kNoRun);
             } else {
                 runs_.push_back(Run{});
+                Run& run = runs_.back();
+                run.fonts_at = end;
+                const std::size_t colon = name.rfind(':');
+                if (colon != std::string_view::npos) run.prefix = name.substr(0, colon + 1);
                 paras_.back().runs.push_back(runs_.size() - 1);
                 open_runs_.push_back(runs_.size() - 1);
             }
+        } else if (local == "rPr" && parent() == "r" && current_run()) {
+            current_run()->fonts_at = end;
+            current_run()->needs_properties = false;
         } else if (local == "rStyle" && parent() == "rPr" && parent(2) == "r" && current_run()) {
             const char* v = attribute(attributes, "val");
             if (v != nullptr) current_run()->style = v;
+            rstyle_run_ = current_run();
+            rstyle_tag_end_ = end;
         } else if (local == "rFonts") {
             Run* run = parent() == "rPr" && parent(2) == "r" ? current_run() : nullptr;
-            if (run != nullptr) run->fonts = spec_of(attributes, theme_);
+            if (run != nullptr) {
+                run->fonts = spec_of(attributes, theme_);
+                run->own_fonts = true;
+            }
             Edit e;
             for (std::string_view a : kFontAttributes) {
                 if (!font_attribute_edit(part_, begin, end, a, fonts_, e)) continue;
@@ -226,6 +238,10 @@ class StoryRewriter : public NamedHandler {
         if (capturing_ && (local == "t" || local == "delText")) {
             capturing_ = false;
             add_slot(capture_begin_, at);
+        } else if (local == "rStyle" && rstyle_run_ != nullptr) {
+            // rFonts follows rStyle in a run's properties.
+            rstyle_run_->fonts_at = at == rstyle_tag_end_ ? at : end_of(at);
+            rstyle_run_ = nullptr;
         } else if (local == "r") {
             if (!open_runs_.empty()) open_runs_.pop_back();
         } else if (local == "p" && !paras_.empty()) {
@@ -246,6 +262,13 @@ class StoryRewriter : public NamedHandler {
         std::string style;
         std::vector<Edit> font_edits;
         bool left = false;
+        bool own_fonts = false;  // it has an rFonts of its own
+        // Where an rFonts of its own would go: after its rStyle, after <w:rPr>, or (with no
+        // rPr) after its start tag, which then needs the rPr around it.
+        std::size_t fonts_at = 0;
+        bool needs_properties = true;
+        std::string prefix;                  // the run's namespace prefix, with its colon
+        std::string ascii_font, hansi_font;  // as resolved for its text
     };
     struct Piece {
         std::string text;
@@ -293,6 +316,8 @@ class StoryRewriter : public NamedHandler {
         const Run& run = runs_[run_index];
         const std::string ascii_font = resolve(run, para, true);
         const std::string hansi_font = resolve(run, para, false);
+        runs_[run_index].ascii_font = ascii_font;
+        runs_[run_index].hansi_font = hansi_font;
         const int ascii_format = fonts_.info(ascii_font).format;
         const int hansi_format = fonts_.info(hansi_font).format;
         Slot slot;
@@ -360,7 +385,26 @@ class StoryRewriter : public NamedHandler {
             if (!run.left)
                 for (Edit& e : run.font_edits) edits_.push_back(std::move(e));
             run.font_edits.clear();
+            if (run.left && !run.own_fonts) keep_fonts(run);
         }
+    }
+
+    // The end of the end tag that begins at `at`.
+    std::size_t end_of(std::size_t at) const {
+        const std::size_t close = part_.find('>', at);
+        return close == std::string_view::npos ? part_.size() : close + 1;
+    }
+
+    // A left run whose fonts came from its styles: the styles' legacy fonts are replaced, so
+    // the run is given them as its own, and shows as it did.
+    void keep_fonts(const Run& run) {
+        if (!fonts_.legacy(run.ascii_font) && !fonts_.legacy(run.hansi_font)) return;
+        const std::string& p = run.prefix;
+        std::string fonts = "<" + p + "rFonts " + p + "ascii=\"" +
+                            escape_attribute(run.ascii_font) + "\" " + p + "hAnsi=\"" +
+                            escape_attribute(run.hansi_font) + "\"/>";
+        if (run.needs_properties) fonts = "<" + p + "rPr>" + fonts + "</" + p + "rPr>";
+        edits_.push_back(Edit{run.fonts_at, run.fonts_at, fonts});
     }
 
     std::string part_name_;
@@ -373,6 +417,8 @@ class StoryRewriter : public NamedHandler {
     std::vector<Para> paras_;
     std::vector<Run> runs_;
     std::vector<std::size_t> open_runs_;
+    Run* rstyle_run_ = nullptr;  // the run whose rStyle is open
+    std::size_t rstyle_tag_end_ = 0;
     int para_count_ = 0;
     bool capturing_ = false;
     std::size_t capture_begin_ = 0;

@@ -222,8 +222,7 @@ std::string usage_line() {
 }
 
 std::string help_text() {
-    return "Usage: tsconv -f FROM -t TO [OPTIONS] [FILE...]\n"
-           "       tsconv -t utf-8 [OPTIONS] DOCUMENT...\n"
+    return "Usage: tsconv -f FROM -t TO [OPTIONS] [FILE...]   (a document: -t utf-8, no -f)\n"
            "       tsconv --detect [-r] [-j N] [FILE...]\n"
            "       tsconv --repair [-f FROM] [-t TO] [OPTIONS] [FILE...]\n"
            "       tsconv -l\n"
@@ -249,8 +248,7 @@ std::string help_text() {
            "      --unicode-form F  into Unicode: nfc (the default), nfd or composite; --nfd\n"
            "      --force           convert even an input that looks like another format\n"
            "  -q, --quiet           no summary per file of what --replace or --translit lost\n"
-           "      --font-map FILE   documents (no -f): more font names and their encodings\n"
-           "      --unicode-font F  documents: the font put in place of every legacy font\n"
+           "      --font-map FILE   documents' font names and encodings; --unicode-font F\n"
            "      --detect          convert nothing; name the format of each input\n"
            "      --repair          repair garbled text (UTF-8 read as Windows-1252 or\n"
            "                        Latin-1, once or twice; legacy bytes shown as them);\n"
