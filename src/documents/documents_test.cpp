@@ -368,6 +368,9 @@ TEST(Rtf, EscapesUnicodeAndLiteralBytesOfLegacyFontsConvertAndNothingElseChanges
         {"a digit after a control word with no space keeps the word's number",
          "{\\rtf1{\\fonttbl{\\f1 .VnTime;}}\\f1\\'31}",
          "{\\rtf1{\\fonttbl{\\f1 Times New Roman;}}\\f1 1}"},
+        {"binary data is passed over whole, braces and all",
+         "{\\rtf1{\\fonttbl{\\f1 .VnTime;}}\\f1{\\pict\\bin3 }{}}\\'e9}",
+         "{\\rtf1{\\fonttbl{\\f1 Times New Roman;}}\\f1{\\pict\\bin3 }{}}\\u7897?}"},
         {"skipped destinations and Unicode fonts stay",
          "{\\rtf1{\\fonttbl{\\f1 .VnTime;}}{\\*\\generator \\'e9;}{\\info{\\title \\'e9}}x}",
          "{\\rtf1{\\fonttbl{\\f1 Times New Roman;}}{\\*\\generator \\'e9;}{\\info{\\title "

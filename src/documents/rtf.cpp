@@ -149,6 +149,15 @@ class RtfReader {
                     last_was_word = !delimited;
                     continue;
                 }
+                if (word == "bin" && has_number) {
+                    // \binN: N bytes of binary data follow, which are neither text nor
+                    // markup (braces among them close no group).
+                    end_piece();
+                    const std::size_t skip = number > 0 ? std::size_t(number) : 0;
+                    i = std::min(data_.size(), i + skip);
+                    last_was_word = false;
+                    continue;
+                }
                 if (word == "u" && has_number) {
                     const char32_t ch = char32_t(number < 0 ? number + 65536 : number);
                     const std::size_t uc = std::size_t(std::max(0, g.uc));
