@@ -694,6 +694,21 @@ TEST(TsconvDocuments, ABinaryDocumentIsReadThroughLibreOfficeAndWrittenBesideIt)
     EXPECT_NE(r.err.find("made.docx exists already"), std::string::npos) << r.err;
 }
 
+// A picture's binary data in RTF holds any bytes, braces and legacy-looking bytes among them:
+// read as markup, they closed groups and had "text" converted inside the picture.
+TEST(TsconvDocuments, RtfBinaryDataComesThroughByteForByte) {
+    ScratchDir dir;
+    const std::string picture = std::string("}\xE9{\\'e9\0}", 8);
+    const std::string rtf =
+        "{\\rtf1{\\fonttbl{\\f1 .VnTime;}}\\f1 {\\pict\\bin8 " + picture + "}C\\'e9ng}";
+    write_file(dir / "in.rtf", rtf);
+    const ProgramRun r = run_tsconv({"-t", "utf-8", "in.rtf", "-o", "out.rtf"}, in(dir));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(
+        read_file(dir / "out.rtf"),
+        "{\\rtf1{\\fonttbl{\\f1 Times New Roman;}}\\f1 {\\pict\\bin8 " + picture + "}C\\u7897?ng}");
+}
+
 TEST(TsconvDocuments, AnUndefinedByteUnderEachPolicy) {
     // 0x81 is no byte of TCVN3: Word keeps it as U+0081.
     const std::string doc = word_document(
