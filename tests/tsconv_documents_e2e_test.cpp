@@ -826,6 +826,23 @@ TEST(TsconvDocuments, DocumentsAndTextAreToldApart) {
     EXPECT_NE(entry_of(dir / "in.docx", "word/header1.xml").find(kHeader), std::string::npos);
 }
 
+TEST(TsconvDocuments, FoldersOfDocumentsConvertUnderRecursion) {
+    ScratchDir dir;
+    fs::create_directories(dir / "in" / "2001");
+    fs::create_directories(dir / "out");
+    write_file(dir / "in" / "2001" / "a.docx", full_document());
+    write_file(dir / "in" / "b.rtf", "{\\rtf1{\\fonttbl{\\f1 .VnTime;}}\\f1 C\\'e9ng}");
+    write_file(dir / "in" / "notes.txt", "text");
+    const ProgramRun r = run_tsconv(
+        {"-t", "utf-8", "-r", "--exclude", "*.txt", "-j", "2", "-d", "out", "in"}, in(dir));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(entry_of(dir / "out" / "2001" / "a.docx", "word/document.xml").find(kRepublic),
+              std::string::npos);
+    EXPECT_EQ(read_file(dir / "out" / "b.rtf"),
+              "{\\rtf1{\\fonttbl{\\f1 Times New Roman;}}\\f1 C\\u7897?ng}");
+    EXPECT_FALSE(fs::exists(dir / "out" / "notes.txt"));
+}
+
 TEST(TsconvDocuments, ADocumentIsNotWrittenToATerminal) {
     ScratchDir dir;
     write_file(dir / "in.docx", full_document());

@@ -32,9 +32,10 @@ class Package {
     bool has(std::string_view name) const;
 
     // The inflated bytes of entry `name`, at most `limit` of them: a larger one (or one that
-    // cannot be inflated) is refused with `error` set.
+    // cannot be inflated) is refused with `error` set. The default bounds what a zip bomb
+    // can make the reader hold; a real document's largest part is far smaller.
     bool read(std::string_view name, std::string& out, std::string& error,
-              std::uint64_t limit = std::uint64_t(1) << 30);
+              std::uint64_t limit = std::uint64_t(256) << 20);
 
     // Replaces entry `name` (deflated, keeping its modification time) at write().
     bool replace(std::string_view name, std::string data, std::string& error);
