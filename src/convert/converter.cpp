@@ -391,6 +391,10 @@ struct Converter::State {
     // A byte-encoding source of two-byte spellings or combining bytes into a target of the
     // byte tables (but VIQR, and NFD): its units; null otherwise.
     std::unique_ptr<CodecTables> codec_tables;
+    // With codec_tables: each byte that is a problem alone and that take_codec_problems may
+    // count in bulk under the policy, and what it becomes.
+    std::array<bool, 256> codec_bulk{};
+    std::array<ByteUnit, 256> codec_replacements{};
     // A byte-encoding source: a base byte waiting for a mark, and where it was.
     int pending_base = -1;
     std::uint64_t pending_at = 0;
@@ -791,6 +795,35 @@ struct Converter::State {
         return r.next;
     }
 
+    // Where codec_run stopped at a problem: the run from in[i] of single bytes that are
+    // problems met before in the input (undefined bytes, or characters the target lacks), that
+    // make no two-byte spelling with the byte after them
+    // and that nothing after them joins, each counted and written as its replacement, as
+    // emit() and undefined() would without a report. Returns where it stopped.
+    std::size_t take_codec_problems(const unsigned char* in, std::size_t i, std::size_t n) {
+        if (!counted_again()) return i;
+        const CodecTables& c = *codec_tables;
+        Tally& t = *tally;
+        for (; i + 1 < n; ++i) {
+            const unsigned char b = in[i];
+            const unsigned char next = in[i + 1];
+            if (!codec_bulk[b] || c.joins[next] ||
+                c.spells[b][c.takes_second[b] ? c.second_slot[next] : 0])
+                break;
+            const char32_t ch = byte_codec(options.from).single[b];
+            std::uint64_t* const count =
+                ch == kNoCharacter ? t.single_byte_count(b) : t.loss_count(ch);
+            if (count == nullptr) break;
+            ++*count;
+            ++*problem_count;
+            const ByteUnit& r = codec_replacements[b];
+            std::memcpy(out, &r, sizeof r);
+            out += r.size;
+            ++column;
+        }
+        return i;
+    }
+
     void convert_codec_source(const unsigned char* in, std::size_t n) {
         const ByteCodec& codec = byte_codec(options.from);
         // A character that nothing after it can join goes straight to the target: in these
@@ -803,8 +836,14 @@ struct Converter::State {
         };
         for (std::size_t i = 0; i < n; ++i) {
             if (codec_tables && pending_base < 0 && held_size == 0) {
-                i = codec_run(in, i, n);
-                if (i >= n) return;
+                for (;;) {
+                    i = codec_run(in, i, n);
+                    if (i >= n) return;
+                    const std::size_t j = take_codec_problems(in, i, n);
+                    if (j == i) break;
+                    i = j;
+                    if (i >= n) return;
+                }
             }
             const unsigned char b = in[i];
             bool go_on = true;
@@ -1820,6 +1859,29 @@ Converter::Converter(const ConvertOptions& options)
         !options.nfd)
         s.codec_tables = codec_tables_for(options.from, options.to);
     s.big_endian = options.from == kUtf16Be;
+    if (s.codec_tables) {
+        const ByteCodec& codec = byte_codec(options.from);
+        for (int b = 0; b < 256; ++b) {
+            const CodecTables& t = *s.codec_tables;
+            if (!t.units[std::size_t(b)].problem || t.joins[std::size_t(b)]) continue;
+            const char32_t c = codec.single[std::size_t(b)];
+            ByteUnit& r = s.codec_replacements[std::size_t(b)];
+            if (c == kNoCharacter) {
+                r.size = std::uint8_t(
+                    put_utf8(options.to == kUtf8 ? kReplacementCharacter : char32_t('?'), r.bytes));
+            } else if (options.to == kUtf8) {
+                continue;  // no loss
+            } else if (const char* ascii = transliteration_of(c);
+                       ascii != nullptr && options.policy == LossPolicy::kTransliterate) {
+                for (; *ascii != '\0'; ++ascii)
+                    r.bytes[r.size++] = target_byte(options.to, char32_t(*ascii)).byte;
+            } else {
+                r.bytes[0] = target_byte(options.to, c).byte;
+                r.size = 1;
+            }
+            s.codec_bulk[std::size_t(b)] = true;
+        }
+    }
     if (options.from == kViqr) {
         s.viqr_ctx = viqr_open(VIQR_MODE_COMPOSE, kEscape, kErase);
         if (s.viqr_ctx < 0) return;

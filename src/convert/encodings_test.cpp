@@ -458,6 +458,28 @@ void expect_same_problems(const Outcome& a, const Outcome& b) {
               Bytes(reinterpret_cast<const char*>(b.first.bytes), b.first.byte_count));
 }
 
+// The distinct problems of `in` converted in pieces of `piece` bytes (0: whole): each with its
+// count and its first place, most frequent first.
+std::vector<std::string> tally(int from, int to, const Bytes& in, LossPolicy policy,
+                               std::size_t piece) {
+    Converter c({from, to, policy});
+    std::vector<unsigned char> out(kConvertGrowth * in.size() + kConvertSlack);
+    if (piece == 0) piece = in.size();
+    for (std::size_t at = 0; at < in.size(); at += piece) {
+        const std::size_t n = std::min(piece, in.size() - at);
+        c.convert(reinterpret_cast<const unsigned char*>(in.data()) + at, n, out.data(), out.size(),
+                  at + n == in.size());
+    }
+    std::uint64_t distinct = 0;
+    std::vector<std::string> rows;
+    for (const ProblemCount& p : c.most_frequent_problems(1 << 20, distinct))
+        rows.push_back(std::to_string(p.count) + " U+" + std::to_string(p.problem.character) + " " +
+                       Bytes(reinterpret_cast<const char*>(p.problem.bytes), p.problem.byte_count) +
+                       " at " + std::to_string(p.problem.offset) + " " +
+                       std::to_string(p.problem.line) + ":" + std::to_string(p.problem.column));
+    return rows;
+}
+
 // Each line of `text` (after a line of its own) refused at the same first problem, at the
 // same place, whole and fed a byte at a time: the places of problems after the first.
 void expect_lines_refused_alike(int from, int to, const Bytes& text) {
@@ -497,6 +519,10 @@ TEST(Encodings, ByteEncodingsReadByTheirLoopAsThroughCharacters) {
                 } else if (policy != LossPolicy::kRefuse) {
                     const Outcome u16 = convert(codec, kUtf16Le, in, policy);
                     EXPECT_EQ(fast.out, convert(kUtf16Le, other, u16.out, policy).out);
+                }
+                if (policy != LossPolicy::kRefuse && (other == kUtf8 || other == kViscii)) {
+                    EXPECT_EQ(tally(codec, other, in, policy, 0),
+                              tally(codec, other, in, policy, 1));
                 }
                 for (std::size_t piece : {1, 2, 3, 17, 4093}) {
                     if (piece < 3 && other != kUtf8 && other != kViscii) continue;
