@@ -203,9 +203,9 @@ constexpr unsigned tone_places(const char* rhyme, std::size_t size) {
 }
 
 // The rhyme after `onset` (the letters from `start`), with the tone at `tone_at` (or
-// size when none) and tone `tone`.
+// size when none) and tone `tone`; with `any_place`, wherever the tone sits.
 bool valid_rhyme(const char* word, std::size_t size, std::size_t start, std::string_view onset,
-                 std::size_t tone_at, int tone) {
+                 std::size_t tone_at, int tone, bool any_place = false) {
     // After gi and qu the rhyme may also take the onset's last letter as its first vowel
     // ("gi" + "n" is the rhyme "in"; "qu" + "a" is "ua" after q).
     const bool merging = onset == "gi" || onset == "qu";
@@ -217,7 +217,7 @@ bool valid_rhyme(const char* word, std::size_t size, std::size_t start, std::str
         if (!is_rhyme(rhyme, rsize)) continue;
         if (merged == 0 && merging && rsize > 0 && rhyme[0] == (onset == "gi" ? 'i' : 'u'))
             continue;  // "gii", "quu"
-        if (tone != 0) {
+        if (tone != 0 && !any_place) {
             if (tone_at < from) continue;
             if ((tone_places(rhyme, rsize) & (1u << (tone_at - from))) == 0) continue;
         }
@@ -231,7 +231,63 @@ bool valid_rhyme(const char* word, std::size_t size, std::size_t start, std::str
     return false;
 }
 
+// The place of the tone in a rhyme of the table, by style: the one place tone_places()
+// allows, or for a glide the first vowel (traditional) or the second (new).
+constexpr int styled_place(const char* rhyme, std::size_t size, ToneStyle style) {
+    const unsigned places = tone_places(rhyme, size);
+    if (places == 0) return -1;
+    int first = 0;
+    while ((places & (1u << first)) == 0) ++first;
+    if ((places & ~(1u << first)) == 0 || style == ToneStyle::kTraditional) return first;
+    return first + 1;
+}
+
+static_assert(styled_place("oa", 2, ToneStyle::kTraditional) == 0 &&
+              styled_place("oa", 2, ToneStyle::kNew) == 1 &&
+              styled_place("oan", 3, ToneStyle::kTraditional) == 1 &&
+              styled_place("uyEn", 4, ToneStyle::kNew) == 2 &&
+              styled_place("oai", 3, ToneStyle::kNew) == 1);
+
 }  // namespace
+
+int tone_place(const SyllableLetter* letters, std::size_t count, ToneStyle style) {
+    if (count == 0 || count > kMaxSyllableLetters) return -1;
+    // The letters, wherever their tone sits, must make a syllable (a stop final takes only
+    // the acute or the dot); the rhyme after the onset that makes it says where the tone goes.
+    char word[kMaxSyllableLetters];
+    int tone = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        word[k] = compact(letters[k].base, letters[k].shape);
+        if (word[k] == '\0') return -1;
+        if (letters[k].tone != 0) tone = letters[k].tone;
+    }
+    // After onset (its first `size` letters), the rhyme as valid_rhyme() reads it: after gi
+    // and qu the onset's last letter may be the rhyme's first ("gi" + "n" is g + "in").
+    auto place_after = [&](std::string_view onset) -> int {
+        const bool merging = onset == "gi" || onset == "qu";
+        for (int merged = 0; merged <= (merging ? 1 : 0); ++merged) {
+            const std::size_t from = onset.size() - std::size_t(merged);
+            const char* rhyme = word + from;
+            const std::size_t rsize = count - from;
+            if (!is_rhyme(rhyme, rsize)) continue;
+            if (merged == 0 && merging && rhyme[0] == (onset == "gi" ? 'i' : 'u')) continue;
+            const int at = styled_place(rhyme, rsize, style);
+            if (at >= 0) return int(from) + at;
+        }
+        return -1;
+    };
+    for (std::string_view onset : kOnsets) {
+        if (onset.size() > count) continue;
+        std::size_t k = 0;
+        while (k < onset.size() && word[k] == onset[k]) ++k;
+        if (k != onset.size()) continue;
+        if (valid_rhyme(word, count, onset.size(), onset, count, tone, true))
+            return place_after(onset);
+        if (onset != "gi") return -1;  // as valid_syllable(): gi may also be g
+    }
+    if (!is_vowel(word[0]) || !valid_rhyme(word, count, 0, "", count, tone, true)) return -1;
+    return place_after("");
+}
 
 bool valid_syllable(const SyllableLetter* letters, std::size_t count) {
     if (count == 0 || count > kMaxSyllableLetters) return false;

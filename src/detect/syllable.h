@@ -24,6 +24,14 @@ inline constexpr std::size_t kMaxSyllableLetters = 8;
 // first capital, or all capitals).
 bool valid_syllable(const SyllableLetter* letters, std::size_t count);
 
+// Where a syllable's tone mark belongs: the index of the letter that carries it, or -1 when
+// the letters (their tone aside) spell no syllable or no vowel takes a tone. The glides oa,
+// oe and uy without a final consonant carry it on their first vowel in the traditional style
+// ("hòa", "khỏe", "thủy") and on their second in the style of the 2018 rules ("hoà", "khoẻ",
+// "thuỷ"); every other rhyme has one place, the same in both.
+enum class ToneStyle : std::uint8_t { kTraditional, kNew };
+int tone_place(const SyllableLetter* letters, std::size_t count, ToneStyle style);
+
 // A syllable's letters, case aside, as one number: the same syllable gives the same key
 // however it was written.
 constexpr std::uint64_t syllable_key(const SyllableLetter* letters, std::size_t count) {

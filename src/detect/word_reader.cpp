@@ -311,6 +311,10 @@ void score_viqr(const unsigned char* bytes, std::size_t size, WordScore& score) 
 
 }  // namespace
 
+SyllableLetter syllable_letter(std::size_t position) {
+    return letter_info[position];
+}
+
 WordScore score_utf8_word(const unsigned char* bytes, std::size_t size) {
     WordScore score;
     score_utf8(bytes, size, score);

@@ -8,6 +8,7 @@
 
 #include "convert/byte_codecs.h"
 #include "convert/converter.h"
+#include "detect/syllable.h"
 #include "tables/letter_names.h"
 #include "tables/letter_table.h"
 
@@ -139,6 +140,9 @@ inline constexpr auto byte_class = [] {
 // Scores one raw word (at most kMaxWordBytes bytes) under every candidate.
 inline constexpr std::size_t kMaxWordBytes = 64;
 WordScore score_word(const unsigned char* bytes, std::size_t size);
+// Letter position 0..133 as a syllable letter (its base, shape, tone and case).
+SyllableLetter syllable_letter(std::size_t position);
+
 // The same for UTF-8 alone (the kUtf8 counts of the score), for text already decoded.
 WordScore score_utf8_word(const unsigned char* bytes, std::size_t size);
 

@@ -1,0 +1,184 @@
+#include "repair/tone_style.h"
+
+#include <utf8proc.h>
+
+#include <array>
+
+#include "detect/word_reader.h"
+#include "tables/letter_unicode.h"
+
+namespace toneshift::repair {
+
+namespace {
+
+using detect::SyllableLetter;
+
+// A letter's position from its base, shape, tone and case; -1 for a plain ASCII letter.
+constexpr std::size_t kShapes = 4;  // none, ^, (, +
+constexpr std::size_t shape_index(char shape) {
+    return shape == '^' ? 1 : shape == '(' ? 2 : shape == '+' ? 3 : 0;
+}
+constexpr std::size_t base_index(char base) {
+    return base == 'D' ? 26 : std::size_t(base - 'a');
+}
+constexpr std::size_t key_of(char base, char shape, unsigned tone, bool capital) {
+    return ((base_index(base) * kShapes + shape_index(shape)) * 6 + tone) * 2 + (capital ? 1 : 0);
+}
+inline constexpr std::size_t kKeys = 27 * kShapes * 6 * 2;
+
+struct Positions {
+    std::array<std::int16_t, kKeys> of{};
+};
+
+Positions make_positions() {
+    Positions p;
+    p.of.fill(-1);
+    for (std::size_t k = 0; k < kLetterCount; ++k) {
+        const SyllableLetter l = detect::syllable_letter(k);
+        p.of[key_of(l.base, l.shape, l.tone, l.capital)] = std::int16_t(k);
+    }
+    return p;
+}
+
+const Positions& positions() {
+    static const Positions p = make_positions();
+    return p;
+}
+
+void append_utf8(std::string& out, char32_t c) {
+    unsigned char buf[4];
+    const auto n = utf8proc_encode_char(utf8proc_int32_t(c), buf);
+    out.append(reinterpret_cast<const char*>(buf), std::size_t(n));
+}
+
+constexpr bool word_byte(unsigned char b) {
+    return b >= 0x80 || (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z');
+}
+
+// The word's letters, or false when it holds anything else or more than a syllable's.
+bool read_word(std::string_view word, std::array<SyllableLetter, detect::kMaxSyllableLetters>& out,
+               std::size_t& count) {
+    count = 0;
+    const auto* p = reinterpret_cast<const unsigned char*>(word.data());
+    std::size_t i = 0;
+    while (i < word.size()) {
+        utf8proc_int32_t c = 0;
+        const auto n = utf8proc_iterate(p + i, utf8proc_ssize_t(word.size() - i), &c);
+        if (n <= 0) return false;
+        i += std::size_t(n);
+        SyllableLetter l;
+        if (c < 0x80) {
+            l.capital = c >= 'A' && c <= 'Z';
+            l.base = char(l.capital ? c - 'A' + 'a' : c);
+        } else if (const int at = letter_position(char32_t(c)); at >= 0) {
+            l = detect::syllable_letter(std::size_t(at));
+        } else {
+            // A combining mark on the letter before it.
+            if (count == 0) return false;
+            SyllableLetter& last = out[count - 1];
+            switch (c) {
+                case 0x302:
+                case 0x306:
+                case 0x31B: {
+                    const char shape = c == 0x302 ? '^' : c == 0x306 ? '(' : '+';
+                    if (last.shape != '\0') return false;
+                    last.shape = shape;
+                    continue;
+                }
+                case 0x301:
+                case 0x300:
+                case 0x309:
+                case 0x303:
+                case 0x323: {
+                    if (last.tone != 0) return false;
+                    last.tone = c == 0x301   ? 1
+                                : c == 0x300 ? 2
+                                : c == 0x309 ? 3
+                                : c == 0x303 ? 4
+                                             : 5;
+                    continue;
+                }
+                default:
+                    return false;
+            }
+        }
+        if (count == out.size()) return false;
+        out[count++] = l;
+    }
+    return count != 0;
+}
+
+// The word written back, precomposed; false where a letter has no character.
+bool write_word(const SyllableLetter* letters, std::size_t count, std::string& out) {
+    for (std::size_t k = 0; k < count; ++k) {
+        const SyllableLetter& l = letters[k];
+        if (l.shape == '\0' && l.tone == 0 && l.base != 'D') {
+            out.push_back(l.capital ? char(l.base - 'a' + 'A') : l.base);
+            continue;
+        }
+        const std::int16_t at = positions().of[key_of(l.base, l.shape, l.tone, l.capital)];
+        if (at < 0) return false;
+        append_utf8(out, letter_code_points[std::size_t(at)]);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::size_t place_tones(std::string_view text, const ToneOptions& options, std::string& out) {
+    std::size_t changed = 0;
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    std::array<SyllableLetter, detect::kMaxSyllableLetters> letters{};
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (!word_byte(p[i])) {
+            const std::size_t start = i;
+            while (i < text.size() && !word_byte(p[i])) ++i;
+            out.append(text.substr(start, i - start));
+            continue;
+        }
+        const std::size_t start = i;
+        bool marked = false;
+        for (; i < text.size() && word_byte(p[i]); ++i) marked = marked || p[i] >= 0x80;
+        const std::string_view word = text.substr(start, i - start);
+        std::size_t count = 0;
+        if (!marked || !read_word(word, letters, count)) {
+            out.append(word);
+            continue;
+        }
+        std::size_t tones = 0, at = 0;
+        for (std::size_t k = 0; k < count; ++k)
+            if (letters[k].tone != 0) {
+                ++tones;
+                at = k;
+            }
+        // Where the mark goes: the style's place where a style is asked for; else, fixing,
+        // the rules' place for a mark that sits where no style puts it.
+        int target = -1;
+        if (tones == 1) {
+            const bool placed_well = detect::valid_syllable(letters.data(), count);
+            if (options.restyle && (placed_well || options.fix)) {
+                target = detect::tone_place(letters.data(), count, options.style);
+            } else if (options.fix && !placed_well) {
+                target = detect::tone_place(letters.data(), count, detect::ToneStyle::kTraditional);
+            }
+        }
+        if (target < 0 || std::size_t(target) == at) {
+            out.append(word);
+            continue;
+        }
+        std::array<SyllableLetter, detect::kMaxSyllableLetters> moved = letters;
+        moved[std::size_t(target)].tone = letters[at].tone;
+        moved[at].tone = 0;
+        const std::size_t before = out.size();
+        if (!detect::valid_syllable(moved.data(), count) || !write_word(moved.data(), count, out)) {
+            out.resize(before);
+            out.append(word);
+            continue;
+        }
+        ++changed;
+    }
+    return changed;
+}
+
+}  // namespace toneshift::repair

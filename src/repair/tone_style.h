@@ -1,0 +1,27 @@
+// One spelling of tone placement: the tone mark of every Vietnamese syllable written where
+// the chosen style puts it ("hòa" or "hoà"), and, when asked, misplaced marks moved to where
+// the syllable rules put them ("họat" to "hoạt").
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "detect/syllable.h"
+
+namespace toneshift::repair {
+
+struct ToneOptions {
+    bool restyle = false;  // write the glides oa, oe, uy in `style`
+    detect::ToneStyle style = detect::ToneStyle::kTraditional;
+    bool fix = false;  // move marks that sit where no style puts them
+};
+
+// Appends UTF-8 `text` to `out` with the tone marks of its syllables placed as `options`
+// say; returns how many syllables changed. A word that is no Vietnamese syllable (its
+// letters, tone aside, break the syllable rules: "Dióxido", "Muñoz"), or that holds anything
+// but letters and combining marks, is copied byte for byte, as is every unchanged word; a
+// changed word is written precomposed (NFC), its capitals kept.
+std::size_t place_tones(std::string_view text, const ToneOptions& options, std::string& out);
+
+}  // namespace toneshift::repair
