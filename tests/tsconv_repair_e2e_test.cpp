@@ -149,5 +149,38 @@ TEST_F(TsconvRepair, OptionsThatDoNothingWithRepairAreRefused) {
     }
 }
 
+// hòa khỏe thủy, and the misplaced mark of họat.
+TEST_F(TsconvRepair, ToneStyleAsTheTextConverts) {
+    const std::string text =
+        "H\xc3\xb2"
+        "a, kh\xe1\xbb\x8f"
+        "e, th\xe1\xbb\xa7y; h\xe1\xbb\x8d"
+        "at\n";
+    const ProgramRun to_new = run({"-f", "utf-8", "-t", "viscii", "--tone-style", "new"}, text);
+    EXPECT_EQ(to_new.status, 0) << to_new.err;
+    EXPECT_EQ(to_new.out, iconv("Ho\xc3\xa0, kho\xe1\xba\xbb, thu\xe1\xbb\xb7; h\xe1\xbb\x8d"
+                                "at\n",
+                                "UTF-8", "VISCII"));
+    EXPECT_EQ(to_new.err,
+              "tsconv: (standard input): 3 syllables with the tone mark moved (new style)\n");
+
+    const ProgramRun fixed = run({"-f", "utf-8", "-t", "utf-8", "--fix-tones", "-q"}, text);
+    EXPECT_EQ(fixed.status, 0) << fixed.err;
+    EXPECT_EQ(fixed.out,
+              "H\xc3\xb2"
+              "a, kh\xe1\xbb\x8f"
+              "e, th\xe1\xbb\xa7y; ho\xe1\xba\xa1t\n");
+    EXPECT_EQ(fixed.err, "");
+
+    const ProgramRun both = run({"--repair", "--tone-style", "old", "garbled.txt"});
+    EXPECT_EQ(both.status, 0) << both.err;
+    EXPECT_EQ(both.out, kText);  // h\xc3\xb2" "a is in the traditional style already
+
+    const ProgramRun no_target = run({"--tone-style", "new"}, text);
+    EXPECT_EQ(no_target.status, 2);
+    const ProgramRun bad = run({"-f", "utf-8", "-t", "utf-8", "--tone-style", "modern"}, text);
+    EXPECT_EQ(bad.status, 2);
+}
+
 }  // namespace
 }  // namespace toneshift::testing

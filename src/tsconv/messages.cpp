@@ -217,8 +217,9 @@ std::string usage_line() {
     return "usage: tsconv -f FROM -t TO [-o FILE | -d DIR | -i] [-r] [-j N] [--replace | "
            "--translit] [--check] [--unicode-form FORM] [--force] [-q] [FILE...]; tsconv --detect "
            "[-r [--include GLOB] [--exclude GLOB]] [-j N] [FILE...]; tsconv -t utf-8 [-o FILE | -d "
-           "DIR | -i] [--font-map FILE] [--unicode-font NAME] DOCUMENT...; tsconv -l; tsconv "
-           "--help";
+           "DIR | -i] [--font-map FILE] [--unicode-font NAME] DOCUMENT...; tsconv --repair [-f "
+           "FROM] [-t TO] [-o FILE | -d DIR | -i] [--tone-style old|new] [--fix-tones] "
+           "[FILE...]; tsconv -l; tsconv --help";
 }
 
 std::string help_text() {
@@ -250,10 +251,9 @@ std::string help_text() {
            "  -q, --quiet           no summary per file of what --replace or --translit lost\n"
            "      --font-map FILE   documents' font names and encodings; --unicode-font F\n"
            "      --detect          convert nothing; name the format of each input\n"
-           "      --repair          repair garbled text (UTF-8 read as Windows-1252 or\n"
-           "                        Latin-1, once or twice; legacy bytes shown as them);\n"
-           "                        -f: how the bytes are read (UTF-8, or UTF-16 with a\n"
-           "                        mark); without -t, written as they were read\n"
+           "      --repair          repair garbled text (UTF-8 read as Windows-1252 ...)\n"
+           "      --tone-style S    tone marks old (h\xC3\xB2"
+           "a) or new (ho\xC3\xA0); --fix-tones: misplaced\n"
            "  -l, --list            list the formats and what each cannot hold\n"
            "  -h, --help            show this help\n"
            "  -V, --version         show the version\n"

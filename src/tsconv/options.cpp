@@ -36,7 +36,10 @@ namespace toneshift::tsconv {
 //                           --unicode-font NAME
 //   --repair [-f FROM]      -t TO, -o, -d, -i, --check,        -r, -j N>1, --force, --detect,
 //   [-t TO]                 --replace | --translit, --nfd |    --font-map, --unicode-font
-//                           --unicode-form, -q
+//                           --unicode-form, -q, --tone-style,
+//                           --fix-tones
+//   --tone-style S,         with -f FROM -t TO or --repair:    as --repair
+//   --fix-tones             as --repair
 //   -l, -h, -V              (everything else is ignored)
 //
 // Everywhere: --replace and --translit exclude each other, as do -o, -d and -i; --nfd and
@@ -60,6 +63,8 @@ enum : int {
     kFontMapOption,
     kUnicodeFontOption,
     kRepairOption,
+    kToneStyleOption,
+    kFixTonesOption,
 };
 
 constexpr char kShortOptions[] = ":f:t:o:d:ilqhVrj:";
@@ -84,6 +89,8 @@ constexpr option kLongOptions[] = {
     {"font-map", required_argument, nullptr, kFontMapOption},
     {"unicode-font", required_argument, nullptr, kUnicodeFontOption},
     {"repair", no_argument, nullptr, kRepairOption},
+    {"tone-style", required_argument, nullptr, kToneStyleOption},
+    {"fix-tones", no_argument, nullptr, kFixTonesOption},
     {"quiet", no_argument, nullptr, 'q'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
@@ -347,6 +354,23 @@ Command parse_command_line(int argc, char* const argv[]) {
             case kRepairOption:
                 o.repair = true;
                 break;
+            case kToneStyleOption: {
+                const std::string style = ::optarg;
+                if (style == "old" || style == "traditional") {
+                    o.tone_style = 1;
+                } else if (style == "new") {
+                    o.tone_style = 2;
+                } else {
+                    return usage_error("--tone-style " + argument_text(::optarg) +
+                                       ": the styles are old (\"h\xC3\xB2"
+                                       "a\") and new "
+                                       "(\"ho\xC3\xA0\")");
+                }
+                break;
+            }
+            case kFixTonesOption:
+                o.fix_tones = true;
+                break;
             case 'q':
                 o.quiet = true;
                 break;
@@ -367,7 +391,13 @@ Command parse_command_line(int argc, char* const argv[]) {
 
     for (int i = ::optind; i < argc; ++i) o.inputs.emplace_back(argv[i]);
     if (o.inputs.empty()) o.inputs.emplace_back("-");
-    if (o.repair) {
+    const bool tones = o.tone_style != 0 || o.fix_tones;
+    if (tones && !o.repair && (detect || !from_given || !to_given))
+        return usage_error(detect
+                               ? conflict("--detect", o.fix_tones ? "--fix-tones" : "--tone-style")
+                               : std::string(o.fix_tones ? "--fix-tones" : "--tone-style") +
+                                     " needs -f FROM and -t TO (or --repair)");
+    if (o.repair || tones) {
         command.action = Command::Action::kRepair;
         const char* idle = detect                    ? "--detect"
                            : o.recursive             ? "-r"

@@ -57,6 +57,12 @@ struct Options {
     // not given, or kAutoFormat); `to` is -1 when not given: the text is written in its own
     // encoding, and a file with nothing to repair is copied byte for byte.
     bool repair = false;
+    // --tone-style old|new: the tone mark of every Vietnamese syllable written in that style
+    // (0: left as it is, 1: traditional, "hòa", 2: new, "hoà"); --fix-tones: marks that sit
+    // where no style puts them moved where the syllable rules do. Either makes the conversion
+    // go through the text pipeline of --repair.
+    int tone_style = 0;
+    bool fix_tones = false;
 };
 
 // What the command line asks for.

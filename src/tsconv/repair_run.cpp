@@ -14,6 +14,7 @@
 #include "convert/converter.h"
 #include "detect/detect.h"
 #include "repair/repair.h"
+#include "repair/tone_style.h"
 #include "tsconv/convert_input.h"
 #include "tsconv/messages.h"
 #include "tsconv/output_file.h"
@@ -139,6 +140,7 @@ class FileRepair {
 
     const repair::RepairReport& report() const { return report_; }
     int source() const { return source_; }
+    std::uint64_t restyled() const { return restyled_; }
     int target() const { return target_; }
     int error() const { return error_; }
     const Converter* refusing_converter() const {
@@ -165,8 +167,22 @@ class FileRepair {
     End block(std::string_view text) {
         repaired_.clear();
         const std::uint64_t unrecovered = report_.unrecovered;
-        repairer_.repair_block(text, line_, repaired_, report_);
+        if (options_.repair) {
+            repairer_.repair_block(text, line_, repaired_, report_);
+        } else {
+            repaired_.assign(text);
+        }
         for (char c : text) line_ += c == '\n' ? 1 : 0;
+        if (options_.tone_style != 0 || options_.fix_tones) {
+            repair::ToneOptions tones;
+            tones.restyle = options_.tone_style != 0;
+            tones.style = options_.tone_style == 2 ? detect::ToneStyle::kNew
+                                                   : detect::ToneStyle::kTraditional;
+            tones.fix = options_.fix_tones;
+            styled_.clear();
+            restyled_ += repair::place_tones(repaired_, tones, styled_);
+            repaired_.swap(styled_);
+        }
         // A letter lost by the garbling is a loss: refused unless --replace or --translit.
         if (report_.unrecovered != unrecovered && options_.policy == LossPolicy::kRefuse)
             return End::kRefused;
@@ -193,7 +209,8 @@ class FileRepair {
     std::optional<Converter> reader_, writer_;
     repair::Repairer repairer_;
     repair::RepairReport report_;
-    std::string pending_, repaired_;
+    std::string pending_, repaired_, styled_;
+    std::uint64_t restyled_ = 0;
     std::vector<unsigned char> out_ = std::vector<unsigned char>(kConvertSlack);
     std::uint64_t line_ = 1;
     int error_ = 0;
@@ -202,8 +219,18 @@ class FileRepair {
 };
 
 // What was done to one input, on standard error.
-void say_report(const std::string& name, const repair::RepairReport& r, const Options& o) {
+void say_report(const std::string& name, const repair::RepairReport& r, std::uint64_t restyled,
+                const Options& o) {
     if (o.quiet) return;
+    if (restyled != 0) {
+        say(display_name(name) + ": " + std::to_string(restyled) +
+            (restyled == 1 ? " syllable" : " syllables") + " with the tone mark " +
+            (o.check ? "to be " : "") + "moved" +
+            (o.tone_style == 2   ? " (new style)"
+             : o.tone_style == 1 ? " (traditional style)"
+                                 : " (misplaced)"));
+    }
+    if (!o.repair) return;
     if (r.ranges.empty()) {
         say(display_name(name) + ": nothing to repair");
         return;
@@ -252,7 +279,7 @@ int repair_input(const Options& options, const std::string& name, OutputFile* ou
     const repair::RepairReport& r = job.report();
     switch (end) {
         case FileRepair::End::kDone:
-            say_report(name, r, options);
+            say_report(name, r, job.restyled(), options);
             return kExitDone;
         case FileRepair::End::kRefused:
             say(display_name(name) + ":" + std::to_string(r.first_unrecovered_line) + ":" +
