@@ -32,14 +32,15 @@ bool Package::open(std::string_view data, std::string& error) {
         zip_error_fini(&e);
         return false;
     }
-    // Kept past zip_close(), which writes the new archive into it.
-    zip_source_keep(source_);
     archive_ = zip_open_from_source(source_, 0, &e);
     if (archive_ == nullptr) {
         error = zip_error_text(&e);
         zip_error_fini(&e);
-        return false;
+        return false;  // the source is still only ours
     }
+    // Kept past zip_close(), which writes the new archive into it: the archive holds one
+    // reference, this object the other.
+    zip_source_keep(source_);
     zip_error_fini(&e);
     const zip_int64_t n = zip_get_num_entries(archive_, 0);
     for (zip_int64_t i = 0; i < n; ++i) {
