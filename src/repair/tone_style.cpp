@@ -123,29 +123,51 @@ bool write_word(const SyllableLetter* letters, std::size_t count, std::string& o
     return true;
 }
 
+// Whether a word may end in a glide with its mark (o-a, o-e, u-y, one of the two marked),
+// from its bytes alone: restyling leaves every other word as it is, undecoded. A word with a
+// combining mark is always decoded.
+bool may_end_in_marked_glide(std::string_view word) {
+    const auto* p = reinterpret_cast<const unsigned char*>(word.data());
+    const std::size_t n = word.size();
+    for (std::size_t k = 0; k < n; ++k)
+        if (p[k] == 0xCC || p[k] == 0xCD) return true;  // U+0300..U+036F
+    if (n < 2) return false;
+    if (p[n - 1] < 0x80) {  // a plain a, e or y after a marked o or u
+        const unsigned last = p[n - 1] | 0x20u;
+        return (last == 'a' || last == 'e' || last == 'y') && p[n - 2] >= 0x80;
+    }
+    std::size_t k = n - 1;  // a marked a, e or y after a plain o or u
+    while (k > 0 && (p[k] & 0xC0) == 0x80) --k;
+    if (k == 0) return false;
+    const unsigned before = p[k - 1] | 0x20u;
+    return before == 'o' || before == 'u';
+}
+
 }  // namespace
 
 std::size_t place_tones(std::string_view text, const ToneOptions& options, std::string& out) {
     std::size_t changed = 0;
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     std::array<SyllableLetter, detect::kMaxSyllableLetters> letters{};
+    // Text up to `copied` is in `out`; an unchanged stretch is appended whole when the next
+    // changed word (or the end) comes.
+    std::size_t copied = 0;
     std::size_t i = 0;
     while (i < text.size()) {
-        if (!word_byte(p[i])) {
-            const std::size_t start = i;
-            while (i < text.size() && !word_byte(p[i])) ++i;
-            out.append(text.substr(start, i - start));
-            continue;
+        if (p[i] < 0x80) {  // ASCII, or the start of a word whose first letter is ASCII
+            if (!word_byte(p[i]) || (i + 1 < text.size() && p[i + 1] < 0x80)) {
+                ++i;
+                continue;
+            }
         }
-        const std::size_t start = i;
-        bool marked = false;
-        for (; i < text.size() && word_byte(p[i]); ++i) marked = marked || p[i] >= 0x80;
+        // A word that holds a byte outside ASCII: from its first letter to its end.
+        std::size_t start = i;
+        while (start > copied && word_byte(p[start - 1])) --start;
+        while (i < text.size() && word_byte(p[i])) ++i;
         const std::string_view word = text.substr(start, i - start);
+        if (!options.fix && !may_end_in_marked_glide(word)) continue;
         std::size_t count = 0;
-        if (!marked || !read_word(word, letters, count)) {
-            out.append(word);
-            continue;
-        }
+        if (!read_word(word, letters, count)) continue;
         std::size_t tones = 0, at = 0;
         for (std::size_t k = 0; k < count; ++k)
             if (letters[k].tone != 0) {
@@ -155,7 +177,15 @@ std::size_t place_tones(std::string_view text, const ToneOptions& options, std::
         // Where the mark goes: the style's place where a style is asked for; else, fixing,
         // the rules' place for a mark that sits where no style puts it.
         int target = -1;
-        if (tones == 1) {
+        // Restyling alone moves only the mark of an open glide: a word that ends in o-a, o-e
+        // or u-y without shapes, the mark on one of the two. Every other word is left without
+        // asking the syllable rules.
+        const bool glide = count >= 2 && letters[count - 1].shape == '\0' &&
+                           letters[count - 2].shape == '\0' && at + 2 >= count &&
+                           ((letters[count - 2].base == 'o' &&
+                             (letters[count - 1].base == 'a' || letters[count - 1].base == 'e')) ||
+                            (letters[count - 2].base == 'u' && letters[count - 1].base == 'y'));
+        if (tones == 1 && (glide || options.fix)) {
             const bool placed_well = detect::valid_syllable(letters.data(), count);
             if (options.restyle && (placed_well || options.fix)) {
                 target = detect::tone_place(letters.data(), count, options.style);
@@ -163,21 +193,19 @@ std::size_t place_tones(std::string_view text, const ToneOptions& options, std::
                 target = detect::tone_place(letters.data(), count, detect::ToneStyle::kTraditional);
             }
         }
-        if (target < 0 || std::size_t(target) == at) {
-            out.append(word);
-            continue;
-        }
+        if (target < 0 || std::size_t(target) == at) continue;
         std::array<SyllableLetter, detect::kMaxSyllableLetters> moved = letters;
         moved[std::size_t(target)].tone = letters[at].tone;
         moved[at].tone = 0;
-        const std::size_t before = out.size();
-        if (!detect::valid_syllable(moved.data(), count) || !write_word(moved.data(), count, out)) {
-            out.resize(before);
-            out.append(word);
-            continue;
-        }
+        if (!detect::valid_syllable(moved.data(), count)) continue;
+        std::string written;
+        if (!write_word(moved.data(), count, written)) continue;
+        out.append(text.substr(copied, start - copied));
+        out.append(written);
+        copied = i;
         ++changed;
     }
+    out.append(text.substr(copied));
     return changed;
 }
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -172,7 +173,7 @@ class FileRepair {
         } else {
             repaired_.assign(text);
         }
-        for (char c : text) line_ += c == '\n' ? 1 : 0;
+        line_ += std::uint64_t(std::count(text.begin(), text.end(), '\n'));
         if (options_.tone_style != 0 || options_.fix_tones) {
             repair::ToneOptions tones;
             tones.restyle = options_.tone_style != 0;
@@ -188,7 +189,8 @@ class FileRepair {
             return End::kRefused;
         if (!writer_)
             return write_raw(repaired_.data(), repaired_.size()) ? End::kDone : End::kWriteFailed;
-        out_.resize(kConvertGrowth * repaired_.size() + kConvertSlack);
+        const std::size_t room = kConvertGrowth * repaired_.size() + kConvertSlack;
+        if (out_.size() < room) out_.resize(room);
         const ConvertResult r =
             writer_->convert(reinterpret_cast<const unsigned char*>(repaired_.data()),
                              repaired_.size(), out_.data(), out_.size(), false);
