@@ -253,7 +253,7 @@ std::string help_text() {
            "      --detect          convert nothing; name the format of each input\n"
            "      --repair          repair garbled text (UTF-8 read as Windows-1252 ...)\n"
            "      --tone-style S    tone marks old (h\xC3\xB2"
-           "a) or new (ho\xC3\xA0); --fix-tones: misplaced\n"
+           "a) or new (ho\xC3\xA0); and --fix-tones\n"
            "  -l, --list            list the formats and what each cannot hold\n"
            "  -h, --help            show this help\n"
            "  -V, --version         show the version\n"

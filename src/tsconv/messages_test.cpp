@@ -312,8 +312,9 @@ TEST(Messages, HelpNamesEveryOptionAndFitsOnAScreen) {
     const std::string help = help_text();
     for (const char* option :
          {"--from-code", "--to-code", "--output", "--out-dir", "--in-place", "--recursive",
-          "--include", "--exclude", "--jobs", "--replace", "--translit", "--check", "--nfd",
-          "--force", "--quiet", "--detect", "--list", "--help", "--version"})
+          "--include",   "--exclude", "--jobs",   "--replace", "--translit", "--check",
+          "--nfd",       "--force",   "--quiet",  "--detect",  "--repair",   "--tone-style",
+          "--fix-tones", "--list",    "--help",   "--version"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
     std::size_t lines = 0, start = 0;
     for (std::size_t end; (end = help.find('\n', start)) != std::string::npos; start = end + 1) {
