@@ -138,6 +138,18 @@ TEST_F(TsconvRepair, ALetterThatCannotBeRecoveredIsALoss) {
     EXPECT_EQ(read_file(dir_ / "garbled.txt"), garbled_);
 }
 
+// --detect names a garbled file's state; -f auto alone never repairs.
+TEST_F(TsconvRepair, DetectNamesTheGarbling) {
+    const ProgramRun r = run({"--detect", "garbled.txt", "clean.txt"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "garbled.txt: utf-8 (utf-8 read as latin-1; tsconv --repair undoes it)\n"
+              "clean.txt: utf-8 (valid UTF-8)\n");
+    const ProgramRun automatic = run({"-f", "auto", "-t", "utf-8", "garbled.txt"});
+    EXPECT_EQ(automatic.status, 0) << automatic.err;
+    EXPECT_EQ(automatic.out, garbled_);
+}
+
 TEST_F(TsconvRepair, OptionsThatDoNothingWithRepairAreRefused) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--repair", "--detect", "garbled.txt"},

@@ -23,6 +23,7 @@
 
 #include "detect/detect.h"
 #include "documents/document.h"
+#include "repair/repair.h"
 #include "tsconv/convert_input.h"
 #include "tsconv/messages.h"
 #include "tsconv/output_file.h"
@@ -221,14 +222,17 @@ std::string verdict_word(const Detection& d) {
 // Reads all that `fd` holds through a detector. Returns 0, or the errno of a failed read.
 // `reread`: the bytes are read again by a conversion, which counts them for the progress
 // line; detection's pass then shows on it without counting them twice.
-int detect_input(int fd, Buffers& buffers, Progress& progress, Detection& out,
-                 bool reread = false) {
+int detect_input(int fd, Buffers& buffers, Progress& progress, Detection& out, bool reread = false,
+                 std::string* head = nullptr) {
     Detector detector;
     std::uint64_t total = 0;
     for (;;) {
         const ssize_t n = read_input(fd, buffers.input.get(), Buffers::kInputSize);
         if (n < 0) return errno;
         if (n == 0) break;
+        if (head != nullptr && head->size() < Buffers::kInputSize)
+            head->append(reinterpret_cast<const char*>(buffers.input.get()),
+                         std::min(std::size_t(n), Buffers::kInputSize - head->size()));
         detector.feed(buffers.input.get(), std::size_t(n));
         progress.add(std::size_t(n));
         total += std::uint64_t(n);
@@ -236,6 +240,19 @@ int detect_input(int fd, Buffers& buffers, Progress& progress, Detection& out,
     if (reread) progress.take_back(total);
     out = detector.finish();
     return 0;
+}
+
+// How UTF-8 text was garbled, from its first lines: the layers of the first range that
+// --repair would repair ("utf-8 read as windows-1252"), or empty.
+std::string garbled_state(std::string_view head) {
+    const std::size_t last_line = head.rfind('\n');
+    if (last_line != std::string_view::npos && last_line + 1 < head.size())
+        head = head.substr(0, last_line + 1);
+    repair::Repairer repairer;
+    repair::RepairReport report;
+    std::string repaired;
+    repairer.repair_block(head, 1, repaired, report);
+    return report.ranges.empty() ? std::string() : repair::describe(report.ranges.front().reading);
 }
 
 // Copies what standard input holds into an unnamed file in $TMPDIR (or /tmp), which then
@@ -1244,13 +1261,21 @@ int detect_one(const Task& task, Buffers& buffers, Progress& progress) {
     Input input(task.name, false);
     if (!input.ok()) return kExitTrouble;
     Detection d;
-    if (const int error = detect_input(input.fd(), buffers, progress, d); error != 0) {
+    std::string head;  // the first 64 KiB, for a garbling that --repair would undo
+    if (const int error = detect_input(input.fd(), buffers, progress, d, false, &head);
+        error != 0) {
         say("cannot read " + display_name(task.name) + ": " + error_text(error));
         return kExitTrouble;
     }
     std::string line =
         (task.name == "-" ? std::string("-") : quote_name(task.name)) + ": " + verdict_word(d);
-    if (!d.details.empty()) line += " " + d.details;
+    const std::string garbled =
+        d.verdict == Detection::Verdict::kFormat && d.format == kUtf8 ? garbled_state(head) : "";
+    if (!garbled.empty()) {
+        line.append(" (").append(garbled).append("; tsconv --repair undoes it)");
+    } else if (!d.details.empty()) {
+        line += " " + d.details;
+    }
     line += "\n";
     if (std::fputs(line.c_str(), stdout) < 0) {
         say("cannot write (standard output)");
