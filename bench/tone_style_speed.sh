@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# The cost of tone styling: tsconv -f utf-8 -t utf-8 on 64 MiB of Vietnamese prose from
+# manpages-vi, without and with --tone-style new (and --fix-tones), processor time, best of
+# three; the target is at most a quarter more time than without.
+# Usage: bench/tone_style_speed.sh BUILD_DIR/tsconv
+set -euo pipefail
+tsconv=$1
+here=$(dirname "$0")
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+for s in man1 man8; do
+  [ -d /usr/share/man/vi/$s ] && "$here/detect_corpus.sh" /usr/share/man/vi/$s
+done > "$tmp/vi.txt"
+while [ "$(stat -c %s "$tmp/big.txt" 2>/dev/null || echo 0)" -lt 67108864 ]; do
+  cat "$tmp/vi.txt" >> "$tmp/big.txt"
+done
+best() {
+  local b=
+  for _ in 1 2 3; do
+    local t
+    /usr/bin/time -o "$tmp/time" -f '%U %S' "$@" "$tmp/big.txt" > /dev/null 2>/dev/null
+    t=$(awk '{print $1 + $2}' "$tmp/time")
+    if [ -z "$b" ] || awk -v a="$t" -v b="$b" 'BEGIN {exit !(a < b)}'; then b=$t; fi
+  done
+  echo "$b"
+}
+plain=$(best "$tsconv" -f utf-8 -t utf-8 -q)
+styled=$(best "$tsconv" -f utf-8 -t utf-8 -q --tone-style new)
+fixed=$(best "$tsconv" -f utf-8 -t utf-8 -q --tone-style new --fix-tones)
+awk -v p="$plain" -v s="$styled" -v f="$fixed" 'BEGIN {
+  printf "without: %.2f s; --tone-style new: %.2f s (%.2f times); with --fix-tones: %.2f s (%.2f times); target 1.25\n", p, s, s / p, f, f / p }'
