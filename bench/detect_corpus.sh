@@ -4,9 +4,16 @@
 # The ASCII punctuation that some formats use for letters ([ ] { } | ~ ^ ` @ _ \) becomes
 # a blank, so that every paragraph can be written in every format.
 # Usage: bench/detect_corpus.sh MAN_DIR [MAX_FILES]   (e.g. /usr/share/man/vi/man1)
+#        bench/detect_corpus.sh vi                    (the Vietnamese man1 and man8 pages)
 set -euo pipefail
 dir=$1
 max=${2:-100000}
+if [ "$dir" = vi ]; then
+  for s in man1 man8; do
+    [ -d /usr/share/man/vi/$s ] && "$0" /usr/share/man/vi/$s
+  done
+  exit 0
+fi
 find "$dir" -name '*.gz' | sort | head -n "$max" | while read -r f; do
   zcat "$f" 2>/dev/null || true
   printf '\n.PP\n'

@@ -8,9 +8,7 @@ build=$1
 here=$(dirname "$0")
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-for s in man1 man8; do
-  [ -d /usr/share/man/vi/$s ] && "$here/detect_corpus.sh" /usr/share/man/vi/$s
-done > "$tmp/vi.txt"
+"$here/detect_corpus.sh" vi > "$tmp/vi.txt"
 "$here/detect_corpus.sh" /usr/share/man/man1 400 | LC_ALL=C grep -v '[^ -~]' > "$tmp/en.txt" || true
 "$here/detect_corpus.sh" /usr/share/man/fr/man1 > "$tmp/fr.txt" || true
 "$here/detect_corpus.sh" /usr/share/man/de/man1 > "$tmp/de.txt" || true

@@ -8,9 +8,7 @@ tsconv=$1
 here=$(dirname "$0")
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-for s in man1 man8; do
-  [ -d /usr/share/man/vi/$s ] && "$here/detect_corpus.sh" /usr/share/man/vi/$s
-done > "$tmp/vi.txt"
+"$here/detect_corpus.sh" vi > "$tmp/vi.txt"
 while [ "$(stat -c %s "$tmp/big.txt" 2>/dev/null || echo 0)" -lt 67108864 ]; do
   cat "$tmp/vi.txt" >> "$tmp/big.txt"
 done

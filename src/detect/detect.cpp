@@ -1,5 +1,7 @@
 #include "detect/detect.h"
 
+#include <utf8proc.h>
+
 #include <algorithm>
 #include <array>
 #include <bitset>
@@ -720,21 +722,7 @@ struct Detector::State {
         unsigned char out[1024];
         std::size_t n = 0;
         auto put = [&](char32_t c) {
-            if (c < 0x80) {
-                out[n++] = static_cast<unsigned char>(c);
-            } else if (c < 0x800) {
-                out[n++] = static_cast<unsigned char>(0xC0 | (c >> 6));
-                out[n++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-            } else if (c < 0x10000) {
-                out[n++] = static_cast<unsigned char>(0xE0 | (c >> 12));
-                out[n++] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-                out[n++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-            } else {
-                out[n++] = static_cast<unsigned char>(0xF0 | (c >> 18));
-                out[n++] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
-                out[n++] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-                out[n++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-            }
+            n += std::size_t(utf8proc_encode_char(utf8proc_int32_t(c), out + n));
             if (n > sizeof out - 4) {
                 feed(out, n);
                 n = 0;
