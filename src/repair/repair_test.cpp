@@ -135,10 +135,18 @@ TEST(Repair, LettersThroughALostByte) {
         "\xe1\xbb\x9d tr\xc6\xb0\xe1\xbb\x9d"
         "ng.\n";
     Bytes garbled = misread(utf8, "CP1252", true);
-    // The no-break space saved as a space.
-    for (std::size_t at = garbled.find("\xc2\xa0"); at != Bytes::npos;
-         at = garbled.find("\xc2\xa0"))
-        garbled.replace(at, 2, " ");
+    // The no-break space saved as a space (copied over, not replaced in place: GCC 12 at -O3
+    // sees a false overlap in std::string::replace here).
+    Bytes spaced;
+    for (std::size_t k = 0; k < garbled.size(); ++k) {
+        if (garbled.compare(k, 2, "\xc2\xa0") == 0) {
+            spaced.push_back(' ');
+            ++k;
+        } else {
+            spaced.push_back(garbled[k]);
+        }
+    }
+    garbled = spaced;
     const Repaired r = repair(garbled);
     ASSERT_EQ(r.report.ranges.size(), 1u) << r.text;
     // "và", "học" and "trường" leave one letter each ("và" is commoner than "ví", whose
