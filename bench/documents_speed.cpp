@@ -16,6 +16,7 @@
 
 #include "documents/document.h"
 #include "documents/package.h"
+#include "documents/test_package.h"
 
 namespace {
 
@@ -25,25 +26,7 @@ double seconds_since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-std::string zip_of(const std::vector<std::pair<std::string, std::string>>& entries) {
-    zip_error_t e;
-    zip_error_init(&e);
-    zip_source_t* src = zip_source_buffer_create(nullptr, 0, 0, &e);
-    zip_source_keep(src);
-    zip_t* z = zip_open_from_source(src, ZIP_TRUNCATE, &e);
-    for (const auto& [name, data] : entries)
-        zip_file_add(z, name.c_str(), zip_source_buffer(z, data.data(), data.size(), 0), 0);
-    zip_close(z);
-    std::string out;
-    zip_source_open(src);
-    char buffer[65536];
-    for (zip_int64_t n; (n = zip_source_read(src, buffer, sizeof buffer)) > 0;)
-        out.append(buffer, std::size_t(n));
-    zip_source_close(src);
-    zip_source_free(src);
-    zip_error_fini(&e);
-    return out;
-}
+using toneshift::documents::make_zip;
 
 // Words of TCVN3 text as Word keeps them in .VnTime (one character a byte): cộng hòa xã hội
 // chủ nghĩa Việt Nam độc lập tự do hạnh phúc báo cáo tổng kết năm ..., taken in an order
@@ -124,7 +107,7 @@ std::string word_document(int paragraphs) {
     }
     const std::string main =
         "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml";
-    return zip_of(
+    return make_zip(
         {{"[Content_Types].xml", "<Types><Override PartName=\"/word/document.xml\" ContentType=\"" +
                                      main + "\"/></Types>"},
          {"word/document.xml",

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "documents/document.h"
+#include "documents/test_package.h"
 #include "fuzz_check.h"
 
 namespace toneshift {
@@ -21,25 +22,7 @@ namespace {
 
 using fuzzing::check;
 
-std::string zip_of(const std::vector<std::pair<std::string, std::string>>& entries) {
-    zip_error_t e;
-    zip_error_init(&e);
-    zip_source_t* src = zip_source_buffer_create(nullptr, 0, 0, &e);
-    zip_source_keep(src);
-    zip_t* z = zip_open_from_source(src, ZIP_TRUNCATE, &e);
-    for (const auto& [name, data] : entries)
-        zip_file_add(z, name.c_str(), zip_source_buffer(z, data.data(), data.size(), 0), 0);
-    zip_close(z);
-    std::string out;
-    zip_source_open(src);
-    char buffer[4096];
-    for (zip_int64_t n; (n = zip_source_read(src, buffer, sizeof buffer)) > 0;)
-        out.append(buffer, std::size_t(n));
-    zip_source_close(src);
-    zip_source_free(src);
-    zip_error_fini(&e);
-    return out;
-}
+using documents::make_zip;
 
 std::string types(const std::string& overrides) {
     return "<Types>" + overrides + "</Types>";
@@ -62,14 +45,14 @@ std::string build(unsigned char mode, const std::string& rest) {
         case 1:
             return "{\\rtf1{\\fonttbl{\\f0 .VnTime;}{\\f1 VNI-Times;}{\\f2 Arial;}}" + rest;
         case 2:
-            return zip_of(
+            return make_zip(
                 {{"[Content_Types].xml",
                   types(override_of("word/document.xml", "wordprocessingml.document.main+xml") +
                         override_of("word/styles.xml", "wordprocessingml.styles+xml"))},
                  {"word/document.xml", rest},
                  {"word/styles.xml", kWordStyles}});
         case 3:
-            return zip_of(
+            return make_zip(
                 {{"[Content_Types].xml",
                   types(override_of("xl/workbook.xml", "spreadsheetml.sheet.main+xml") +
                         override_of("xl/sharedStrings.xml", "spreadsheetml.sharedStrings+xml") +
@@ -86,7 +69,7 @@ std::string build(unsigned char mode, const std::string& rest) {
                   "t=\"s\"><v>0</v></c><c r=\"A3\" s=\"1\" t=\"s\"><v>1</v></c></row></sheetData>"
                   "</worksheet>"}});
         case 4:
-            return zip_of(
+            return make_zip(
                 {{"[Content_Types].xml",
                   types(override_of("xl/workbook.xml", "spreadsheetml.sheet.main+xml") +
                         override_of("xl/styles.xml", "spreadsheetml.styles+xml") +
@@ -96,28 +79,29 @@ std::string build(unsigned char mode, const std::string& rest) {
                   "<xf fontId=\"0\"/></cellXfs></styleSheet>"},
                  {"xl/worksheets/sheet1.xml", rest}});
         case 5:
-            return zip_of({{"mimetype", "application/vnd.oasis.opendocument.text"},
-                           {"content.xml", rest},
-                           {"styles.xml",
-                            "<office:document-styles><office:font-face-decls><style:font-face "
-                            "style:name=\"V\" svg:font-family=\"'.VnTime'\"/>"
-                            "</office:font-face-decls><office:styles><style:default-style "
-                            "style:family=\"paragraph\"><style:text-properties "
-                            "style:font-name=\"V\"/></style:default-style></office:styles>"
-                            "</office:document-styles>"}});
+            return make_zip({{"mimetype", "application/vnd.oasis.opendocument.text"},
+                             {"content.xml", rest},
+                             {"styles.xml",
+                              "<office:document-styles><office:font-face-decls><style:font-face "
+                              "style:name=\"V\" svg:font-family=\"'.VnTime'\"/>"
+                              "</office:font-face-decls><office:styles><style:default-style "
+                              "style:family=\"paragraph\"><style:text-properties "
+                              "style:font-name=\"V\"/></style:default-style></office:styles>"
+                              "</office:document-styles>"}});
         default:
-            return zip_of({{"[Content_Types].xml",
-                            types(override_of("ppt/presentation.xml",
-                                              "presentationml.presentation.main+xml") +
-                                  override_of("ppt/slides/slide1.xml", "presentationml.slide+xml") +
-                                  override_of("ppt/theme/theme1.xml", "theme+xml"))},
-                           {"ppt/slides/slide1.xml", rest},
-                           {"ppt/slides/_rels/slide1.xml.rels",
-                            "<Relationships><Relationship Id=\"r\" Target=\"../theme/theme1.xml\"/>"
-                            "</Relationships>"},
-                           {"ppt/theme/theme1.xml",
-                            "<a:theme><a:minorFont><a:latin typeface=\".VnTime\"/></a:minorFont>"
-                            "</a:theme>"}});
+            return make_zip(
+                {{"[Content_Types].xml",
+                  types(
+                      override_of("ppt/presentation.xml", "presentationml.presentation.main+xml") +
+                      override_of("ppt/slides/slide1.xml", "presentationml.slide+xml") +
+                      override_of("ppt/theme/theme1.xml", "theme+xml"))},
+                 {"ppt/slides/slide1.xml", rest},
+                 {"ppt/slides/_rels/slide1.xml.rels",
+                  "<Relationships><Relationship Id=\"r\" Target=\"../theme/theme1.xml\"/>"
+                  "</Relationships>"},
+                 {"ppt/theme/theme1.xml",
+                  "<a:theme><a:minorFont><a:latin typeface=\".VnTime\"/></a:minorFont>"
+                  "</a:theme>"}});
     }
 }
 

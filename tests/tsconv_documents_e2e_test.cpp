@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "documents/test_package.h"
 #include "program.h"
 #include "tsconv_program.h"
 
@@ -21,30 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A zip archive of `entries` (name, bytes), in that order.
-std::string zip_of(const std::vector<std::pair<std::string, std::string>>& entries) {
-    zip_error_t e;
-    zip_error_init(&e);
-    zip_source_t* src = zip_source_buffer_create(nullptr, 0, 0, &e);
-    zip_source_keep(src);
-    zip_t* z = zip_open_from_source(src, ZIP_TRUNCATE, &e);
-    for (const auto& [name, data] : entries) {
-        const zip_int64_t index = zip_file_add(
-            z, name.c_str(), zip_source_buffer(z, data.data(), data.size(), 0), ZIP_FL_ENC_UTF_8);
-        // An OpenDocument's mimetype comes first, stored as it is.
-        if (name == "mimetype") zip_set_file_compression(z, zip_uint64_t(index), ZIP_CM_STORE, 0);
-    }
-    zip_close(z);
-    std::string out;
-    zip_source_open(src);
-    char buffer[4096];
-    for (zip_int64_t n; (n = zip_source_read(src, buffer, sizeof buffer)) > 0;)
-        out.append(buffer, std::size_t(n));
-    zip_source_close(src);
-    zip_source_free(src);
-    zip_error_fini(&e);
-    return out;
-}
+using documents::make_zip;
 
 // The inflated bytes of entry `name` of a zip file.
 std::string entry_of(const fs::path& file, const std::string& name) {
@@ -93,6 +71,25 @@ std::string relationship(const std::string& id, const std::string& type,
            "\"/>";
 }
 
+// An Office package's [Content_Types].xml: its relationships and other XML by extension,
+// then `overrides`.
+std::string content_types_of(const std::string& overrides) {
+    return kXml +
+           "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+           "<Default Extension=\"rels\" ContentType=\"application/"
+           "vnd.openxmlformats-package.relationships+xml\"/>"
+           "<Default Extension=\"xml\" ContentType=\"application/xml\"/>" +
+           overrides + "</Types>";
+}
+
+// A relationships part holding `relationships`.
+std::string relationships_of(const std::string& relationships) {
+    return kXml +
+           "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
+           "relationships\">" +
+           relationships + "</Relationships>";
+}
+
 // A Word document LibreOffice opens: `body` (paragraphs), a header paragraph and a footnote
 // paragraph (referred to from the body by footnote 1). The document defaults take the theme's
 // minor font, .VnTime; paragraph style "Heading" gives the capitals font .VnTimeH and "Title"
@@ -100,26 +97,18 @@ std::string relationship(const std::string& id, const std::string& type,
 std::string word_document(const std::string& body, const std::string& header,
                           const std::string& footnote) {
     const std::string types =
-        kXml +
-        "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-        "<Default Extension=\"rels\" ContentType=\"application/"
-        "vnd.openxmlformats-package.relationships+xml\"/>"
-        "<Default Extension=\"xml\" ContentType=\"application/xml\"/>" +
-        override_of("word/document.xml", "wordprocessingml.document.main+xml") +
-        override_of("word/styles.xml", "wordprocessingml.styles+xml") +
-        override_of("word/theme/theme1.xml", "theme+xml") +
-        override_of("word/header1.xml", "wordprocessingml.header+xml") +
-        override_of("word/footnotes.xml", "wordprocessingml.footnotes+xml") + "</Types>";
-    const std::string relationships =
-        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
-    const std::string package_rels = kXml + relationships +
-                                     relationship("rId1", "officeDocument", "word/document.xml") +
-                                     "</Relationships>";
+        content_types_of(override_of("word/document.xml", "wordprocessingml.document.main+xml") +
+                         override_of("word/styles.xml", "wordprocessingml.styles+xml") +
+                         override_of("word/theme/theme1.xml", "theme+xml") +
+                         override_of("word/header1.xml", "wordprocessingml.header+xml") +
+                         override_of("word/footnotes.xml", "wordprocessingml.footnotes+xml"));
+    const std::string package_rels =
+        relationships_of(relationship("rId1", "officeDocument", "word/document.xml"));
     const std::string document_rels =
-        kXml + relationships + relationship("rId1", "styles", "styles.xml") +
-        relationship("rId2", "theme", "theme/theme1.xml") +
-        relationship("rId3", "header", "header1.xml") +
-        relationship("rId4", "footnotes", "footnotes.xml") + "</Relationships>";
+        relationships_of(relationship("rId1", "styles", "styles.xml") +
+                         relationship("rId2", "theme", "theme/theme1.xml") +
+                         relationship("rId3", "header", "header1.xml") +
+                         relationship("rId4", "footnotes", "footnotes.xml"));
     const std::string styles =
         kXml + "<w:styles " + kW +
         "><w:docDefaults><w:rPrDefault><w:rPr><w:rFonts w:asciiTheme=\"minorHAnsi\" "
@@ -151,14 +140,14 @@ std::string word_document(const std::string& body, const std::string& header,
         "</w:footnote><w:footnote w:type=\"continuationSeparator\" w:id=\"0\"><w:p><w:r>"
         "<w:continuationSeparator/></w:r></w:p></w:footnote><w:footnote w:id=\"1\">" +
         footnote + "</w:footnote></w:footnotes>";
-    return zip_of({{"[Content_Types].xml", types},
-                   {"_rels/.rels", package_rels},
-                   {"word/document.xml", document},
-                   {"word/_rels/document.xml.rels", document_rels},
-                   {"word/styles.xml", styles},
-                   {"word/theme/theme1.xml", theme},
-                   {"word/header1.xml", header_part},
-                   {"word/footnotes.xml", footnotes}});
+    return make_zip({{"[Content_Types].xml", types},
+                     {"_rels/.rels", package_rels},
+                     {"word/document.xml", document},
+                     {"word/_rels/document.xml.rels", document_rels},
+                     {"word/styles.xml", styles},
+                     {"word/theme/theme1.xml", theme},
+                     {"word/header1.xml", header_part},
+                     {"word/footnotes.xml", footnotes}});
 }
 
 // The TCVN3 and VNI bytes of the tests, as Word keeps them (one character a byte), and
@@ -306,18 +295,11 @@ TEST(TsconvDocuments, AnRtfDocumentConvertsAndLibreOfficeShowsItsText) {
 std::string workbook() {
     const std::string sheet_type = "spreadsheetml.worksheet+xml";
     const std::string types =
-        kXml +
-        "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-        "<Default Extension=\"rels\" ContentType=\"application/"
-        "vnd.openxmlformats-package.relationships+xml\"/>"
-        "<Default Extension=\"xml\" ContentType=\"application/xml\"/>" +
-        override_of("xl/workbook.xml", "spreadsheetml.sheet.main+xml") +
-        override_of("xl/worksheets/sheet1.xml", sheet_type) +
-        override_of("xl/worksheets/sheet2.xml", sheet_type) +
-        override_of("xl/styles.xml", "spreadsheetml.styles+xml") +
-        override_of("xl/sharedStrings.xml", "spreadsheetml.sharedStrings+xml") + "</Types>";
-    const std::string relationships =
-        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+        content_types_of(override_of("xl/workbook.xml", "spreadsheetml.sheet.main+xml") +
+                         override_of("xl/worksheets/sheet1.xml", sheet_type) +
+                         override_of("xl/worksheets/sheet2.xml", sheet_type) +
+                         override_of("xl/styles.xml", "spreadsheetml.styles+xml") +
+                         override_of("xl/sharedStrings.xml", "spreadsheetml.sharedStrings+xml"));
     const std::string main = "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"";
     const std::string book =
         kXml + "<workbook " + main +
@@ -325,10 +307,10 @@ std::string workbook() {
         "<sheets><sheet name=\"Tong hop\" sheetId=\"1\" r:id=\"rId1\"/><sheet name=\"Two\" "
         "sheetId=\"2\" r:id=\"rId2\"/></sheets></workbook>";
     const std::string book_rels =
-        kXml + relationships + relationship("rId1", "worksheet", "worksheets/sheet1.xml") +
-        relationship("rId2", "worksheet", "worksheets/sheet2.xml") +
-        relationship("rId3", "styles", "styles.xml") +
-        relationship("rId4", "sharedStrings", "sharedStrings.xml") + "</Relationships>";
+        relationships_of(relationship("rId1", "worksheet", "worksheets/sheet1.xml") +
+                         relationship("rId2", "worksheet", "worksheets/sheet2.xml") +
+                         relationship("rId3", "styles", "styles.xml") +
+                         relationship("rId4", "sharedStrings", "sharedStrings.xml"));
     const std::string styles =
         kXml + "<styleSheet " + main +
         "><fonts count=\"4\"><font><sz val=\"11\"/><name val=\"Calibri\"/></font>"
@@ -353,16 +335,15 @@ std::string workbook() {
                                "><sheetData><row r=\"1\"><c r=\"C1\" s=\"1\" "
                                "t=\"inlineStr\"><is><t>" +
                                kBoxTcvn3 + "</t></is></c></row></sheetData></worksheet>";
-    return zip_of({{"[Content_Types].xml", types},
-                   {"_rels/.rels", kXml + relationships +
-                                       relationship("rId1", "officeDocument", "xl/workbook.xml") +
-                                       "</Relationships>"},
-                   {"xl/workbook.xml", book},
-                   {"xl/_rels/workbook.xml.rels", book_rels},
-                   {"xl/styles.xml", styles},
-                   {"xl/sharedStrings.xml", shared},
-                   {"xl/worksheets/sheet1.xml", sheet1},
-                   {"xl/worksheets/sheet2.xml", sheet2}});
+    return make_zip({{"[Content_Types].xml", types},
+                     {"_rels/.rels",
+                      relationships_of(relationship("rId1", "officeDocument", "xl/workbook.xml"))},
+                     {"xl/workbook.xml", book},
+                     {"xl/_rels/workbook.xml.rels", book_rels},
+                     {"xl/styles.xml", styles},
+                     {"xl/sharedStrings.xml", shared},
+                     {"xl/worksheets/sheet1.xml", sheet1},
+                     {"xl/worksheets/sheet2.xml", sheet2}});
 }
 
 TEST(TsconvDocuments, AWorkbookConvertsEachCellInItsOwnFont) {
@@ -453,10 +434,10 @@ std::string open_document(const std::string& type, const std::string& body) {
         "manifest:full-path=\"content.xml\" manifest:media-type=\"text/xml\"/>"
         "<manifest:file-entry manifest:full-path=\"styles.xml\" "
         "manifest:media-type=\"text/xml\"/></manifest:manifest>";
-    return zip_of({{"mimetype", mime},
-                   {"META-INF/manifest.xml", manifest},
-                   {"content.xml", content},
-                   {"styles.xml", styles}});
+    return make_zip({{"mimetype", mime},
+                     {"META-INF/manifest.xml", manifest},
+                     {"content.xml", content},
+                     {"styles.xml", styles}});
 }
 
 TEST(TsconvDocuments, OpenDocumentsConvertByTheirStylesAndLibreOfficeShowsThem) {
@@ -526,22 +507,12 @@ std::string presentation() {
                             " xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/"
                             "relationships\" xmlns:p=\"http://schemas.openxmlformats.org/"
                             "presentationml/2006/main\"";
-    const std::string types =
-        kXml +
-        "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-        "<Default Extension=\"rels\" ContentType=\"application/"
-        "vnd.openxmlformats-package.relationships+xml\"/>"
-        "<Default Extension=\"xml\" ContentType=\"application/xml\"/>" +
+    const std::string types = content_types_of(
         override_of("ppt/presentation.xml", "presentationml.presentation.main+xml") +
         override_of("ppt/slides/slide1.xml", "presentationml.slide+xml") +
         override_of("ppt/slideLayouts/slideLayout1.xml", "presentationml.slideLayout+xml") +
         override_of("ppt/slideMasters/slideMaster1.xml", "presentationml.slideMaster+xml") +
-        override_of("ppt/theme/theme1.xml", "theme+xml") + "</Types>";
-    const std::string relationships =
-        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
-    const auto rels = [&](const std::string& body) {
-        return kXml + relationships + body + "</Relationships>";
-    };
+        override_of("ppt/theme/theme1.xml", "theme+xml"));
     const std::string shape_tree_start =
         "<p:cSld><p:spTree><p:nvGrpSpPr><p:cNvPr id=\"1\" name=\"\"/><p:cNvGrpSpPr/><p:nvPr/>"
         "</p:nvGrpSpPr><p:grpSpPr/>";
@@ -618,24 +589,27 @@ std::string presentation() {
         "id=\"2147483648\" r:id=\"rId1\"/></p:sldMasterIdLst><p:sldIdLst><p:sldId id=\"256\" "
         "r:id=\"rId2\"/></p:sldIdLst><p:sldSz cx=\"9144000\" cy=\"6858000\"/><p:notesSz "
         "cx=\"6858000\" cy=\"9144000\"/></p:presentation>";
-    return zip_of(
+    return make_zip(
         {{"[Content_Types].xml", types},
-         {"_rels/.rels", rels(relationship("rId1", "officeDocument", "ppt/presentation.xml"))},
+         {"_rels/.rels",
+          relationships_of(relationship("rId1", "officeDocument", "ppt/presentation.xml"))},
          {"ppt/presentation.xml", presentation_part},
          {"ppt/_rels/presentation.xml.rels",
-          rels(relationship("rId1", "slideMaster", "slideMasters/slideMaster1.xml") +
-               relationship("rId2", "slide", "slides/slide1.xml") +
-               relationship("rId3", "theme", "theme/theme1.xml"))},
+          relationships_of(relationship("rId1", "slideMaster", "slideMasters/slideMaster1.xml") +
+                           relationship("rId2", "slide", "slides/slide1.xml") +
+                           relationship("rId3", "theme", "theme/theme1.xml"))},
          {"ppt/slides/slide1.xml", slide},
          {"ppt/slides/_rels/slide1.xml.rels",
-          rels(relationship("rId1", "slideLayout", "../slideLayouts/slideLayout1.xml"))},
+          relationships_of(
+              relationship("rId1", "slideLayout", "../slideLayouts/slideLayout1.xml"))},
          {"ppt/slideLayouts/slideLayout1.xml", layout},
          {"ppt/slideLayouts/_rels/slideLayout1.xml.rels",
-          rels(relationship("rId1", "slideMaster", "../slideMasters/slideMaster1.xml"))},
+          relationships_of(
+              relationship("rId1", "slideMaster", "../slideMasters/slideMaster1.xml"))},
          {"ppt/slideMasters/slideMaster1.xml", master},
          {"ppt/slideMasters/_rels/slideMaster1.xml.rels",
-          rels(relationship("rId1", "slideLayout", "../slideLayouts/slideLayout1.xml") +
-               relationship("rId2", "theme", "../theme/theme1.xml"))},
+          relationships_of(relationship("rId1", "slideLayout", "../slideLayouts/slideLayout1.xml") +
+                           relationship("rId2", "theme", "../theme/theme1.xml"))},
          {"ppt/theme/theme1.xml", theme}});
 }
 
@@ -773,11 +747,11 @@ TEST(TsconvDocuments, DocumentsAndTextAreToldApart) {
                "C\xE9ng h\xDF"
                "a\n");
     write_file(dir / "unused.pptx",
-               zip_of({{"[Content_Types].xml",
-                        "<Types><Override PartName=\"/ppt/presentation.xml\" ContentType=\"" +
-                            kType + "presentationml.presentation.main+xml\"/></Types>"}}));
+               make_zip({{"[Content_Types].xml",
+                          "<Types><Override PartName=\"/ppt/presentation.xml\" ContentType=\"" +
+                              kType + "presentationml.presentation.main+xml\"/></Types>"}}));
     write_file(dir / "drawing.odg",
-               zip_of({{"mimetype", "application/vnd.oasis.opendocument.graphics"}}));
+               make_zip({{"mimetype", "application/vnd.oasis.opendocument.graphics"}}));
     const struct {
         std::vector<std::string> arguments;
         int status;

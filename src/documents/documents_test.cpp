@@ -8,34 +8,12 @@
 #include "documents/document.h"
 #include "documents/fonts.h"
 #include "documents/package.h"
+#include "documents/test_package.h"
 #include "documents/text.h"
 #include "documents/xml.h"
 
 namespace toneshift::documents {
 namespace {
-
-// A zip archive of `entries` (name, bytes), in that order, built in memory.
-std::string make_zip(const std::vector<std::pair<std::string, std::string>>& entries) {
-    zip_error_t e;
-    zip_error_init(&e);
-    zip_source_t* src = zip_source_buffer_create(nullptr, 0, 0, &e);
-    zip_source_keep(src);
-    zip_t* z = zip_open_from_source(src, ZIP_TRUNCATE, &e);
-    for (const auto& [name, data] : entries) {
-        zip_source_t* s = zip_source_buffer(z, data.data(), data.size(), 0);
-        zip_file_add(z, name.c_str(), s, ZIP_FL_ENC_UTF_8);
-    }
-    zip_close(z);
-    std::string out;
-    zip_source_open(src);
-    char buf[4096];
-    for (zip_int64_t n; (n = zip_source_read(src, buf, sizeof buf)) > 0;)
-        out.append(buf, std::size_t(n));
-    zip_source_close(src);
-    zip_source_free(src);
-    zip_error_fini(&e);
-    return out;
-}
 
 // The bytes of an entry as stored (compressed), not inflated.
 std::string stored_entry(const std::string& zip_data, const std::string& name) {
