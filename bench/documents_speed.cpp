@@ -4,8 +4,6 @@
 // deflation (the parts' bytes read and written again without any change), the rest being
 // XML reading, the font chain and the text conversion. Target: the whole under a second.
 // Usage: documents_speed [TSCONV]
-#include <zip.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>

@@ -5,8 +5,6 @@
 // - Nothing crashes, and memory stays bounded (libFuzzer's -rss_limit_mb).
 // - A document converted under --replace and converted again is unchanged by the second
 //   conversion: every legacy font it used has been replaced, and nothing else changes.
-#include <zip.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
