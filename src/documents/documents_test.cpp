@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -104,6 +105,35 @@ TEST(FontTable, PatternsMatchAnyRunForAStar) {
     EXPECT_TRUE(font_matches("a*b*c", "aXXbYbZc"));
     EXPECT_FALSE(font_matches("a*b*c", "aXXbYbZ"));
     EXPECT_EQ(specificity(".Vn*H"), 4u);
+}
+
+// Each length of UTF-8 at its bounds, and what UTF-8 cannot hold (a malformed RTF \\uN) as
+// U+FFFD; each reads back through next_code_point().
+TEST(Utf8, CodePointsAtEachLengthsBoundsAndPastTheLastOne) {
+    const struct {
+        char32_t c;
+        std::string bytes;
+    } cases[] = {
+        {0x00, std::string(1, '\0')},
+        {0x7F, "\x7F"},
+        {0x80, "\xC2\x80"},
+        {0x7FF, "\xDF\xBF"},
+        {0x800, "\xE0\xA0\x80"},
+        {0xFFFF, "\xEF\xBF\xBF"},
+        {0x10000, "\xF0\x90\x80\x80"},
+        {0x10FFFF, "\xF4\x8F\xBF\xBF"},
+        {0x110000, "\xEF\xBF\xBD"},
+        {0x1E8480, "\xEF\xBF\xBD"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(std::uint32_t(c.c)));
+        std::string out = "x";
+        append_utf8(out, c.c);
+        EXPECT_EQ(out, "x" + c.bytes);
+        std::size_t i = 1;
+        EXPECT_EQ(next_code_point(out, i), c.c > 0x10FFFF ? 0xFFFD : c.c);
+        EXPECT_EQ(i, out.size());
+    }
 }
 
 // Office programs keep a legacy font's bytes as characters; each way reads back.
@@ -349,6 +379,9 @@ TEST(Rtf, EscapesUnicodeAndLiteralBytesOfLegacyFontsConvertAndNothingElseChanges
         {"binary data is passed over whole, braces and all",
          "{\\rtf1{\\fonttbl{\\f1 .VnTime;}}\\f1{\\pict\\bin3 }{}}\\'e9}",
          "{\\rtf1{\\fonttbl{\\f1 Times New Roman;}}\\f1{\\pict\\bin3 }{}}\\u7897?}"},
+        {"a \\uN past U+10FFFF is one replacement character",
+         "{\\rtf1{\\fonttbl{\\f1 .VnTime;}}\\f1 \\u2000000?x}",
+         "{\\rtf1{\\fonttbl{\\f1 Times New Roman;}}\\f1 \\u-3?x}"},
         {"skipped destinations and Unicode fonts stay",
          "{\\rtf1{\\fonttbl{\\f1 .VnTime;}}{\\*\\generator \\'e9;}{\\info{\\title \\'e9}}x}",
          "{\\rtf1{\\fonttbl{\\f1 Times New Roman;}}{\\*\\generator \\'e9;}{\\info{\\title "

@@ -1,5 +1,7 @@
 #include "documents/text.h"
 
+#include <utf8proc.h>
+
 namespace toneshift::documents {
 
 namespace {
@@ -43,21 +45,11 @@ char32_t next_code_point(std::string_view text, std::size_t& i) {
 }
 
 void append_utf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
+    utf8proc_uint8_t bytes[4];
+    // What utf8proc cannot encode (past U+10FFFF, from a malformed RTF \uN) is U+FFFD.
+    utf8proc_ssize_t n = c <= 0x10FFFF ? utf8proc_encode_char(utf8proc_int32_t(c), bytes) : 0;
+    if (n <= 0) n = utf8proc_encode_char(0xFFFD, bytes);
+    out.append(reinterpret_cast<const char*>(bytes), std::size_t(n));
 }
 
 TextConverter::TextConverter(const TextOptions& options) : options_(options) {}
