@@ -192,6 +192,16 @@ TEST(TextConverter, UndefinedBytesUnderEachPolicy) {
     EXPECT_EQ(text.problem_count(), 2u);
 }
 
+// Text escapes what ends or starts markup; an attribute value also both quotes, whichever
+// it was written in, and leaves > as it is.
+TEST(Xml, TextAndAttributeValuesEscapeTheirOwnCharacters) {
+    const std::string all = "a&b<c>d\"e'f";
+    EXPECT_EQ(escape_text(all), "a&amp;b&lt;c&gt;d\"e'f");
+    EXPECT_EQ(escape_attribute(all), "a&amp;b&lt;c>d&quot;e&apos;f");
+    EXPECT_EQ(escape_text(""), "");
+    EXPECT_EQ(escape_attribute("Times New Roman"), "Times New Roman");
+}
+
 TEST(Xml, EditsChangeOnlyTheirRanges) {
     const std::string part = "<a x='1'>one &amp; two<b/></a>";
     std::size_t from = 0, to = 0;

@@ -25,49 +25,38 @@ std::string apply_edits(std::string_view original, std::vector<Edit>& edits) {
     return out;
 }
 
-std::string escape_text(std::string_view text) {
+namespace {
+
+// `s` with & and < escaped, and then > in text or both quotes in an attribute value.
+std::string escaped(std::string_view s, bool in_attribute) {
     std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            default:
-                out += c;
+    out.reserve(s.size());
+    for (char c : s) {
+        if (c == '&') {
+            out += "&amp;";
+        } else if (c == '<') {
+            out += "&lt;";
+        } else if (c == '>' && !in_attribute) {
+            out += "&gt;";
+        } else if (c == '"' && in_attribute) {
+            out += "&quot;";
+        } else if (c == '\'' && in_attribute) {
+            out += "&apos;";
+        } else {
+            out += c;
         }
     }
     return out;
 }
 
+}  // namespace
+
+std::string escape_text(std::string_view text) {
+    return escaped(text, false);
+}
+
 std::string escape_attribute(std::string_view value) {
-    std::string out;
-    out.reserve(value.size());
-    for (char c : value) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&apos;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
+    return escaped(value, true);
 }
 
 std::string_view local_name(std::string_view qualified) {
