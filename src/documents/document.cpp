@@ -116,6 +116,22 @@ bool font_attribute_edit(std::string_view part, std::size_t begin, std::size_t e
     return true;
 }
 
+void ThemeReader::start(std::string_view name, const char** attributes, std::size_t, std::size_t) {
+    push(name);
+    if (stack_.back() != "latin") return;
+    const char* face = attribute(attributes, "typeface");
+    if (face == nullptr) return;
+    if (parent() == "majorFont") theme.major = face;
+    if (parent() == "minorFont") theme.minor = face;
+}
+
+void FontNameEdits::start(std::string_view name, const char**, std::size_t begin, std::size_t end) {
+    push(name);
+    Edit e;
+    for (std::string_view a : which_(stack_.back(), parent()))
+        if (font_attribute_edit(part_, begin, end, a, fonts_, e)) edits_.push_back(e);
+}
+
 bool convert_pieces(std::vector<TextPiece>& pieces, TextConverter& text, const TextPlace& where) {
     std::vector<std::string> chain;
     for (std::size_t k = 0; k < pieces.size();) {
@@ -140,6 +156,42 @@ bool convert_pieces(std::vector<TextPiece>& pieces, TextConverter& text, const T
         k = next;
     }
     return true;
+}
+
+bool convert_slots(const std::vector<TextSlot>& slots, FontCache& fonts, TextConverter& text,
+                   const TextPlace& where, std::vector<Edit>& edits) {
+    if (slots.empty()) return true;
+    std::vector<TextPiece> pieces;
+    for (const TextSlot& s : slots) {
+        TextPiece p;
+        p.text = s.text;
+        p.font = s.font;
+        p.format = fonts.info(s.font).format;
+        pieces.push_back(std::move(p));
+    }
+    if (!convert_pieces(pieces, text, where)) return false;
+    for (std::size_t k = 0; k < pieces.size(); ++k)
+        if (!pieces[k].left && pieces[k].text != slots[k].text)
+            edits.push_back(Edit{slots[k].begin, slots[k].end, escape_text(pieces[k].text)});
+    return true;
+}
+
+bool read_part(Package& package, const std::string& name, std::string& xml, XmlHandler& handler,
+               std::string& error) {
+    return package.read(name, xml, error) && read_xml(xml, handler, error);
+}
+
+bool replace_part(Package& package, const std::string& name, std::string_view xml,
+                  std::vector<Edit>& edits, DocumentResult& result, std::string& error) {
+    if (edits.empty()) return true;
+    if (!package.replace(name, apply_edits(xml, edits), error)) return false;
+    ++result.parts_changed;
+    return true;
+}
+
+void set_broken(DocumentResult& result, const std::string& part, const std::string& why) {
+    result.status = DocumentResult::Status::kBroken;
+    result.error = part.empty() ? why : part + ": " + why;
 }
 
 }  // namespace detail

@@ -75,19 +75,10 @@ struct Styles {
     }
 };
 
-class Named : public XmlHandler {
+// Element names are kept qualified: ODF's prefixes are fixed in practice.
+class Named : public ElementStack {
   protected:
-    std::string_view parent(std::size_t up = 1) const {
-        return stack_.size() > up ? std::string_view(stack_[stack_.size() - 1 - up])
-                                  : std::string_view();
-    }
-    void push(std::string_view name) { stack_.emplace_back(name); }
-    std::string pop() {
-        std::string last = stack_.empty() ? std::string() : stack_.back();
-        if (!stack_.empty()) stack_.pop_back();
-        return last;
-    }
-    std::vector<std::string> stack_;  // qualified names: ODF's prefixes are fixed in practice
+    Named() : ElementStack(true) {}
 };
 
 // Reads font faces and styles; `automatic` says where office:automatic-styles go.
@@ -130,7 +121,6 @@ class StylesReader : public Named {
             }
         }
     }
-    void text(std::string_view) override {}
 
   private:
     Styles& styles_;
@@ -165,8 +155,6 @@ class FontNames : public Named {
             Edit{begin + from, begin + to,
                  escape_attribute(quote ? "'" + info.replacement + "'" : info.replacement)});
     }
-    void end(std::string_view, std::size_t) override { pop(); }
-    void text(std::string_view) override {}
 
   private:
     std::string_view part_;
@@ -255,7 +243,7 @@ class TextRewriter : public Named {
             para.slots.back().text += data;
             return;
         }
-        Slot slot;
+        TextSlot slot;
         slot.begin = begin;
         slot.end = end;
         slot.text = data;
@@ -270,15 +258,9 @@ class TextRewriter : public Named {
     struct Frame {
         std::string style;  // "family/name", or empty
     };
-    struct Slot {
-        std::size_t begin = 0;
-        std::size_t end = 0;
-        std::string text;
-        std::string font;
-    };
     struct Para {
         int number = 0;
-        std::vector<Slot> slots;
+        std::vector<TextSlot> slots;
     };
 
     std::string font() const {
@@ -296,25 +278,10 @@ class TextRewriter : public Named {
         return {};
     }
 
-    void finish(Para& para) {
-        if (refused_ || para.slots.empty()) return;
-        std::vector<TextPiece> pieces;
-        for (const Slot& s : para.slots) {
-            TextPiece p;
-            p.text = s.text;
-            p.font = s.font;
-            p.format = fonts_.info(s.font).format;
-            pieces.push_back(std::move(p));
-        }
-        if (!convert_pieces(pieces, text_,
-                            TextPlace{part_name_, "paragraph " + std::to_string(para.number)})) {
-            refused_ = true;
-            return;
-        }
-        for (std::size_t k = 0; k < pieces.size(); ++k)
-            if (!pieces[k].left && pieces[k].text != para.slots[k].text)
-                edits_.push_back(
-                    Edit{para.slots[k].begin, para.slots[k].end, escape_text(pieces[k].text)});
+    void finish(const Para& para) {
+        if (refused_) return;
+        const TextPlace where{part_name_, "paragraph " + std::to_string(para.number)};
+        refused_ = !convert_slots(para.slots, fonts_, text_, where, edits_);
     }
 
     std::string part_name_;
@@ -336,25 +303,19 @@ class TextRewriter : public Named {
 
 void convert_opendocument(Package& package, FontCache& fonts, TextConverter& text,
                           DocumentResult& result) {
-    using Status = DocumentResult::Status;
     std::string error;
-    const auto broken = [&](const std::string& part, const std::string& why) {
-        result.status = Status::kBroken;
-        result.error = part + ": " + why;
-    };
     Styles styles;
     std::map<std::string, Style> styles_automatic, content_automatic;
     std::string styles_xml, content_xml;
     if (package.has("styles.xml")) {
         StylesReader reader(styles, styles_automatic);
-        if (!package.read("styles.xml", styles_xml, error) || !read_xml(styles_xml, reader, error))
-            return broken("styles.xml", error);
+        if (!read_part(package, "styles.xml", styles_xml, reader, error))
+            return set_broken(result, "styles.xml", error);
     }
     if (package.has("content.xml")) {
         StylesReader reader(styles, content_automatic);
-        if (!package.read("content.xml", content_xml, error) ||
-            !read_xml(content_xml, reader, error))
-            return broken("content.xml", error);
+        if (!read_part(package, "content.xml", content_xml, reader, error))
+            return set_broken(result, "content.xml", error);
     }
     for (auto& [name, xml, automatic] :
          {std::tuple<std::string, std::string&, std::map<std::string, Style>&>{
@@ -364,18 +325,16 @@ void convert_opendocument(Package& package, FontCache& fonts, TextConverter& tex
         styles.automatic = automatic;
         std::vector<Edit> edits;
         TextRewriter rewriter(name, styles, fonts, text, edits);
-        if (!read_xml(xml, rewriter, error)) return broken(name, error);
+        if (!read_xml(xml, rewriter, error)) return set_broken(result, name, error);
         if (rewriter.refused()) {
-            result.status = Status::kRefused;
+            result.status = DocumentResult::Status::kRefused;
             return;
         }
         FontNames names(xml, fonts, edits);
-        if (!read_xml(xml, names, error)) return broken(name, error);
-        if (edits.empty()) continue;
-        if (!package.replace(name, apply_edits(xml, edits), error)) return broken(name, error);
-        ++result.parts_changed;
+        if (!read_xml(xml, names, error) || !replace_part(package, name, xml, edits, result, error))
+            return set_broken(result, name, error);
     }
-    if (!package.write(result.output, error)) broken("the package", error);
+    if (!package.write(result.output, error)) set_broken(result, "the package", error);
 }
 
 }  // namespace toneshift::documents::detail

@@ -22,50 +22,12 @@ namespace {
 constexpr std::size_t kLevels = 9;
 using Levels = std::array<std::optional<std::string>, kLevels>;
 
-struct Theme {
-    std::string major;
-    std::string minor;
-    std::string resolve(const std::string& face) const {
-        if (face.starts_with("+mj")) return major;
-        if (face.starts_with("+mn")) return minor;
-        return face;
-    }
-};
-
-class Named : public XmlHandler {
-  protected:
-    std::string_view parent(std::size_t up = 1) const {
-        return stack_.size() > up ? std::string_view(stack_[stack_.size() - 1 - up])
-                                  : std::string_view();
-    }
-    bool inside(std::string_view local) const {
-        for (const std::string& s : stack_)
-            if (s == local) return true;
-        return false;
-    }
-    void push(std::string_view name) { stack_.emplace_back(local_name(name)); }
-    std::string pop() {
-        std::string last = stack_.empty() ? std::string() : stack_.back();
-        if (!stack_.empty()) stack_.pop_back();
-        return last;
-    }
-    std::vector<std::string> stack_;
-};
-
-class ThemeReader : public Named {
-  public:
-    Theme theme;
-    void start(std::string_view name, const char** attributes, std::size_t, std::size_t) override {
-        push(name);
-        if (stack_.back() != "latin") return;
-        const char* face = attribute(attributes, "typeface");
-        if (face == nullptr) return;
-        if (parent() == "majorFont") theme.major = face;
-        if (parent() == "minorFont") theme.minor = face;
-    }
-    void end(std::string_view, std::size_t) override { pop(); }
-    void text(std::string_view) override {}
-};
+// A typeface as it names a font: "+mj-lt" and "+mn-lt" are the theme's major and minor.
+std::string resolve(const Theme& theme, const std::string& face) {
+    if (face.starts_with("+mj")) return theme.major;
+    if (face.starts_with("+mn")) return theme.minor;
+    return face;
+}
 
 // The level (0..8) of an a:lvlNpPr element, or -1.
 int level_of(std::string_view local) {
@@ -97,7 +59,7 @@ struct Template {
     }
 };
 
-class TemplateReader : public Named {
+class TemplateReader : public ElementStack {
   public:
     explicit TemplateReader(Template& t) : t_(t) {}
     void start(std::string_view name, const char** attributes, std::size_t, std::size_t) override {
@@ -130,7 +92,6 @@ class TemplateReader : public Named {
         t_.by_type[type_] = levels_;
         if (!index_.empty()) t_.by_index[index_] = levels_;
     }
-    void text(std::string_view) override {}
 
   private:
     Template& t_;
@@ -138,29 +99,14 @@ class TemplateReader : public Named {
     Levels levels_;
 };
 
-// Replaces every legacy a:latin (and a:ea, a:cs, a:sym) typeface.
-class FontNames : public Named {
-  public:
-    FontNames(std::string_view part, FontCache& fonts, std::vector<Edit>& edits)
-        : part_(part), fonts_(fonts), edits_(edits) {}
-    void start(std::string_view name, const char**, std::size_t begin, std::size_t end) override {
-        push(name);
-        const std::string_view local = stack_.back();
-        Edit e;
-        if ((local == "latin" || local == "ea" || local == "cs" || local == "sym") &&
-            font_attribute_edit(part_, begin, end, "typeface", fonts_, e))
-            edits_.push_back(e);
-    }
-    void end(std::string_view, std::size_t) override { pop(); }
-    void text(std::string_view) override {}
+// Every a:latin (and a:ea, a:cs, a:sym) typeface.
+std::span<const std::string_view> font_attributes(std::string_view local, std::string_view) {
+    static constexpr std::string_view kTypeface[] = {"typeface"};
+    if (local == "latin" || local == "ea" || local == "cs" || local == "sym") return kTypeface;
+    return {};
+}
 
-  private:
-    std::string_view part_;
-    FontCache& fonts_;
-    std::vector<Edit>& edits_;
-};
-
-class SlideRewriter : public Named {
+class SlideRewriter : public ElementStack {
   public:
     SlideRewriter(std::string part_name, const Template* layout, const Template* master,
                   const Theme& theme, FontCache& fonts, TextConverter& text,
@@ -210,7 +156,7 @@ class SlideRewriter : public Named {
         const std::string local = pop();
         if (local == "t" && capturing_) {
             capturing_ = false;
-            Slot s{capture_begin_, at, captured_, font(paras_.back().level)};
+            TextSlot s{capture_begin_, at, captured_, font(paras_.back().level)};
             paras_.back().slots.push_back(std::move(s));
         } else if (local == "p" && !paras_.empty() && parent(0) == "txBody") {
             finish(paras_.back());
@@ -222,56 +168,35 @@ class SlideRewriter : public Named {
     }
 
   private:
-    struct Slot {
-        std::size_t begin = 0;
-        std::size_t end = 0;
-        std::string text;
-        std::string font;
-    };
     struct Para {
         int number = 0;
         std::size_t level = 0;
-        std::vector<Slot> slots;
+        std::vector<TextSlot> slots;
     };
 
     std::string font(std::size_t level) const {
-        if (run_font_) return theme_.resolve(*run_font_);
-        if (own_[level]) return theme_.resolve(*own_[level]);
+        if (run_font_) return resolve(theme_, *run_font_);
+        if (own_[level]) return resolve(theme_, *own_[level]);
         if (!type_.empty()) {
             for (const Template* t : {layout_, master_}) {
                 if (t == nullptr) continue;
                 if (const Levels* l = t->find(type_, index_); l != nullptr && (*l)[level])
-                    return theme_.resolve(*(*l)[level]);
+                    return resolve(theme_, *(*l)[level]);
             }
         }
         if (master_ != nullptr) {
             const Levels& styles = type_.empty()      ? master_->other
                                    : type_ == "title" ? master_->title
                                                       : master_->body;
-            if (styles[level]) return theme_.resolve(*styles[level]);
+            if (styles[level]) return resolve(theme_, *styles[level]);
         }
         return theme_.minor;
     }
 
-    void finish(Para& para) {
-        if (refused_ || para.slots.empty()) return;
-        std::vector<TextPiece> pieces;
-        for (const Slot& s : para.slots) {
-            TextPiece p;
-            p.text = s.text;
-            p.font = s.font;
-            p.format = fonts_.info(s.font).format;
-            pieces.push_back(std::move(p));
-        }
-        if (!convert_pieces(pieces, text_,
-                            TextPlace{part_name_, "paragraph " + std::to_string(para.number)})) {
-            refused_ = true;
-            return;
-        }
-        for (std::size_t k = 0; k < pieces.size(); ++k)
-            if (!pieces[k].left && pieces[k].text != para.slots[k].text)
-                edits_.push_back(
-                    Edit{para.slots[k].begin, para.slots[k].end, escape_text(pieces[k].text)});
+    void finish(const Para& para) {
+        if (refused_) return;
+        const TextPlace where{part_name_, "paragraph " + std::to_string(para.number)};
+        refused_ = !convert_slots(para.slots, fonts_, text_, where, edits_);
     }
 
     std::string part_name_;
@@ -292,10 +217,6 @@ class SlideRewriter : public Named {
     bool refused_ = false;
 };
 
-bool ends_with(std::string_view s, std::string_view tail) {
-    return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
-}
-
 // The first target of `part`'s relationships whose target path holds `kind`.
 std::string related(const std::map<std::string, std::string>& targets, std::string_view kind) {
     for (const auto& [id, target] : targets)
@@ -307,21 +228,16 @@ std::string related(const std::map<std::string, std::string>& targets, std::stri
 
 void convert_presentation(Package& package, FontCache& fonts, TextConverter& text,
                           DocumentResult& result) {
-    using Status = DocumentResult::Status;
     std::map<std::string, std::string> types;
     std::string error;
-    const auto broken = [&](const std::string& part, const std::string& why) {
-        result.status = Status::kBroken;
-        result.error = part.empty() ? why : part + ": " + why;
-    };
-    if (!content_types(package, types, error)) return broken("", error);
+    if (!content_types(package, types, error)) return set_broken(result, "", error);
     std::vector<std::string> text_parts, theme_parts;
     for (const auto& [name, type] : types) {
-        if (ends_with(type, "presentationml.slide+xml") || ends_with(type, "notesSlide+xml") ||
-            ends_with(type, "slideLayout+xml") || ends_with(type, "slideMaster+xml") ||
-            ends_with(type, "notesMaster+xml"))
+        if (type.ends_with("presentationml.slide+xml") || type.ends_with("notesSlide+xml") ||
+            type.ends_with("slideLayout+xml") || type.ends_with("slideMaster+xml") ||
+            type.ends_with("notesMaster+xml"))
             text_parts.push_back(name);
-        if (ends_with(type, "theme+xml")) theme_parts.push_back(name);
+        if (type.ends_with("theme+xml")) theme_parts.push_back(name);
     }
     std::map<std::string, Template> templates;  // by part: layouts and masters
     std::map<std::string, Theme> themes;        // by part
@@ -331,7 +247,7 @@ void convert_presentation(Package& package, FontCache& fonts, TextConverter& tex
         std::string xml;
         Template t;
         TemplateReader reader(t);
-        if (!package.read(name, xml, error) || !read_xml(xml, reader, error)) return nullptr;
+        if (!read_part(package, name, xml, reader, error)) return nullptr;
         return &templates.emplace(name, std::move(t)).first->second;
     };
     const auto load_theme = [&](const std::string& name) -> Theme {
@@ -339,7 +255,7 @@ void convert_presentation(Package& package, FontCache& fonts, TextConverter& tex
         if (const auto it = themes.find(name); it != themes.end()) return it->second;
         std::string xml;
         ThemeReader reader;
-        if (!package.read(name, xml, error) || !read_xml(xml, reader, error)) return {};
+        if (!read_part(package, name, xml, reader, error)) return {};
         return themes.emplace(name, reader.theme).first->second;
     };
 
@@ -347,7 +263,7 @@ void convert_presentation(Package& package, FontCache& fonts, TextConverter& tex
     for (const std::string& name : text_parts) {
         if (!package.has(name)) continue;
         std::map<std::string, std::string> rels;
-        if (!relationships(package, name, rels, error)) return broken(name, error);
+        if (!relationships(package, name, rels, error)) return set_broken(result, name, error);
         // A slide's layout and its master; a layout's master; a master's theme.
         std::string layout_name, master_name = related(rels, "slideMaster");
         if (master_name.empty()) master_name = related(rels, "notesMaster");
@@ -357,8 +273,8 @@ void convert_presentation(Package& package, FontCache& fonts, TextConverter& tex
             if (relationships(package, layout_name, layout_rels, error))
                 master_name = related(layout_rels, "slideMaster");
         }
-        if (ends_with(name, ".xml") && (name.find("slideMaster") != std::string::npos ||
-                                        name.find("notesMaster") != std::string::npos))
+        if (name.ends_with(".xml") && (name.find("slideMaster") != std::string::npos ||
+                                       name.find("notesMaster") != std::string::npos))
             master_name = name;
         std::string theme_name = related(rels, "theme");
         if (theme_name.empty() && !master_name.empty()) {
@@ -369,30 +285,25 @@ void convert_presentation(Package& package, FontCache& fonts, TextConverter& tex
         const Template* layout = load_template(layout_name);
         const Template* master = load_template(master_name);
         const Theme theme = load_theme(theme_name);
-        if (!package.read(name, xml, error)) return broken(name, error);
         std::vector<Edit> edits;
         SlideRewriter rewriter(name, layout, master, theme, fonts, text, edits);
-        if (!read_xml(xml, rewriter, error)) return broken(name, error);
+        if (!read_part(package, name, xml, rewriter, error)) return set_broken(result, name, error);
         if (rewriter.refused()) {
-            result.status = Status::kRefused;
+            result.status = DocumentResult::Status::kRefused;
             return;
         }
-        FontNames names(xml, fonts, edits);
-        if (!read_xml(xml, names, error)) return broken(name, error);
-        if (edits.empty()) continue;
-        if (!package.replace(name, apply_edits(xml, edits), error)) return broken(name, error);
-        ++result.parts_changed;
+        FontNameEdits names(xml, font_attributes, fonts, edits);
+        if (!read_xml(xml, names, error) || !replace_part(package, name, xml, edits, result, error))
+            return set_broken(result, name, error);
     }
     for (const std::string& name : theme_parts) {
         if (!package.has(name) || !package.read(name, xml, error)) continue;
         std::vector<Edit> edits;
-        FontNames names(xml, fonts, edits);
-        if (!read_xml(xml, names, error)) return broken(name, error);
-        if (edits.empty()) continue;
-        if (!package.replace(name, apply_edits(xml, edits), error)) return broken(name, error);
-        ++result.parts_changed;
+        FontNameEdits names(xml, font_attributes, fonts, edits);
+        if (!read_xml(xml, names, error) || !replace_part(package, name, xml, edits, result, error))
+            return set_broken(result, name, error);
     }
-    if (!package.write(result.output, error)) broken("the package", error);
+    if (!package.write(result.output, error)) set_broken(result, "the package", error);
 }
 
 }  // namespace toneshift::documents::detail

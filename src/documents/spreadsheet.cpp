@@ -19,22 +19,6 @@ namespace toneshift::documents::detail {
 
 namespace {
 
-// A handler that keeps the local names of the open elements.
-class Named : public XmlHandler {
-  protected:
-    std::string_view parent(std::size_t up = 1) const {
-        return stack_.size() > up ? std::string_view(stack_[stack_.size() - 1 - up])
-                                  : std::string_view();
-    }
-    void push(std::string_view name) { stack_.emplace_back(local_name(name)); }
-    std::string pop() {
-        std::string last = stack_.empty() ? std::string() : stack_.back();
-        if (!stack_.empty()) stack_.pop_back();
-        return last;
-    }
-    std::vector<std::string> stack_;
-};
-
 // The end of the element whose end tag begins at `at`.
 std::size_t end_of_tag(std::string_view part, std::size_t at) {
     const std::size_t close = part.find('>', at);
@@ -50,7 +34,7 @@ struct Styles {
     }
 };
 
-class StylesReader : public Named {
+class StylesReader : public ElementStack {
   public:
     explicit StylesReader(Styles& styles) : styles_(styles) {}
     void start(std::string_view name, const char** attributes, std::size_t, std::size_t) override {
@@ -67,32 +51,17 @@ class StylesReader : public Named {
                                                     : 0);
         }
     }
-    void end(std::string_view, std::size_t) override { pop(); }
-    void text(std::string_view) override {}
 
   private:
     Styles& styles_;
 };
 
-// Replaces the legacy font names of <font><name val=...> (styles) and <rFont val=...>.
-class FontNames : public Named {
-  public:
-    FontNames(std::string_view part, FontCache& fonts, std::vector<Edit>& edits)
-        : part_(part), fonts_(fonts), edits_(edits) {}
-    void start(std::string_view name, const char**, std::size_t begin, std::size_t end) override {
-        push(name);
-        Edit e;
-        if ((stack_.back() == "name" && parent() == "font") || stack_.back() == "rFont")
-            if (font_attribute_edit(part_, begin, end, "val", fonts_, e)) edits_.push_back(e);
-    }
-    void end(std::string_view, std::size_t) override { pop(); }
-    void text(std::string_view) override {}
-
-  private:
-    std::string_view part_;
-    FontCache& fonts_;
-    std::vector<Edit>& edits_;
-};
+// The font names of <font><name val=...> (styles) and <rFont val=...>.
+std::span<const std::string_view> font_attributes(std::string_view local, std::string_view parent) {
+    static constexpr std::string_view kVal[] = {"val"};
+    if ((local == "name" && parent == "font") || local == "rFont") return kVal;
+    return {};
+}
 
 // One text element of a string: its content's bytes, its text, and the run font it has.
 struct StringText {
@@ -165,7 +134,7 @@ class StringCollector {
     std::optional<StringText> run_font_;
 };
 
-class SharedStringsReader : public Named {
+class SharedStringsReader : public ElementStack {
   public:
     explicit SharedStringsReader(std::string_view part) : part_(part) {}
     std::vector<RichString> strings;
@@ -248,7 +217,7 @@ struct Use {
     std::string place;
 };
 
-class SheetReader : public Named {
+class SheetReader : public ElementStack {
   public:
     SheetReader(std::string_view part, std::size_t sheet_index, const std::string& sheet_name,
                 const Styles& styles, std::size_t shared_count, FontCache& fonts,
@@ -332,7 +301,7 @@ class SheetReader : public Named {
 };
 
 // Sheet names by part: workbook.xml's <sheet name r:id> through the workbook's relationships.
-class WorkbookReader : public Named {
+class WorkbookReader : public ElementStack {
   public:
     std::vector<std::pair<std::string, std::string>> sheets;  // name, relationship id
     void start(std::string_view name, const char** attributes, std::size_t, std::size_t) override {
@@ -342,11 +311,9 @@ class WorkbookReader : public Named {
         const char* id = attribute(attributes, "id");
         if (n != nullptr && id != nullptr) sheets.emplace_back(n, id);
     }
-    void end(std::string_view, std::size_t) override { pop(); }
-    void text(std::string_view) override {}
 };
 
-class RelationshipsReader : public Named {
+class RelationshipsReader : public ElementStack {
   public:
     std::map<std::string, std::string> targets;
     void start(std::string_view name, const char** attributes, std::size_t, std::size_t) override {
@@ -356,13 +323,7 @@ class RelationshipsReader : public Named {
         const char* target = attribute(attributes, "Target");
         if (id != nullptr && target != nullptr) targets[id] = target;
     }
-    void end(std::string_view, std::size_t) override { pop(); }
-    void text(std::string_view) override {}
 };
-
-bool ends_with(std::string_view s, std::string_view tail) {
-    return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
-}
 
 }  // namespace
 
@@ -371,26 +332,22 @@ void convert_spreadsheet(Package& package, FontCache& fonts, TextConverter& text
     using Status = DocumentResult::Status;
     std::map<std::string, std::string> types;
     std::string error;
-    const auto broken = [&](const std::string& part, const std::string& why) {
-        result.status = Status::kBroken;
-        result.error = part.empty() ? why : part + ": " + why;
-    };
-    if (!content_types(package, types, error)) return broken("", error);
+    if (!content_types(package, types, error)) return set_broken(result, "", error);
     std::string workbook_name, styles_name, shared_name;
     std::vector<std::string> sheet_parts;
     for (const auto& [name, type] : types) {
-        if (ends_with(type, "main+xml")) workbook_name = name;
-        if (ends_with(type, "spreadsheetml.styles+xml")) styles_name = name;
-        if (ends_with(type, "spreadsheetml.sharedStrings+xml")) shared_name = name;
-        if (ends_with(type, "spreadsheetml.worksheet+xml")) sheet_parts.push_back(name);
+        if (type.ends_with("main+xml")) workbook_name = name;
+        if (type.ends_with("spreadsheetml.styles+xml")) styles_name = name;
+        if (type.ends_with("spreadsheetml.sharedStrings+xml")) shared_name = name;
+        if (type.ends_with("spreadsheetml.worksheet+xml")) sheet_parts.push_back(name);
     }
     // Sheet names, for messages.
     std::map<std::string, std::string> sheet_names;
     if (!workbook_name.empty() && package.has(workbook_name)) {
         std::string xml;
         WorkbookReader workbook;
-        if (!package.read(workbook_name, xml, error) || !read_xml(xml, workbook, error))
-            return broken(workbook_name, error);
+        if (!read_part(package, workbook_name, xml, workbook, error))
+            return set_broken(result, workbook_name, error);
         const std::size_t slash = workbook_name.rfind('/');
         const std::string folder =
             slash == std::string::npos ? "" : workbook_name.substr(0, slash + 1);
@@ -398,8 +355,8 @@ void convert_spreadsheet(Package& package, FontCache& fonts, TextConverter& text
             folder + "_rels/" + workbook_name.substr(folder.size()) + ".rels";
         RelationshipsReader rels;
         if (package.has(rels_name)) {
-            if (!package.read(rels_name, xml, error) || !read_xml(xml, rels, error))
-                return broken(rels_name, error);
+            if (!read_part(package, rels_name, xml, rels, error))
+                return set_broken(result, rels_name, error);
         }
         for (const auto& [name, id] : workbook.sheets) {
             const auto it = rels.targets.find(id);
@@ -412,16 +369,16 @@ void convert_spreadsheet(Package& package, FontCache& fonts, TextConverter& text
     std::string styles_xml;
     if (!styles_name.empty() && package.has(styles_name)) {
         StylesReader reader(styles);
-        if (!package.read(styles_name, styles_xml, error) || !read_xml(styles_xml, reader, error))
-            return broken(styles_name, error);
+        if (!read_part(package, styles_name, styles_xml, reader, error))
+            return set_broken(result, styles_name, error);
     }
     std::string shared_xml;
     if (!shared_name.empty() && package.has(shared_name) &&
         !package.read(shared_name, shared_xml, error))
-        return broken(shared_name, error);
+        return set_broken(result, shared_name, error);
     SharedStringsReader shared(shared_xml);
     if (!shared_xml.empty() && !read_xml(shared_xml, shared, error))
-        return broken(shared_name, error);
+        return set_broken(result, shared_name, error);
 
     // The sheets: inline strings converted, shared strings' uses gathered.
     std::vector<std::vector<Use>> uses(shared.strings.size());
@@ -430,11 +387,11 @@ void convert_spreadsheet(Package& package, FontCache& fonts, TextConverter& text
     for (std::size_t i = 0; i < sheet_parts.size(); ++i) {
         const std::string& name = sheet_parts[i];
         if (!package.has(name)) continue;
-        if (!package.read(name, sheet_xml[i], error)) return broken(name, error);
+        if (!package.read(name, sheet_xml[i], error)) return set_broken(result, name, error);
         const auto n = sheet_names.find(name);
         SheetReader reader(sheet_xml[i], i, n != sheet_names.end() ? n->second : name, styles,
                            shared.strings.size(), fonts, text, name, uses, sheet_edits[i]);
-        if (!read_xml(sheet_xml[i], reader, error)) return broken(name, error);
+        if (!read_xml(sheet_xml[i], reader, error)) return set_broken(result, name, error);
         if (reader.refused()) {
             result.status = Status::kRefused;
             return;
@@ -505,24 +462,20 @@ void convert_spreadsheet(Package& package, FontCache& fonts, TextConverter& text
 
     const auto replace = [&](const std::string& name, const std::string& xml,
                              std::vector<Edit>& edits) {
-        if (edits.empty()) return true;
-        if (!package.replace(name, apply_edits(xml, edits), error)) {
-            broken(name, error);
-            return false;
-        }
-        ++result.parts_changed;
-        return true;
+        if (replace_part(package, name, xml, edits, result, error)) return true;
+        set_broken(result, name, error);
+        return false;
     };
     if (!replace(shared_name, shared_xml, shared_edits)) return;
     for (std::size_t i = 0; i < sheet_parts.size(); ++i)
         if (!replace(sheet_parts[i], sheet_xml[i], sheet_edits[i])) return;
     if (!styles_xml.empty()) {
         std::vector<Edit> edits;
-        FontNames names(styles_xml, fonts, edits);
-        if (!read_xml(styles_xml, names, error)) return broken(styles_name, error);
+        FontNameEdits names(styles_xml, font_attributes, fonts, edits);
+        if (!read_xml(styles_xml, names, error)) return set_broken(result, styles_name, error);
         if (!replace(styles_name, styles_xml, edits)) return;
     }
-    if (!package.write(result.output, error)) broken("the package", error);
+    if (!package.write(result.output, error)) set_broken(result, "the package", error);
 }
 
 }  // namespace toneshift::documents::detail

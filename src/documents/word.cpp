@@ -30,11 +30,6 @@ struct FontSpec {
     std::optional<std::string> hansi;
 };
 
-struct Theme {
-    std::string major;
-    std::string minor;
-};
-
 std::string theme_font(const Theme& theme, std::string_view value) {
     return value.substr(0, 5) == "major" ? theme.major : theme.minor;
 }
@@ -53,35 +48,6 @@ FontSpec spec_of(const char** attributes, const Theme& theme) {
     }
     return s;
 }
-
-// A handler that keeps the local names of the open elements.
-class NamedHandler : public XmlHandler {
-  protected:
-    std::string_view parent(std::size_t up = 1) const {
-        return stack_.size() > up ? std::string_view(stack_[stack_.size() - 1 - up])
-                                  : std::string_view();
-    }
-    void push(std::string_view name) { stack_.emplace_back(local_name(name)); }
-    void pop() {
-        if (!stack_.empty()) stack_.pop_back();
-    }
-    std::vector<std::string> stack_;
-};
-
-class ThemeReader : public NamedHandler {
-  public:
-    Theme theme;
-    void start(std::string_view name, const char** attributes, std::size_t, std::size_t) override {
-        push(name);
-        if (stack_.back() != "latin") return;
-        const char* face = attribute(attributes, "typeface");
-        if (face == nullptr) return;
-        if (parent() == "majorFont") theme.major = face;
-        if (parent() == "minorFont") theme.minor = face;
-    }
-    void end(std::string_view, std::size_t) override { pop(); }
-    void text(std::string_view) override {}
-};
 
 struct Style {
     std::string based_on;
@@ -107,7 +73,7 @@ struct Styles {
     }
 };
 
-class StylesReader : public NamedHandler {
+class StylesReader : public ElementStack {
   public:
     StylesReader(Styles& styles, const Theme& theme) : styles_(styles), theme_(theme) {}
     void start(std::string_view name, const char** attributes, std::size_t, std::size_t) override {
@@ -134,8 +100,6 @@ class StylesReader : public NamedHandler {
             }
         }
     }
-    void end(std::string_view, std::size_t) override { pop(); }
-    void text(std::string_view) override {}
 
   private:
     Styles& styles_;
@@ -143,33 +107,16 @@ class StylesReader : public NamedHandler {
     std::string current_;
 };
 
-// Replaces the legacy font names of every w:rFonts (styles.xml) or a:latin (the theme).
-class FontNameRewriter : public NamedHandler {
-  public:
-    FontNameRewriter(std::string_view part, FontCache& fonts, std::vector<Edit>& edits)
-        : part_(part), fonts_(fonts), edits_(edits) {}
-    void start(std::string_view name, const char**, std::size_t begin, std::size_t end) override {
-        push(name);
-        Edit e;
-        const std::string_view local = stack_.back();
-        if (local == "rFonts") {
-            for (std::string_view a : kFontAttributes)
-                if (font_attribute_edit(part_, begin, end, a, fonts_, e)) edits_.push_back(e);
-        } else if (local == "latin" || local == "ea" || local == "cs" || local == "font") {
-            if (font_attribute_edit(part_, begin, end, "typeface", fonts_, e)) edits_.push_back(e);
-        }
-    }
-    void end(std::string_view, std::size_t) override { pop(); }
-    void text(std::string_view) override {}
-
-  private:
-    std::string_view part_;
-    FontCache& fonts_;
-    std::vector<Edit>& edits_;
-};
+// The font names of every w:rFonts (styles.xml, numbering) and a:latin (the theme).
+std::span<const std::string_view> font_attributes(std::string_view local, std::string_view) {
+    static constexpr std::string_view kTypeface[] = {"typeface"};
+    if (local == "rFonts") return kFontAttributes;
+    if (local == "latin" || local == "ea" || local == "cs" || local == "font") return kTypeface;
+    return {};
+}
 
 // One story part: its text converted and the legacy font names of its runs replaced.
-class StoryRewriter : public NamedHandler {
+class StoryRewriter : public ElementStack {
   public:
     StoryRewriter(std::string_view part_name, std::string_view part, const Styles& styles,
                   const Theme& theme, FontCache& fonts, TextConverter& text,
@@ -233,8 +180,7 @@ class StoryRewriter : public NamedHandler {
     }
 
     void end(std::string_view, std::size_t at) override {
-        const std::string local = stack_.empty() ? std::string() : stack_.back();
-        pop();
+        const std::string local = pop();
         if (capturing_ && (local == "t" || local == "delText")) {
             capturing_ = false;
             add_slot(capture_begin_, at);
@@ -270,12 +216,6 @@ class StoryRewriter : public NamedHandler {
         std::string prefix;                  // the run's namespace prefix, with its colon
         std::string ascii_font, hansi_font;  // as resolved for its text
     };
-    struct Piece {
-        std::string text;
-        int format = -1;
-        std::string font;
-        std::size_t run = 0;
-    };
     struct Slot {
         std::size_t begin = 0;
         std::size_t end = 0;
@@ -288,7 +228,8 @@ class StoryRewriter : public NamedHandler {
         std::string style;
         std::vector<std::size_t> runs;
         std::vector<Slot> slots;
-        std::vector<Piece> pieces;
+        std::vector<TextPiece> pieces;
+        std::vector<std::size_t> piece_runs;  // the run of each piece
     };
 
     Run* current_run() {
@@ -331,11 +272,11 @@ class StoryRewriter : public NamedHandler {
             const bool is_ascii = static_cast<unsigned char>(captured_[i]) < 0x80;
             next_code_point(captured_, i);
             if (at == 0 || is_ascii != last_ascii) {
-                Piece p;
+                TextPiece p;
                 p.format = is_ascii ? ascii_format : hansi_format;
                 p.font = is_ascii ? ascii_font : hansi_font;
-                p.run = run_index;
                 para.pieces.push_back(std::move(p));
+                para.piece_runs.push_back(run_index);
                 ++slot.piece_count;
             }
             last_ascii = is_ascii;
@@ -345,34 +286,14 @@ class StoryRewriter : public NamedHandler {
     }
 
     void finish_paragraph(Para& para) {
-        const TextPlace where{part_name_, "paragraph " + std::to_string(para.number)};
-        std::vector<std::string> chain;
-        for (std::size_t k = 0; k < para.pieces.size();) {
-            const int format = para.pieces[k].format;
-            std::size_t next = k + 1;
-            // Pieces of one encoding that follow one another, in one font or several.
-            while (next < para.pieces.size() && para.pieces[next].format == format) ++next;
-            if (format < 0 || refused_) {
-                k = next;
-                continue;
-            }
-            chain.clear();
-            for (std::size_t j = k; j < next; ++j) chain.push_back(para.pieces[j].text);
-            switch (text_.convert(format, para.pieces[k].font, chain, where)) {
-                case TextConverter::Outcome::kConverted:
-                    for (std::size_t j = k; j < next; ++j)
-                        para.pieces[j].text = std::move(chain[j - k]);
-                    break;
-                case TextConverter::Outcome::kLeft:
-                    for (std::size_t j = k; j < next; ++j) runs_[para.pieces[j].run].left = true;
-                    break;
-                case TextConverter::Outcome::kRefused:
-                    refused_ = true;
-                    break;
-            }
-            k = next;
-        }
         if (refused_) return;
+        const TextPlace where{part_name_, "paragraph " + std::to_string(para.number)};
+        if (!convert_pieces(para.pieces, text_, where)) {
+            refused_ = true;
+            return;
+        }
+        for (std::size_t j = 0; j < para.pieces.size(); ++j)
+            if (para.pieces[j].left) runs_[para.piece_runs[j]].left = true;
         for (const Slot& slot : para.slots) {
             std::string now;
             for (std::size_t j = 0; j < slot.piece_count; ++j)
@@ -426,75 +347,61 @@ class StoryRewriter : public NamedHandler {
     bool refused_ = false;
 };
 
-bool ends_with(std::string_view s, std::string_view tail) {
-    return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
-}
-
 bool is_story_type(std::string_view type) {
     if (type.find("wordprocessingml") == std::string_view::npos &&
         type.find("ms-word") == std::string_view::npos)
         return false;
-    return ends_with(type, "main+xml") || ends_with(type, "header+xml") ||
-           ends_with(type, "footer+xml") || ends_with(type, "footnotes+xml") ||
-           ends_with(type, "endnotes+xml") || ends_with(type, "comments+xml");
+    return type.ends_with("main+xml") || type.ends_with("header+xml") ||
+           type.ends_with("footer+xml") || type.ends_with("footnotes+xml") ||
+           type.ends_with("endnotes+xml") || type.ends_with("comments+xml");
 }
 
 }  // namespace
 
 void convert_word(Package& package, std::string_view, FontCache& fonts, TextConverter& text,
                   DocumentResult& result) {
-    using Status = DocumentResult::Status;
     std::map<std::string, std::string> types;
     std::string error;
-    if (!content_types(package, types, error)) {
-        result.status = Status::kBroken;
-        result.error = error;
-        return;
-    }
-    const auto broken = [&](const std::string& part, const std::string& why) {
-        result.status = Status::kBroken;
-        result.error = part + ": " + why;
-    };
+    if (!content_types(package, types, error)) return set_broken(result, "", error);
     // The theme and the styles first: the stories' fonts are resolved through them.
     Theme theme;
     std::string theme_name, styles_name;
     std::vector<std::string> font_parts;  // parts whose only change is their font names
     for (const auto& [name, type] : types) {
-        if (ends_with(type, "theme+xml") && theme_name.empty() && name.starts_with("word/"))
+        if (type.ends_with("theme+xml") && theme_name.empty() && name.starts_with("word/"))
             theme_name = name;
-        if (ends_with(type, "wordprocessingml.styles+xml")) styles_name = name;
-        if (ends_with(type, "stylesWithEffects+xml") || ends_with(type, "numbering+xml"))
+        if (type.ends_with("wordprocessingml.styles+xml")) styles_name = name;
+        if (type.ends_with("stylesWithEffects+xml") || type.ends_with("numbering+xml"))
             font_parts.push_back(name);
     }
     std::string theme_xml, styles_xml;
     if (!theme_name.empty() && package.has(theme_name)) {
         ThemeReader reader;
-        if (!package.read(theme_name, theme_xml, error) || !read_xml(theme_xml, reader, error))
-            return broken(theme_name, error);
+        if (!read_part(package, theme_name, theme_xml, reader, error))
+            return set_broken(result, theme_name, error);
         theme = reader.theme;
     }
     Styles styles;
     if (!styles_name.empty() && package.has(styles_name)) {
         StylesReader reader(styles, theme);
-        if (!package.read(styles_name, styles_xml, error) || !read_xml(styles_xml, reader, error))
-            return broken(styles_name, error);
+        if (!read_part(package, styles_name, styles_xml, reader, error))
+            return set_broken(result, styles_name, error);
     }
 
     std::string part;
     std::vector<Edit> edits;
     for (const auto& [name, type] : types) {
         if (!is_story_type(type) || !package.has(name)) continue;
-        if (!package.read(name, part, error)) return broken(name, error);
+        if (!package.read(name, part, error)) return set_broken(result, name, error);
         edits.clear();
         StoryRewriter rewriter(name, part, styles, theme, fonts, text, edits);
-        if (!read_xml(part, rewriter, error)) return broken(name, error);
+        if (!read_xml(part, rewriter, error)) return set_broken(result, name, error);
         if (rewriter.refused()) {
-            result.status = Status::kRefused;
+            result.status = DocumentResult::Status::kRefused;
             return;
         }
-        if (edits.empty()) continue;
-        if (!package.replace(name, apply_edits(part, edits), error)) return broken(name, error);
-        ++result.parts_changed;
+        if (!replace_part(package, name, part, edits, result, error))
+            return set_broken(result, name, error);
     }
     // The font names of the styles, the theme, and the parts that name fonts beside them.
     if (!styles_name.empty()) font_parts.push_back(styles_name);
@@ -502,15 +409,14 @@ void convert_word(Package& package, std::string_view, FontCache& fonts, TextConv
     std::string xml;
     for (const std::string& name : font_parts) {
         if (!package.has(name)) continue;
-        if (!package.read(name, xml, error)) return broken(name, error);
+        if (!package.read(name, xml, error)) return set_broken(result, name, error);
         edits.clear();
-        FontNameRewriter rewriter(xml, fonts, edits);
-        if (!read_xml(xml, rewriter, error)) return broken(name, error);
-        if (edits.empty()) continue;
-        if (!package.replace(name, apply_edits(xml, edits), error)) return broken(name, error);
-        ++result.parts_changed;
+        FontNameEdits rewriter(xml, font_attributes, fonts, edits);
+        if (!read_xml(xml, rewriter, error) ||
+            !replace_part(package, name, xml, edits, result, error))
+            return set_broken(result, name, error);
     }
-    if (!package.write(result.output, error)) broken("the package", error);
+    if (!package.write(result.output, error)) set_broken(result, "the package", error);
 }
 
 }  // namespace toneshift::documents::detail
