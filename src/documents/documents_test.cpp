@@ -350,12 +350,6 @@ TEST(Documents, KindsAreKnownByContent) {
     EXPECT_EQ(document_kind("PK\x03\x04 broken"), DocumentKind::kOtherPackage);
 }
 
-}  // namespace
-}  // namespace toneshift::documents
-
-namespace toneshift::documents {
-namespace {
-
 std::string convert_rtf_text(const std::string& rtf, LossPolicy policy = LossPolicy::kRefuse) {
     DocumentOptions options;
     options.text.policy = policy;
@@ -414,12 +408,6 @@ TEST(Rtf, AnUndefinedByteIsNamedByParagraphAndDeepGroupsAreRefused) {
     EXPECT_EQ(deep.status, DocumentResult::Status::kBroken);
 }
 
-}  // namespace
-}  // namespace toneshift::documents
-
-namespace toneshift::documents {
-namespace {
-
 TEST(Word, CommentsEndnotesAndTextBoxesAreStoriesToo) {
     const std::string w =
         "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"";
@@ -458,12 +446,6 @@ TEST(Word, CommentsEndnotesAndTextBoxesAreStoriesToo) {
     EXPECT_EQ(count(entry(r.output, "word/endnotes.xml"), report), 1u);
     EXPECT_EQ(entry(r.output, "word/settings.xml"), entry(doc, "word/settings.xml"));
 }
-
-}  // namespace
-}  // namespace toneshift::documents
-
-namespace toneshift::documents {
-namespace {
 
 // A run typed in VNI whose font, .VnTime, comes from its character style: the style's font
 // is replaced, so the run left as it was keeps .VnTime as its own font.
