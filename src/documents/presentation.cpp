@@ -59,12 +59,12 @@ struct Template {
     }
 };
 
-class TemplateReader : public ElementStack {
-  public:
-    explicit TemplateReader(Template& t) : t_(t) {}
-    void start(std::string_view name, const char** attributes, std::size_t, std::size_t) override {
-        push(name);
-        const std::string_view local = stack_.back();
+// A reader of shapes: the placeholder of the shape open (none: `type_` empty) and the fonts of
+// its own list style, by level.
+class ShapeReader : public ElementStack {
+  protected:
+    // Starts a shape at p:sp, reads its p:ph; false for any other element.
+    bool shape_element(std::string_view local, const char** attributes) {
         if (local == "sp") {
             type_.clear();
             index_.clear();
@@ -72,7 +72,23 @@ class TemplateReader : public ElementStack {
         } else if (local == "ph") {
             type_ = placeholder_type(attributes);
             if (const char* i = attribute(attributes, "idx")) index_ = i;
-        } else if (local == "latin" && parent() == "defRPr") {
+        } else {
+            return false;
+        }
+        return true;
+    }
+    std::string type_, index_;
+    Levels levels_;
+};
+
+class TemplateReader : public ShapeReader {
+  public:
+    explicit TemplateReader(Template& t) : t_(t) {}
+    void start(std::string_view name, const char** attributes, std::size_t, std::size_t) override {
+        push(name);
+        const std::string_view local = stack_.back();
+        if (shape_element(local, attributes)) return;
+        if (local == "latin" && parent() == "defRPr") {
             const int level = level_of(parent(2));
             const char* face = attribute(attributes, "typeface");
             if (level < 0 || face == nullptr) return;
@@ -95,8 +111,6 @@ class TemplateReader : public ElementStack {
 
   private:
     Template& t_;
-    std::string type_, index_;
-    Levels levels_;
 };
 
 // Every a:latin (and a:ea, a:cs, a:sym) typeface.
@@ -106,7 +120,7 @@ std::span<const std::string_view> font_attributes(std::string_view local, std::s
     return {};
 }
 
-class SlideRewriter : public ElementStack {
+class SlideRewriter : public ShapeReader {
   public:
     SlideRewriter(std::string part_name, const Template* layout, const Template* master,
                   const Theme& theme, FontCache& fonts, TextConverter& text,
@@ -124,17 +138,11 @@ class SlideRewriter : public ElementStack {
                std::size_t end) override {
         push(name);
         const std::string_view local = stack_.back();
-        if (local == "sp") {
-            type_.clear();
-            index_.clear();
-            own_ = Levels{};
-        } else if (local == "ph") {
-            type_ = placeholder_type(attributes);
-            if (const char* i = attribute(attributes, "idx")) index_ = i;
-        } else if (local == "latin" && parent() == "defRPr" && inside("lstStyle")) {
+        if (shape_element(local, attributes)) return;
+        if (local == "latin" && parent() == "defRPr" && inside("lstStyle")) {
             const int level = level_of(parent(2));
             if (const char* face = attribute(attributes, "typeface"); level >= 0 && face)
-                own_[std::size_t(level)] = face;
+                levels_[std::size_t(level)] = face;
         } else if (local == "p" && parent() == "txBody") {
             paras_.emplace_back();
             paras_.back().number = ++para_count_;
@@ -176,7 +184,7 @@ class SlideRewriter : public ElementStack {
 
     std::string font(std::size_t level) const {
         if (run_font_) return resolve(theme_, *run_font_);
-        if (own_[level]) return resolve(theme_, *own_[level]);
+        if (levels_[level]) return resolve(theme_, *levels_[level]);
         if (!type_.empty()) {
             for (const Template* t : {layout_, master_}) {
                 if (t == nullptr) continue;
@@ -206,8 +214,6 @@ class SlideRewriter : public ElementStack {
     FontCache& fonts_;
     TextConverter& text_;
     std::vector<Edit>& edits_;
-    std::string type_, index_;
-    Levels own_;
     std::optional<std::string> run_font_;
     std::vector<Para> paras_;
     int para_count_ = 0;
