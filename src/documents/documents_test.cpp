@@ -33,6 +33,14 @@ std::string stored_entry(const std::string& zip_data, const std::string& name) {
     return out;
 }
 
+// The opening words of the national motto in VNI for Windows, stored one character a byte.
+const std::string kRepublicVni =
+    "Co\xC3\xA4ng ho\xC3\xB8"
+    "a xa\xC3\xB5 ho\xC3\xA4i chu\xC3\xBB "
+    "ngh\xC3\xAE"
+    "a Vie\xC3\xA4t Nam, \xC3\xB1o\xC3\xA4"
+    "c la\xC3\xA4p";
+
 std::string entry(std::string_view zip_data, const std::string& name) {
     Package p;
     std::string error, out;
@@ -291,13 +299,8 @@ TEST(Word, RunsConvertByTheirFontsFromRunStyleDefaultsAndTheme) {
 }
 
 TEST(Word, TextWhoseBytesReadClearlyAsAnotherEncodingIsLeftWithItsFont) {
-    // VNI for Windows text ("Cộng hòa xã hội chủ nghĩa Việt Nam") in a .VnTime run.
-    const std::string vni =
-        "Co\xC3\xA4ng ho\xC3\xB8"
-        "a xa\xC3\xB5 ho\xC3\xA4i chu\xC3\xBB "
-        "ngh\xC3\xAE"
-        "a Vie\xC3\xA4t Nam, \xC3\xB1o\xC3\xA4"
-        "c la\xC3\xA4p";
+    // VNI for Windows text in a .VnTime run.
+    const std::string& vni = kRepublicVni;
     const std::string body =
         "<w:p><w:r><w:rPr><w:rFonts w:ascii=\".VnTime\" w:hAnsi=\".VnTime\"/></w:rPr><w:t>" + vni +
         "</w:t></w:r></w:p>";
@@ -450,12 +453,7 @@ TEST(Word, CommentsEndnotesAndTextBoxesAreStoriesToo) {
 // A run typed in VNI whose font, .VnTime, comes from its character style: the style's font
 // is replaced, so the run left as it was keeps .VnTime as its own font.
 TEST(Word, ALeftRunWhoseFontCameFromAStyleKeepsThatFont) {
-    const std::string vni =
-        "Co\xC3\xA4ng ho\xC3\xB8"
-        "a xa\xC3\xB5 ho\xC3\xA4i chu\xC3\xBB "
-        "ngh\xC3\xAE"
-        "a Vie\xC3\xA4t Nam, \xC3\xB1o\xC3\xA4"
-        "c la\xC3\xA4p";
+    const std::string& vni = kRepublicVni;
     const std::string styles =
         "<w:style w:type=\"character\" w:styleId=\"Old\"><w:rPr><w:rFonts w:ascii=\".VnTime\" "
         "w:hAnsi=\".VnTime\"/></w:rPr></w:style><w:style w:type=\"paragraph\" "
