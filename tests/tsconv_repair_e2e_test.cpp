@@ -194,5 +194,46 @@ TEST_F(TsconvRepair, ToneStyleAsTheTextConverts) {
     EXPECT_EQ(bad.status, 2);
 }
 
+// Faults found in review, each once a silent change or loss.
+TEST_F(TsconvRepair, WhatNeedsNoRepairIsKeptByteForByte) {
+    // A short line, then 5 MiB of bytes that are no UTF-8 and no line: once cut nowhere and
+    // dropped, with -i emptying the file and status 0.
+    const std::string binary = "x\n" + std::string(std::size_t(5) << 20, '\x80');
+    write_file(dir_ / "binary.txt", binary);
+    const ProgramRun in_place = run({"--repair", "-i", "binary.txt"});
+    EXPECT_EQ(in_place.status, 0) << in_place.err;
+    EXPECT_EQ(read_file(dir_ / "binary.txt"), binary);
+
+    // Good text that Windows-1252 can hold: once read as TCVN3 shown as Windows-1252 ("S\xc3\xa8"
+    // became "S\xe1\xbb\x91").
+    const std::string text = "S\xc3\xa8 s\xc3\xa8\nCh\xc3\xa8, ch\xc3\xa8\n";
+    const ProgramRun good = run({"--repair"}, text);
+    EXPECT_EQ(good.out, text);
+
+    // UTF-16 with a big-endian mark comes back big-endian (it came back little-endian).
+    const std::string be = "\xFE\xFF" + iconv(kText, "UTF-8", "UTF-16BE");
+    write_file(dir_ / "be.txt", be);
+    const ProgramRun big = run({"--repair", "be.txt"});
+    EXPECT_EQ(big.status, 0) << big.err;
+    EXPECT_EQ(big.out, be);
+}
+
+// --replace applies to the reading too: a lone surrogate becomes U+FFFD, and is reported.
+TEST_F(TsconvRepair, ReplaceAppliesToTheInputsOwnEncoding) {
+    write_file(dir_ / "u.txt", std::string("\xFF\xFE"
+                                           "a\0\0\xD8"
+                                           "b\0\n\0",
+                                           10));
+    const ProgramRun refused = run({"--repair", "u.txt"});
+    EXPECT_EQ(refused.status, 1);
+    const ProgramRun replaced = run({"--repair", "--replace", "-t", "utf-8", "u.txt"});
+    EXPECT_EQ(replaced.status, 0) << replaced.err;
+    EXPECT_EQ(replaced.out,
+              "a\xEF\xBF\xBD"
+              "b\n");
+    EXPECT_NE(replaced.err.find("1 piece of input undefined in utf-16 replaced"), std::string::npos)
+        << replaced.err;
+}
+
 }  // namespace
 }  // namespace toneshift::testing

@@ -426,9 +426,14 @@ void Repairer::repair_block(std::string_view block, std::uint64_t first_line, st
         std::int64_t gain = 0;
         std::uint64_t valid = 0, invalid = 0;
         bool any = false;
+        const Reading& reading = st.readings[r];
+        const bool legacy = reading.layers[reading.depth - 1].original != kUtf8;
         for (std::size_t j = 0; j < sample.size() && gain > kGiveUp; ++j) {
+            // Legacy bytes shown as Windows-1252 are Windows-1252 text too: only a line that
+            // reads badly as it stands is theirs.
+            if (legacy && sample_scores[j].invalid == 0) continue;
             std::size_t unfilled = 0;
-            if (!st.undo(st.readings[r], lines[sample[j]], undone, unfilled)) continue;
+            if (!st.undo(reading, lines[sample[j]], undone, unfilled)) continue;
             any = true;
             const TextScore after = score_text(undone);
             gain += after.weight - sample_scores[j].weight;
@@ -458,9 +463,14 @@ void Repairer::repair_block(std::string_view block, std::uint64_t first_line, st
                 std::size_t unfilled = 0;
                 if (!st.undo(reading, line, undone, unfilled)) continue;
                 const TextScore after = score_text(undone);
+                // A UTF-8 reading may leave the weight as it is (punctuation has no
+                // syllables): its bytes decoding as UTF-8 is evidence enough. Legacy bytes shown
+                // as Windows-1252 must mend words that are no syllables as they stand, or good
+                // Windows-1252 text ("S\xC3\xA8 s\xC3\xA8") would become other words.
                 const bool utf8 = reading.layers[reading.depth - 1].original == kUtf8;
                 if (after.weight < before.weight || (after.weight == before.weight && !utf8) ||
-                    after.invalid > before.invalid)
+                    after.invalid > before.invalid ||
+                    (!utf8 && (before.invalid == 0 || after.invalid >= before.invalid)))
                     continue;
                 out.append(undone);
                 report.characters += characters_outside_ascii(undone);
@@ -481,8 +491,11 @@ void Repairer::repair_block(std::string_view block, std::uint64_t first_line, st
                 }
                 if (joined) {
                     report.ranges.back().last = number;
-                } else {
+                } else if (report.ranges.size() < RepairReport::kMaxRanges) {
                     report.ranges.push_back({number, number, reading});
+                } else {
+                    ++report.more_ranges;
+                    report.ranges.back() = {number, number, reading};
                 }
                 last_changed = number;
                 done = true;

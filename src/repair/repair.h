@@ -43,9 +43,13 @@ struct RepairedRange {
 };
 
 struct RepairReport {
+    // The repaired ranges, the first kMaxRanges - 1 and the latest (memory stays bounded);
+    // `more_ranges` counts those between that are not kept.
+    static constexpr std::size_t kMaxRanges = 64;
     std::vector<RepairedRange> ranges;  // empty: nothing repaired
-    std::uint64_t characters = 0;       // characters outside ASCII the repaired lines hold
-    std::uint64_t unrecovered = 0;      // letters lost in a lossy layer, left as U+FFFD
+    std::uint64_t more_ranges = 0;
+    std::uint64_t characters = 0;   // characters outside ASCII the repaired lines hold
+    std::uint64_t unrecovered = 0;  // letters lost in a lossy layer, left as U+FFFD
     std::uint64_t first_unrecovered_line = 0;
     std::uint64_t first_unrecovered_column = 0;
 };

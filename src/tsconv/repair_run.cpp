@@ -52,8 +52,9 @@ std::string ranges_text(const repair::RepairReport& r) {
         out += lines_text(r.ranges[k].first, r.ranges[k].last);
         out.append(" (").append(repair::describe(r.ranges[k].reading)).append(")");
     }
-    if (r.ranges.size() > kShown)
-        out.append(" and ").append(std::to_string(r.ranges.size() - kShown)).append(" more ranges");
+    const std::uint64_t more =
+        r.ranges.size() > kShown ? r.ranges.size() - kShown + r.more_ranges : 0;
+    if (more != 0) out.append(" and ").append(std::to_string(more)).append(" more ranges");
     return out;
 }
 
@@ -68,27 +69,40 @@ class FileRepair {
     End run(int fd) {
         std::vector<unsigned char> piece(Buffers::kInputSize);
         std::vector<unsigned char> decoded(Buffers::kOutputSize);
-        ssize_t n = read_input(fd, piece.data(), piece.size());
-        if (n < 0) {
-            error_ = errno;
-            return End::kReadFailed;
+        // What decides how the bytes are read must be in hand: a pipe may give the first
+        // bytes a few at a time. The byte-order mark needs two bytes; -f auto a full piece.
+        const std::size_t wanted = options_.from == kAutoFormat ? piece.size() : 2;
+        ssize_t n = 0;
+        for (;;) {
+            const ssize_t got = read_input(fd, piece.data() + n, piece.size() - std::size_t(n));
+            if (got < 0) {
+                error_ = errno;
+                return End::kReadFailed;
+            }
+            n += got;
+            if (got == 0 || std::size_t(n) >= wanted) break;
         }
         // How the bytes are read: as given; without -f, UTF-8, or UTF-16 after its mark;
         // under -f auto, as the detector names the first read (UTF-8 where it cannot tell).
         source_ = options_.from;
+        // A big-endian mark is written back as it was, the text after it big-endian (utf-16
+        // itself writes little-endian).
+        const bool big_mark = n >= 2 && piece[0] == 0xFE && piece[1] == 0xFF;
         if (source_ == kRepairSource) {
-            source_ = n >= 2 && ((piece[0] == 0xFF && piece[1] == 0xFE) ||
-                                 (piece[0] == 0xFE && piece[1] == 0xFF))
-                          ? kUtf16
-                          : kUtf8;
+            source_ =
+                n >= 2 && ((piece[0] == 0xFF && piece[1] == 0xFE) || big_mark) ? kUtf16 : kUtf8;
         } else if (source_ == kAutoFormat) {
             Detector detector;
             detector.feed(piece.data(), std::size_t(n));
             const Detection d = detector.finish();
             source_ = d.verdict == Detection::Verdict::kFormat ? d.format : kUtf8;
         }
-        if (source_ != kUtf8) reader_.emplace(ConvertOptions{source_, kUtf8, LossPolicy::kRefuse});
+        if (source_ != kUtf8) reader_.emplace(ConvertOptions{source_, kUtf8, options_.policy});
         target_ = options_.to >= 0 ? options_.to : source_;
+        if (options_.to < 0 && source_ == kUtf16 && big_mark) {
+            target_ = kUtf16Be;
+            if (!write_raw("\xFE\xFF", 2)) return End::kWriteFailed;
+        }
         // UTF-8 written as it is when no other target or form is asked for.
         if (target_ != kUtf8 || options_.nfd || options_.composite || options_.to >= 0) {
             ConvertOptions w{kUtf8, target_, options_.policy};
@@ -144,6 +158,25 @@ class FileRepair {
     std::uint64_t restyled() const { return restyled_; }
     int target() const { return target_; }
     int error() const { return error_; }
+    // Under --replace or --translit, what the reading or the writing replaced, in words (one
+    // line each), or empty.
+    std::vector<std::string> replaced(const std::string& name) const {
+        std::vector<std::string> lines;
+        auto add = [&](const Converter& c, const char* one, const char* many, int format) {
+            if (c.problem_count() == 0 || c.first_problem() == nullptr) return;
+            const Problem& p = *c.first_problem();
+            lines.push_back(problem_place(name, p) + ": " + std::to_string(c.problem_count()) +
+                            " " + (c.problem_count() == 1 ? one : many) + " " +
+                            std::string(format_name(format)) + " replaced, the first " +
+                            describe_problem(p));
+        };
+        if (reader_)
+            add(*reader_, "piece of input undefined in", "pieces of input undefined in", source_);
+        if (writer_)
+            add(*writer_, "character not written exactly in", "characters not written exactly in",
+                target_);
+        return lines;
+    }
     const Converter* refusing_converter() const {
         if (reader_ && reader_->problem_count() != 0) return &*reader_;
         if (writer_ && writer_->problem_count() != 0) return &*writer_;
@@ -152,16 +185,20 @@ class FileRepair {
 
   private:
     // Where the next block ends: after the last line feed within kLongestBlock once a block's
-    // worth is pending, or (a longer line) at a character's start; at the end, everything
-    // left. 0: wait for more.
+    // worth is pending; in a longer line, after the last space between two ASCII bytes (a
+    // place no garbled letter spans), or failing that at a character's start; at the end,
+    // everything left. 0: wait for more.
     std::size_t next_cut(bool last) const {
         if (pending_.empty() || (!last && pending_.size() < kBlockSize)) return 0;
         if (last && pending_.size() <= kLongestBlock) return pending_.size();
         const std::size_t nl = pending_.rfind('\n', kLongestBlock - 1);
         if (nl != std::string::npos) return nl + 1;
         if (!last && pending_.size() < kLongestBlock) return 0;
+        const auto* p = reinterpret_cast<const unsigned char*>(pending_.data());
+        for (std::size_t k = kLongestBlock - 1; k > kBlockSize; --k)
+            if (p[k] == ' ' && p[k - 1] < 0x80 && p[k + 1] < 0x80) return k + 1;
         std::size_t cut = kLongestBlock;
-        while (cut > 0 && (static_cast<unsigned char>(pending_[cut]) & 0xC0) == 0x80) --cut;
+        while (cut > kBlockSize && (p[cut] & 0xC0) == 0x80) --cut;
         return cut;
     }
 
@@ -282,6 +319,8 @@ int repair_input(const Options& options, const std::string& name, OutputFile* ou
     switch (end) {
         case FileRepair::End::kDone:
             say_report(name, r, job.restyled(), options);
+            if (!options.quiet)
+                for (const std::string& line : job.replaced(name)) say(line);
             return kExitDone;
         case FileRepair::End::kRefused:
             say(display_name(name) + ":" + std::to_string(r.first_unrecovered_line) + ":" +
