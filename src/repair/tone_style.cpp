@@ -186,11 +186,18 @@ std::size_t place_tones(std::string_view text, const ToneOptions& options, std::
                              (letters[count - 1].base == 'a' || letters[count - 1].base == 'e')) ||
                             (letters[count - 2].base == 'u' && letters[count - 1].base == 'y'));
         if (tones == 1 && (glide || options.fix)) {
-            const bool placed_well = detect::valid_syllable(letters.data(), count);
-            if (options.restyle && (placed_well || options.fix)) {
+            if (options.restyle && (options.fix || detect::valid_syllable(letters.data(), count))) {
                 target = detect::tone_place(letters.data(), count, options.style);
-            } else if (options.fix && !placed_well) {
-                target = detect::tone_place(letters.data(), count, detect::ToneStyle::kTraditional);
+            } else if (options.fix) {
+                // Fixing alone keeps either style: a mark is misplaced when it sits where
+                // neither puts it ("q\xC3\xBA" "a" for "qu\xC3\xA1", which the syllable rules
+                // also read as q + "\xC3\xBA" "a").
+                const int old_place =
+                    detect::tone_place(letters.data(), count, detect::ToneStyle::kTraditional);
+                const int new_place =
+                    detect::tone_place(letters.data(), count, detect::ToneStyle::kNew);
+                if (old_place >= 0 && std::size_t(old_place) != at && std::size_t(new_place) != at)
+                    target = old_place;
             }
         }
         if (target < 0 || std::size_t(target) == at) continue;

@@ -31,26 +31,66 @@ TEST(ToneStyle, MovesTheMarkOfTheGlidesOnly) {
     };
     const Case cases[] = {
         // hòa khỏe thủy -> hoà khoẻ thuỷ, and back; capitals and a capital first.
-        {"h\xc3\xb2" "a kh\xe1\xbb\x8f" "e th\xe1\xbb\xa7y", kNew,
-         "ho\xc3\xa0 kho\xe1\xba\xbb thu\xe1\xbb\xb7", 3},
+        {"h\xc3\xb2"
+         "a kh\xe1\xbb\x8f"
+         "e th\xe1\xbb\xa7y",
+         kNew, "ho\xc3\xa0 kho\xe1\xba\xbb thu\xe1\xbb\xb7", 3},
         {"ho\xc3\xa0 kho\xe1\xba\xbb thu\xe1\xbb\xb7", kOld,
-         "h\xc3\xb2" "a kh\xe1\xbb\x8f" "e th\xe1\xbb\xa7y", 3},
-        {"H\xc3\x92" "A, Ho\xc3\xa0.", kNew, "HO\xc3\x80, Ho\xc3\xa0.", 1},
+         "h\xc3\xb2"
+         "a kh\xe1\xbb\x8f"
+         "e th\xe1\xbb\xa7y",
+         3},
+        {"H\xc3\x92"
+         "A, Ho\xc3\xa0.",
+         kNew, "HO\xc3\x80, Ho\xc3\xa0.", 1},
         // Decomposed input: "ho" + a + grave, written precomposed once moved.
-        {"h" "o\xcc\x80" "a", kNew, "ho\xc3\xa0", 1},
+        {"h"
+         "o\xcc\x80"
+         "a",
+         kNew, "ho\xc3\xa0", 1},
         // One place in both styles: a final consonant, "qu", "gi", "ua", three vowels.
-        {"ho\xc3\xa0n qu\xc3\xbd gi\xc3\xa0 c\xe1\xbb\xa7" "a ho\xe1\xba\xa1t kho\xe1\xba\xa3i", kNew,
-         "ho\xc3\xa0n qu\xc3\xbd gi\xc3\xa0 c\xe1\xbb\xa7" "a ho\xe1\xba\xa1t kho\xe1\xba\xa3i", 0},
-        {"ho\xc3\xa0n qu\xc3\xbd gi\xc3\xa0 c\xe1\xbb\xa7" "a ho\xe1\xba\xa1t kho\xe1\xba\xa3i", kOld,
-         "ho\xc3\xa0n qu\xc3\xbd gi\xc3\xa0 c\xe1\xbb\xa7" "a ho\xe1\xba\xa1t kho\xe1\xba\xa3i", 0},
+        {"ho\xc3\xa0n qu\xc3\xbd gi\xc3\xa0 c\xe1\xbb\xa7"
+         "a ho\xe1\xba\xa1t kho\xe1\xba\xa3i",
+         kNew,
+         "ho\xc3\xa0n qu\xc3\xbd gi\xc3\xa0 c\xe1\xbb\xa7"
+         "a ho\xe1\xba\xa1t kho\xe1\xba\xa3i",
+         0},
+        {"ho\xc3\xa0n qu\xc3\xbd gi\xc3\xa0 c\xe1\xbb\xa7"
+         "a ho\xe1\xba\xa1t kho\xe1\xba\xa3i",
+         kOld,
+         "ho\xc3\xa0n qu\xc3\xbd gi\xc3\xa0 c\xe1\xbb\xa7"
+         "a ho\xe1\xba\xa1t kho\xe1\xba\xa3i",
+         0},
         // A misplaced mark moves only when asked: h\xe1\xbb\x8d" "at -> hoạt, ủê ỏai -> uể oải.
-        {"h\xe1\xbb\x8d" "at \xe1\xbb\xa7\xc3\xaa \xe1\xbb\x8f" "ai", kNew,
-         "h\xe1\xbb\x8d" "at \xe1\xbb\xa7\xc3\xaa \xe1\xbb\x8f" "ai", 0},
-        {"h\xe1\xbb\x8d" "at \xe1\xbb\xa7\xc3\xaa \xe1\xbb\x8f" "ai", kFix,
-         "ho\xe1\xba\xa1t u\xe1\xbb\x83 o\xe1\xba\xa3i", 3},
+        {"h\xe1\xbb\x8d"
+         "at \xe1\xbb\xa7\xc3\xaa \xe1\xbb\x8f"
+         "ai",
+         kNew,
+         "h\xe1\xbb\x8d"
+         "at \xe1\xbb\xa7\xc3\xaa \xe1\xbb\x8f"
+         "ai",
+         0},
+        {"h\xe1\xbb\x8d"
+         "at \xe1\xbb\xa7\xc3\xaa \xe1\xbb\x8f"
+         "ai",
+         kFix, "ho\xe1\xba\xa1t u\xe1\xbb\x83 o\xe1\xba\xa3i", 3},
+        // q\xc3\xba" "a and g\xc3\xac" "a: the mark belongs after qu and gi in either style; a
+        // glide keeps the style it is in when only fixing.
+        {"q\xc3\xba"
+         "a g\xc3\xac"
+         "a ho\xc3\xa0 h\xc3\xb2"
+         "a",
+         kFix,
+         "qu\xc3\xa1 gi\xc3\xa0 ho\xc3\xa0 h\xc3\xb2"
+         "a",
+         2},
         // Words that are no Vietnamese syllable never change.
-        {"Di\xc3\xb3xido Mu\xc3\xb1oz caf\xc3\xa9 x\xc3\xb2" "ae", kFix,
-         "Di\xc3\xb3xido Mu\xc3\xb1oz caf\xc3\xa9 x\xc3\xb2" "ae", 0},
+        {"Di\xc3\xb3xido Mu\xc3\xb1oz caf\xc3\xa9 x\xc3\xb2"
+         "ae",
+         kFix,
+         "Di\xc3\xb3xido Mu\xc3\xb1oz caf\xc3\xa9 x\xc3\xb2"
+         "ae",
+         0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
