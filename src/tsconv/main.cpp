@@ -1,4 +1,4 @@
-// tsconv: converts Vietnamese text between the twelve formats, for scripts, pipes and folders.
+// tsconv: converts Vietnamese text between its formats, for scripts, pipes and folders.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
