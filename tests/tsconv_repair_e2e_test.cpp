@@ -145,6 +145,10 @@ TEST_F(TsconvRepair, DetectNamesTheGarbling) {
     EXPECT_EQ(r.out,
               "garbled.txt: utf-8 (utf-8 read as latin-1; tsconv --repair undoes it)\n"
               "clean.txt: utf-8 (valid UTF-8)\n");
+    write_file(dir_ / "garbled16.txt", iconv(garbled_, "UTF-8", "UTF-16"));
+    const ProgramRun utf16 = run({"--detect", "garbled16.txt"});
+    EXPECT_EQ(utf16.out,
+              "garbled16.txt: utf-16 (utf-8 read as latin-1; tsconv --repair undoes it)\n");
     const ProgramRun automatic = run({"-f", "auto", "-t", "utf-8", "garbled.txt"});
     EXPECT_EQ(automatic.status, 0) << automatic.err;
     EXPECT_EQ(automatic.out, garbled_);

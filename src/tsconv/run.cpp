@@ -242,9 +242,19 @@ int detect_input(int fd, Buffers& buffers, Progress& progress, Detection& out, b
     return 0;
 }
 
-// How UTF-8 text was garbled, from its first lines: the layers of the first range that
-// --repair would repair ("utf-8 read as windows-1252"), or empty.
-std::string garbled_state(std::string_view head) {
+// How a text in UTF-8 or UTF-16 (`format`) was garbled, from its first lines: the layers
+// of the first range that --repair would repair ("utf-8 read as windows-1252"), or empty.
+std::string garbled_state(std::string_view head, int format) {
+    std::string decoded;
+    if (format != kUtf8) {
+        // UTF-16 read into UTF-8 first, as --repair reads it.
+        Converter reader(ConvertOptions{format, kUtf8, LossPolicy::kReplace});
+        std::vector<unsigned char> out(kConvertGrowth * head.size() + kConvertSlack);
+        const ConvertResult r = reader.convert(reinterpret_cast<const unsigned char*>(head.data()),
+                                               head.size(), out.data(), out.size(), true);
+        decoded.assign(reinterpret_cast<const char*>(out.data()), r.written);
+        head = decoded;
+    }
     const std::size_t last_line = head.rfind('\n');
     if (last_line != std::string_view::npos && last_line + 1 < head.size())
         head = head.substr(0, last_line + 1);
@@ -1274,8 +1284,11 @@ int detect_one(const Task& task, Buffers& buffers, Progress& progress) {
     }
     std::string line =
         (task.name == "-" ? std::string("-") : quote_name(task.name)) + ": " + verdict_word(d);
-    const std::string garbled =
-        d.verdict == Detection::Verdict::kFormat && d.format == kUtf8 ? garbled_state(head) : "";
+    const bool unicode =
+        d.format == kUtf8 || d.format == kUtf16 || d.format == kUtf16Le || d.format == kUtf16Be;
+    const std::string garbled = d.verdict == Detection::Verdict::kFormat && unicode
+                                    ? garbled_state(head, d.format)
+                                    : std::string();
     if (!garbled.empty()) {
         line.append(" (").append(garbled).append("; tsconv --repair undoes it)");
     } else if (!d.details.empty()) {
