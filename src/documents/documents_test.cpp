@@ -486,5 +486,124 @@ TEST(Word, ALeftRunWhoseFontCameFromAStyleKeepsThatFont) {
     }
 }
 
+// Table style "Legacy" takes .VnTime from the style it is based on; the document defaults
+// give a Unicode font. A paragraph style wins over the table style, and text after the
+// table (or in a text box inside it) is not styled by it.
+TEST(Word, RunsInATableTakeTheirFontsFromItsStyleUnderTheParagraphStyle) {
+    const std::string styles =
+        "<w:docDefaults><w:rPrDefault><w:rPr><w:rFonts w:ascii=\"Times New Roman\" "
+        "w:hAnsi=\"Times New Roman\"/></w:rPr></w:rPrDefault></w:docDefaults>"
+        "<w:style w:type=\"paragraph\" w:default=\"1\" w:styleId=\"Normal\"/>"
+        "<w:style w:type=\"paragraph\" w:styleId=\"Plain\"><w:rPr><w:rFonts w:ascii=\"Arial\" "
+        "w:hAnsi=\"Arial\"/></w:rPr></w:style>"
+        "<w:style w:type=\"table\" w:styleId=\"LegacyBase\"><w:rPr><w:rFonts "
+        "w:ascii=\".VnTime\" w:hAnsi=\".VnTime\"/></w:rPr></w:style>"
+        "<w:style w:type=\"table\" w:styleId=\"Legacy\"><w:basedOn w:val=\"LegacyBase\"/>"
+        "</w:style>";
+    const std::string tcvn3 = "C\xC3\xA9ng";
+    const std::string para = "<w:p><w:r><w:t>" + tcvn3 + "</w:t></w:r></w:p>";
+    const std::string body =
+        "<w:tbl><w:tblPr><w:tblStyle w:val=\"Legacy\"/></w:tblPr><w:tr><w:tc>" + para +
+        "<w:p><w:pPr><w:pStyle w:val=\"Plain\"/></w:pPr><w:r><w:t>" + tcvn3 +
+        "</w:t></w:r></w:p><w:p><w:r><w:pict><w:txbxContent>" + para +
+        "</w:txbxContent></w:pict></w:r></w:p></w:tc></w:tr></w:tbl>" + para;
+    const DocumentResult r = convert_document(word_document(body, styles), DocumentOptions{});
+    ASSERT_EQ(r.status, DocumentResult::Status::kConverted) << r.error;
+    const std::string out = entry(r.output, "word/document.xml");
+    const std::string left = "<w:t>" + tcvn3 + "</w:t>";
+    const std::size_t converted = out.find("<w:t>C\xE1\xBB\x99ng</w:t>");
+    ASSERT_NE(converted, std::string::npos) << out;
+    // Only the first paragraph of the cell converts; the three others are left as typed.
+    EXPECT_EQ(out.find("<w:t>C\xE1\xBB\x99ng</w:t>", converted + 1), std::string::npos) << out;
+    std::size_t n = 0;
+    for (std::size_t at = out.find(left); at != std::string::npos; at = out.find(left, at + 1)) ++n;
+    EXPECT_EQ(n, 3u) << out;
+    const std::string styles_out = entry(r.output, "word/styles.xml");
+    EXPECT_EQ(styles_out.find(".VnTime"), std::string::npos) << styles_out;
+    EXPECT_NE(styles_out.find("w:ascii=\"Times New Roman\" w:hAnsi=\"Times New Roman\"/></w:rPr>"
+                              "</w:style><w:style w:type=\"table\" w:styleId=\"Legacy\">"),
+              std::string::npos)
+        << styles_out;
+}
+
+// A presentation whose text box (no placeholder) gets its font only from the presentation's
+// default text style: the master's other style names none and the theme's minor font is a
+// Unicode one. Level 1 names .VnTime, level 3 the theme's major font (a capitals font), and
+// level 2 none, so a:defPPr's VNI-Times.
+TEST(Presentation, TextTakesTheDefaultTextStyleWhenTheMasterNamesNoFont) {
+    const std::string ns =
+        "xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" "
+        "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\" "
+        "xmlns:p=\"http://schemas.openxmlformats.org/presentationml/2006/main\"";
+    const std::string type = "application/vnd.openxmlformats-officedocument.";
+    const std::string rels = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+    const auto level = [](const std::string& element, const std::string& face) {
+        return "<a:" + element + "><a:defRPr><a:latin typeface=\"" + face + "\"/><a:ea " +
+               "typeface=\"" + face + "\"/></a:defRPr></a:" + element + ">";
+    };
+    const auto para = [](const std::string& lvl, const std::string& text) {
+        return "<a:p><a:pPr lvl=\"" + lvl + "\"/><a:r><a:rPr lang=\"vi-VN\"/><a:t>" + text +
+               "</a:t></a:r></a:p>";
+    };
+    const std::string doc = make_zip(
+        {{"[Content_Types].xml",
+          "<Types><Override PartName=\"/ppt/presentation.xml\" ContentType=\"" + type +
+              "presentationml.presentation.main+xml\"/><Override "
+              "PartName=\"/ppt/slides/slide1.xml\" ContentType=\"" +
+              type +
+              "presentationml.slide+xml\"/><Override PartName=\"/ppt/slideMasters/"
+              "slideMaster1.xml\" ContentType=\"" +
+              type +
+              "presentationml.slideMaster+xml\"/><Override PartName=\"/ppt/theme/theme1.xml\" "
+              "ContentType=\"" +
+              type + "theme+xml\"/></Types>"},
+         {"ppt/presentation.xml", "<p:presentation " + ns + "><p:defaultTextStyle>" +
+                                      level("defPPr", "VNI-Times") + level("lvl1pPr", ".VnTime") +
+                                      level("lvl3pPr", "+mj-lt") +
+                                      "</p:defaultTextStyle></p:presentation>"},
+         {"ppt/slides/slide1.xml",
+          "<p:sld " + ns +
+              "><p:cSld><p:spTree><p:sp><p:nvSpPr><p:nvPr/></p:nvSpPr><p:txBody><a:bodyPr/>"
+              "<a:lstStyle/>" +
+              para("0", "C\xC3\xA9ng") + para("1", "Co\xC3\xA4ng") + para("2", "c\xC3\xA9ng") +
+              "</p:txBody></p:sp></p:spTree></p:cSld></p:sld>"},
+         {"ppt/slides/_rels/slide1.xml.rels",
+          "<Relationships><Relationship Id=\"rId1\" Type=\"" + rels +
+              "slideMaster\" Target=\"../slideMasters/slideMaster1.xml\"/></Relationships>"},
+         {"ppt/slideMasters/slideMaster1.xml",
+          "<p:sldMaster " + ns +
+              "><p:txStyles><p:titleStyle/><p:bodyStyle/><p:otherStyle><a:lvl1pPr><a:defRPr "
+              "sz=\"1800\"/></a:lvl1pPr></p:otherStyle></p:txStyles></p:sldMaster>"},
+         {"ppt/slideMasters/_rels/slideMaster1.xml.rels",
+          "<Relationships><Relationship Id=\"rId1\" Type=\"" + rels +
+              "theme\" Target=\"../theme/theme1.xml\"/></Relationships>"},
+         {"ppt/theme/theme1.xml",
+          "<a:theme " + ns +
+              "><a:themeElements><a:fontScheme><a:majorFont><a:latin typeface=\".VnTimeH\"/>"
+              "</a:majorFont><a:minorFont><a:latin typeface=\"Arial\"/></a:minorFont>"
+              "</a:fontScheme></a:themeElements></a:theme>"}});
+    ASSERT_EQ(document_kind(doc), DocumentKind::kPresentation);
+    const DocumentResult r = convert_document(doc, DocumentOptions{});
+    ASSERT_EQ(r.status, DocumentResult::Status::kConverted) << r.error;
+    EXPECT_TRUE(r.left.empty());
+    const std::string slide = entry(r.output, "ppt/slides/slide1.xml");
+    const auto count = [&slide](const std::string& what) {
+        std::size_t n = 0;
+        for (std::size_t at = slide.find(what); at != std::string::npos;
+             at = slide.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(count("<a:t>C\xE1\xBB\x99ng</a:t>"), 2u) << slide;  // levels 1 and 2
+    EXPECT_EQ(count("<a:t>C\xE1\xBB\x98NG</a:t>"), 1u) << slide;  // level 3
+    const std::string presentation = entry(r.output, "ppt/presentation.xml");
+    EXPECT_EQ(presentation.find(".VnTime"), std::string::npos) << presentation;
+    EXPECT_EQ(presentation.find("VNI-Times"), std::string::npos) << presentation;
+    EXPECT_NE(presentation.find("<a:latin typeface=\"Times New Roman\"/><a:ea typeface=\"Times "
+                                "New Roman\"/>"),
+              std::string::npos)
+        << presentation;
+}
+
 }  // namespace
 }  // namespace toneshift::documents

@@ -4,9 +4,11 @@
 // the shape's own list style at the paragraph's level (a:lstStyle/a:lvlNpPr/a:defRPr/a:latin);
 // for a placeholder, the list style of the placeholder of the same type (or index) on the
 // slide's layout, then on its master; the master's text styles (titleStyle for titles,
-// bodyStyle for other placeholders, otherStyle for other shapes) at that level; the theme's
-// minor font. "+mn-lt" and "+mj-lt" name the theme's minor and major Latin fonts. Slides,
-// notes, layouts and masters are converted; every legacy a:latin typeface is replaced.
+// bodyStyle for other placeholders, otherStyle for other shapes) at that level; the
+// presentation's default text style (p:defaultTextStyle in the presentation part) at that
+// level, or its a:defPPr; the theme's minor font. "+mn-lt" and "+mj-lt" name the theme's minor and
+// major Latin fonts. Slides, notes, layouts and masters are converted; every legacy a:latin
+// typeface is replaced.
 #include <array>
 #include <cstdlib>
 #include <map>
@@ -113,6 +115,34 @@ class TemplateReader : public ShapeReader {
     Template& t_;
 };
 
+// The presentation's default text style: the a:latin of each level's a:defRPr, a level that
+// names none taking that of a:defPPr.
+class DefaultStyleReader : public ElementStack {
+  public:
+    Levels levels;
+    void start(std::string_view name, const char** attributes, std::size_t, std::size_t) override {
+        push(name);
+        if (stack_.back() != "latin" || parent() != "defRPr" || parent(3) != "defaultTextStyle")
+            return;
+        const char* face = attribute(attributes, "typeface");
+        if (face == nullptr) return;
+        if (const int level = level_of(parent(2)); level >= 0) {
+            levels[std::size_t(level)] = face;
+        } else if (parent(2) == "defPPr") {
+            base_ = face;
+        }
+    }
+    // Gives the levels that name no font that of a:defPPr; call once the part is read.
+    void finish() {
+        if (!base_) return;
+        for (std::optional<std::string>& l : levels)
+            if (!l) l = base_;
+    }
+
+  private:
+    std::optional<std::string> base_;
+};
+
 // Every a:latin (and a:ea, a:cs, a:sym) typeface.
 std::span<const std::string_view> font_attributes(std::string_view local, std::string_view) {
     static constexpr std::string_view kTypeface[] = {"typeface"};
@@ -123,11 +153,12 @@ std::span<const std::string_view> font_attributes(std::string_view local, std::s
 class SlideRewriter : public ShapeReader {
   public:
     SlideRewriter(std::string part_name, const Template* layout, const Template* master,
-                  const Theme& theme, FontCache& fonts, TextConverter& text,
+                  const Levels& defaults, const Theme& theme, FontCache& fonts, TextConverter& text,
                   std::vector<Edit>& edits)
         : part_name_(std::move(part_name)),
           layout_(layout),
           master_(master),
+          defaults_(defaults),
           theme_(theme),
           fonts_(fonts),
           text_(text),
@@ -198,6 +229,7 @@ class SlideRewriter : public ShapeReader {
                                                       : master_->body;
             if (styles[level]) return resolve(theme_, *styles[level]);
         }
+        if (defaults_[level]) return resolve(theme_, *defaults_[level]);
         return theme_.minor;
     }
 
@@ -210,6 +242,7 @@ class SlideRewriter : public ShapeReader {
     std::string part_name_;
     const Template* layout_;
     const Template* master_;
+    const Levels& defaults_;  // the presentation's default text style
     const Theme& theme_;
     FontCache& fonts_;
     TextConverter& text_;
@@ -238,7 +271,11 @@ void convert_presentation(Package& package, FontCache& fonts, TextConverter& tex
     std::string error;
     if (!content_types(package, types, error)) return set_broken(result, "", error);
     std::vector<std::string> text_parts, theme_parts;
+    std::string presentation_name;
     for (const auto& [name, type] : types) {
+        if (type.ends_with("main+xml") && (type.find("presentationml") != std::string::npos ||
+                                           type.find("ms-powerpoint") != std::string::npos))
+            presentation_name = name;
         if (type.ends_with("presentationml.slide+xml") || type.ends_with("notesSlide+xml") ||
             type.ends_with("slideLayout+xml") || type.ends_with("slideMaster+xml") ||
             type.ends_with("notesMaster+xml"))
@@ -266,6 +303,16 @@ void convert_presentation(Package& package, FontCache& fonts, TextConverter& tex
     };
 
     std::string xml;
+    Levels defaults;
+    if (!presentation_name.empty() && package.has(presentation_name)) {
+        DefaultStyleReader reader;
+        if (!read_part(package, presentation_name, xml, reader, error))
+            return set_broken(result, presentation_name, error);
+        reader.finish();
+        defaults = reader.levels;
+        // Its typefaces are replaced with those of the themes.
+        theme_parts.push_back(presentation_name);
+    }
     for (const std::string& name : text_parts) {
         if (!package.has(name)) continue;
         std::map<std::string, std::string> rels;
@@ -292,7 +339,7 @@ void convert_presentation(Package& package, FontCache& fonts, TextConverter& tex
         const Template* master = load_template(master_name);
         const Theme theme = load_theme(theme_name);
         std::vector<Edit> edits;
-        SlideRewriter rewriter(name, layout, master, theme, fonts, text, edits);
+        SlideRewriter rewriter(name, layout, master, defaults, theme, fonts, text, edits);
         if (!read_part(package, name, xml, rewriter, error)) return set_broken(result, name, error);
         if (rewriter.refused()) {
             result.status = DocumentResult::Status::kRefused;

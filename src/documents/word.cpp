@@ -6,8 +6,10 @@
 // character, where a legacy font's letters lie. Each of the two is taken from the first
 // place in this chain that gives it: the run's own properties, its character style and the
 // styles it is based on, its paragraph's style (or the default paragraph style) and theirs,
-// the document defaults. Theme names ("minorHAnsi", "majorAscii") are the theme's minor or
-// major Latin font.
+// the style of the innermost table that holds the paragraph (w:tblPr/w:tblStyle) and the
+// styles it is based on, the document defaults. A text box is a story of its own: a table
+// around the run that holds it does not style its text. Theme names ("minorHAnsi", "majorAscii")
+// are the theme's minor or major Latin font.
 //
 // Text is that of w:t and w:delText in every part that holds a story: the body (with its
 // tables and the text boxes inside it), headers, footers, footnotes, endnotes and comments.
@@ -138,6 +140,13 @@ class StoryRewriter : public ElementStack {
         if (local == "p") {
             paras_.push_back(Para{});
             paras_.back().number = ++para_count_;
+            if (!tables_.empty()) paras_.back().table_style = tables_.back();
+        } else if (local == "tbl" || local == "txbxContent") {
+            tables_.emplace_back();
+        } else if (local == "tblStyle" && parent() == "tblPr" && parent(2) == "tbl" &&
+                   !tables_.empty()) {
+            const char* v = attribute(attributes, "val");
+            if (v != nullptr) tables_.back() = v;
         } else if (local == "pStyle" && parent() == "pPr" && !paras_.empty()) {
             const char* v = attribute(attributes, "val");
             if (v != nullptr) paras_.back().style = v;
@@ -190,6 +199,8 @@ class StoryRewriter : public ElementStack {
             rstyle_run_ = nullptr;
         } else if (local == "r") {
             if (!open_runs_.empty()) open_runs_.pop_back();
+        } else if ((local == "tbl" || local == "txbxContent") && !tables_.empty()) {
+            tables_.pop_back();
         } else if (local == "p" && !paras_.empty()) {
             finish_paragraph(paras_.back());
             paras_.pop_back();
@@ -226,6 +237,7 @@ class StoryRewriter : public ElementStack {
     struct Para {
         int number = 0;
         std::string style;
+        std::string table_style;  // of the innermost table around it, if any
         std::vector<std::size_t> runs;
         std::vector<Slot> slots;
         std::vector<TextPiece> pieces;
@@ -245,6 +257,7 @@ class StoryRewriter : public ElementStack {
                                                      : std::string_view(para.style),
                                   ascii))
             return *f;
+        if (auto f = styles_.font(para.table_style, ascii)) return *f;
         const std::optional<std::string>& d =
             ascii ? styles_.defaults.ascii : styles_.defaults.hansi;
         return d ? *d : std::string();
@@ -338,6 +351,8 @@ class StoryRewriter : public ElementStack {
     std::vector<Para> paras_;
     std::vector<Run> runs_;
     std::vector<std::size_t> open_runs_;
+    // The style of each open table, innermost last; a text box opens one without a style.
+    std::vector<std::string> tables_;
     Run* rstyle_run_ = nullptr;  // the run whose rStyle is open
     std::size_t rstyle_tag_end_ = 0;
     int para_count_ = 0;
