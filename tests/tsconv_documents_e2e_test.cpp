@@ -93,7 +93,8 @@ std::string relationships_of(const std::string& relationships) {
 // A Word document LibreOffice opens: `body` (paragraphs), a header paragraph and a footnote
 // paragraph (referred to from the body by footnote 1). The document defaults take the theme's
 // minor font, .VnTime; paragraph style "Heading" gives the capitals font .VnTimeH and "Title"
-// inherits it; character style "Cell" gives .VnTime.
+// inherits it; character style "Cell" gives .VnTime; table style "OldTable" gives VNI-Times
+// through the table style it is based on.
 std::string word_document(const std::string& body, const std::string& header,
                           const std::string& footnote) {
     const std::string types =
@@ -121,7 +122,11 @@ std::string word_document(const std::string& body, const std::string& header,
         "<w:style w:type=\"paragraph\" w:styleId=\"Title\"><w:name w:val=\"Title\"/>"
         "<w:basedOn w:val=\"Heading\"/></w:style>"
         "<w:style w:type=\"character\" w:styleId=\"Cell\"><w:name w:val=\"Cell\"/><w:rPr>"
-        "<w:rFonts w:ascii=\".VnTime\" w:hAnsi=\".VnTime\"/></w:rPr></w:style></w:styles>";
+        "<w:rFonts w:ascii=\".VnTime\" w:hAnsi=\".VnTime\"/></w:rPr></w:style>"
+        "<w:style w:type=\"table\" w:styleId=\"OldGrid\"><w:name w:val=\"Old Grid\"/><w:rPr>"
+        "<w:rFonts w:ascii=\"VNI-Times\" w:hAnsi=\"VNI-Times\"/></w:rPr></w:style>"
+        "<w:style w:type=\"table\" w:styleId=\"OldTable\"><w:name w:val=\"Old Table\"/>"
+        "<w:basedOn w:val=\"OldGrid\"/></w:style></w:styles>";
     const std::string theme =
         kXml +
         "<a:theme xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" "
@@ -181,6 +186,13 @@ const std::string kHeaderTcvn3 = "Trang \xC2\xAE\xC3\x87u";
 const std::string kHeader = "Trang \xC4\x91\xE1\xBA\xA7u";
 const std::string kNoteTcvn3 = "Ghi ch\xC3\xB3";
 const std::string kNote = "Ghi ch\xC3\xBA";
+const std::string kLowerIndependenceVni =
+    "\xC3\xB1o\xC3\xA4"
+    "c la\xC3\xA4p";
+const std::string kLowerIndependence =
+    "\xC4\x91\xE1\xBB\x99"
+    "c l\xE1\xBA\xAD"
+    "p";                                                      // độc lập
 const std::string kUnicodeText = "Xin ch\xC3\xA0o \xC3\xA9";  // in Arial: left alone
 
 // Every kind of place and every way to a font.
@@ -500,8 +512,10 @@ TEST(TsconvDocuments, OpenDocumentsConvertByTheirStylesAndLibreOfficeShowsThem) 
 
 // A presentation LibreOffice opens: one slide whose title placeholder takes the master's
 // title style (.VnTimeH), whose body placeholder has a VNI-Times run, and whose text box
-// takes the master's other style, the theme's minor font (.VnTime).
-std::string presentation() {
+// takes the master's other style, the theme's minor font (.VnTime). With
+// `box_by_default_style`, the master's other style names no font and the text box, in VNI,
+// takes VNI-Times from the presentation's default text style.
+std::string presentation(bool box_by_default_style = false) {
     const std::string a = "xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\"";
     const std::string pns = a +
                             " xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/"
@@ -547,8 +561,8 @@ std::string presentation() {
         level +
         "+mn-lt\"/></a:defRPr></a:lvl1pPr>"
         "</p:bodyStyle><p:otherStyle>" +
-        level +
-        "+mn-lt\"/></a:defRPr></a:lvl1pPr>"
+        (box_by_default_style ? std::string("<a:lvl1pPr><a:defRPr sz=\"2400\"/></a:lvl1pPr>")
+                              : level + "+mn-lt\"/></a:defRPr></a:lvl1pPr>") +
         "</p:otherStyle></p:txStyles></p:sldMaster>";
     const std::string layout =
         kXml + "<p:sldLayout " + pns + " type=\"obj\">" + shape_tree_start +
@@ -559,7 +573,8 @@ std::string presentation() {
         kXml + "<p:sld " + pns + ">" + shape_tree_start +
         shape(2, "<p:ph type=\"title\"/>", para(kIndependenceCaps), 274638) +
         shape(3, "<p:ph idx=\"1\"/>", para(kFreedomVni, "VNI-Times"), 1600200) +
-        shape(4, "", para(kRepublicTcvn3), 3600000) + "</p:spTree></p:cSld></p:sld>";
+        shape(4, "", para(box_by_default_style ? kLowerIndependenceVni : kRepublicTcvn3), 3600000) +
+        "</p:spTree></p:cSld></p:sld>";
     const std::string theme =
         kXml + "<a:theme " + a +
         " name=\"T\"><a:themeElements><a:clrScheme name=\"C\">"
@@ -588,7 +603,11 @@ std::string presentation() {
         "><p:sldMasterIdLst><p:sldMasterId "
         "id=\"2147483648\" r:id=\"rId1\"/></p:sldMasterIdLst><p:sldIdLst><p:sldId id=\"256\" "
         "r:id=\"rId2\"/></p:sldIdLst><p:sldSz cx=\"9144000\" cy=\"6858000\"/><p:notesSz "
-        "cx=\"6858000\" cy=\"9144000\"/></p:presentation>";
+        "cx=\"6858000\" cy=\"9144000\"/>" +
+        (box_by_default_style ? "<p:defaultTextStyle>" + level +
+                                    "VNI-Times\"/></a:defRPr></a:lvl1pPr>" + "</p:defaultTextStyle>"
+                              : std::string()) +
+        "</p:presentation>";
     return make_zip(
         {{"[Content_Types].xml", types},
          {"_rels/.rels",
@@ -629,6 +648,49 @@ TEST(TsconvDocuments, APresentationConvertsByItsMastersAndTheme) {
     const std::string shown = libreoffice_text(dir / "out.pptx", "fodp");
     ASSERT_FALSE(shown.empty());
     for (const std::string& expected : {kIndependence, kFreedom, kRepublic})
+        EXPECT_NE(shown.find(expected), std::string::npos) << expected;
+}
+
+// VNI text in a table whose style alone names its font, beside .VnTime text outside it.
+TEST(TsconvDocuments, TextInATableTakesTheTableStylesFontAndLibreOfficeShowsIt) {
+    ScratchDir dir;
+    const std::string body =
+        "<w:tbl><w:tblPr><w:tblStyle w:val=\"OldTable\"/></w:tblPr><w:tblGrid><w:gridCol "
+        "w:w=\"4000\"/></w:tblGrid><w:tr><w:tc>" +
+        paragraph(run("", kLowerIndependenceVni)) + "</w:tc></w:tr></w:tbl>" +
+        paragraph(run("", kRepublicTcvn3));
+    write_file(dir / "in.docx", word_document(body, paragraph(run("", kHeaderTcvn3)),
+                                              paragraph(run(".VnTime", kNoteTcvn3))));
+    const ProgramRun r = run_tsconv({"-t", "utf-8", "in.docx", "-o", "out.docx"}, in(dir));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::string document = entry_of(dir / "out.docx", "word/document.xml");
+    for (const std::string& expected : {kLowerIndependence, kRepublic})
+        EXPECT_NE(document.find(expected), std::string::npos) << expected << "\n" << document;
+    const std::string styles = entry_of(dir / "out.docx", "word/styles.xml");
+    EXPECT_EQ(styles.find("VNI-Times"), std::string::npos) << styles;
+    if (!have_libreoffice()) GTEST_SKIP() << "LibreOffice (soffice) is not installed";
+    const std::string shown = libreoffice_text(dir / "out.docx", "fodt");
+    ASSERT_FALSE(shown.empty());
+    for (const std::string& expected : {kLowerIndependence, kRepublic})
+        EXPECT_NE(shown.find(expected), std::string::npos) << expected;
+}
+
+TEST(TsconvDocuments, AShapeWhoseMasterNamesNoFontTakesThePresentationsDefaultTextStyle) {
+    ScratchDir dir;
+    write_file(dir / "in.pptx", presentation(true));
+    const ProgramRun r = run_tsconv({"-t", "utf-8", "in.pptx", "-o", "out.pptx"}, in(dir));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::string slide = entry_of(dir / "out.pptx", "ppt/slides/slide1.xml");
+    for (const std::string& expected : {kIndependence, kFreedom, kLowerIndependence})
+        EXPECT_NE(slide.find(expected), std::string::npos) << expected << "\n" << slide;
+    const std::string presentation_part = entry_of(dir / "out.pptx", "ppt/presentation.xml");
+    EXPECT_EQ(presentation_part.find("VNI-Times"), std::string::npos) << presentation_part;
+    if (!have_libreoffice()) GTEST_SKIP() << "LibreOffice (soffice) is not installed";
+    const std::string shown = libreoffice_text(dir / "out.pptx", "fodp");
+    ASSERT_FALSE(shown.empty());
+    for (const std::string& expected : {kIndependence, kFreedom, kLowerIndependence})
         EXPECT_NE(shown.find(expected), std::string::npos) << expected;
 }
 
