@@ -97,14 +97,11 @@ std::string name_of(int f) {
     return std::string(format_names[std::size_t(f)].name);
 }
 
-// A syllable that a wrong reading makes weighs this many valid ones; a byte that means
-// nothing in a format, this many.
-constexpr std::int64_t kInvalidWeight = 4;
-// A valid syllable counts once, kKnownWeight more when the dictionary knows it, and
-// kCommonWeight more again when it is one of the common ones.
-constexpr std::uint64_t kKnownWeight = 2;
-constexpr std::uint64_t kCommonWeight = 2;
-constexpr std::int64_t kUndefinedWeight = 8;
+using detect::kCommonWeight;
+using detect::kInvalidWeight;
+using detect::kKnownWeight;
+using detect::kUndefinedWeight;
+
 // The winner's lead over any reading that decodes the text differently; over one that reads
 // it as well but for how common its syllables are, kCloseMargin.
 constexpr std::int64_t kMinMargin = 2;

@@ -137,6 +137,15 @@ inline constexpr auto byte_class = [] {
     return out;
 }();
 
+// How the counts of a score weigh when readings are compared: a syllable that a wrong
+// reading makes weighs this many valid ones, and a byte that means nothing in a format this
+// many; a valid syllable counts once, kKnownWeight more when the dictionary knows it, and
+// kCommonWeight more again when it is one of the common ones.
+inline constexpr std::int64_t kInvalidWeight = 4;
+inline constexpr std::uint64_t kKnownWeight = 2;
+inline constexpr std::uint64_t kCommonWeight = 2;
+inline constexpr std::int64_t kUndefinedWeight = 8;
+
 // Scores one raw word (at most kMaxWordBytes bytes) under every candidate.
 inline constexpr std::size_t kMaxWordBytes = 64;
 WordScore score_word(const unsigned char* bytes, std::size_t size);

@@ -9,28 +9,21 @@
 #include "convert/converter.h"
 #include "convert/format_names.h"
 #include "detect/word_reader.h"
+#include "repair/text.h"
 #include "tables/letter_unicode.h"
 
 namespace toneshift::repair {
 
 namespace {
 
-constexpr bool word_byte(unsigned char b) {
-    return b >= 0x80 || (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z');
-}
-
 // Weights as the detector's: a syllable counts once, more when the dictionary knows it and
 // more again when it is common; a word that is no syllable and invalid UTF-8 count against.
 std::int64_t weight_of(const detect::WordScore& w) {
-    return std::int64_t(w.valid[kUtf8]) + 2 * std::int64_t(w.known[kUtf8]) +
-           2 * std::int64_t(w.common[kUtf8]) - 4 * std::int64_t(w.invalid[kUtf8]) -
-           8 * std::int64_t(w.undefined[kUtf8]);
-}
-
-void append_utf8(std::string& out, char32_t c) {
-    unsigned char buf[4];
-    const auto n = utf8proc_encode_char(utf8proc_int32_t(c), buf);
-    out.append(reinterpret_cast<const char*>(buf), std::size_t(n));
+    using namespace detect;
+    return std::int64_t(w.valid[kUtf8] + kKnownWeight * w.known[kUtf8] +
+                        kCommonWeight * w.common[kUtf8]) -
+           kInvalidWeight * std::int64_t(w.invalid[kUtf8]) -
+           kUndefinedWeight * std::int64_t(w.undefined[kUtf8]);
 }
 
 // Characters of a text in a character set, as bytes. U+FFFD, which a decoder put where it

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "detect/word_reader.h"
+#include "repair/text.h"
 #include "tables/letter_unicode.h"
 
 namespace toneshift::repair {
@@ -43,16 +44,6 @@ Positions make_positions() {
 const Positions& positions() {
     static const Positions p = make_positions();
     return p;
-}
-
-void append_utf8(std::string& out, char32_t c) {
-    unsigned char buf[4];
-    const auto n = utf8proc_encode_char(utf8proc_int32_t(c), buf);
-    out.append(reinterpret_cast<const char*>(buf), std::size_t(n));
-}
-
-constexpr bool word_byte(unsigned char b) {
-    return b >= 0x80 || (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z');
 }
 
 // The word's letters, or false when it holds anything else or more than a syllable's.
