@@ -42,8 +42,8 @@ done <<<"$exported"
 names=$(sort -u <<<"${names%$'\n'}")
 missing=$(comm -13 <(echo "$names") <(echo "$declared"))
 extra=$(comm -23 <(echo "$names") <(echo "$declared"))
-[[ -z $missing ]] || fail "declared in the header but not exported: $(echo $missing)"
-[[ -z $extra ]] || fail "exported but not declared in the header: $(echo $extra)"
+[[ -z $missing ]] || fail "declared in the header but not exported: ${missing//$'\n'/ }"
+[[ -z $extra ]] || fail "exported but not declared in the header: ${extra//$'\n'/ }"
 count=$(grep -c . <<<"$names" || true)
 [[ $count -gt 0 ]] || fail "no ts_ function is exported"
 [[ $status == 0 ]] && echo "libtoneshift: SONAME $soname, $count ts_ functions in TONESHIFT_1.0"

@@ -65,7 +65,8 @@ check() {
 
 # pkg-config, from the installed toneshift.pc only.
 export PKG_CONFIG_PATH=$lib/pkgconfig
-c_flags=(-std=c99 -Wall -Wextra -Wpedantic -Werror $extra_flags)
+read -ra extra <<<"$extra_flags"
+c_flags=(-std=c99 -Wall -Wextra -Wpedantic -Werror "${extra[@]}")
 version=$(pkg-config --modversion toneshift)
 [[ $version == 1.0.0 ]] || fail "pkg-config gives version $version"
 # shellcheck disable=SC2046
