@@ -16,8 +16,12 @@ first turns typographic punctuation (curly quotes, dashes, the ellipsis) into AS
 replaces as ``"replace"`` does.
 
 Importing the package registers every format as a Python codec, so ``b.decode("tcvn3")`` and
-``open(path, encoding="vni-win")`` work; see :mod:`toneshift._codecs`. Every call releases the
-GIL while the library works: threads convert in parallel.
+``open(path, encoding="vni-win")`` work, under the format's name and always as
+``"toneshift-NAME"``. Where Python has a codec of the same name, Python's wins: ``"cp1258"``
+stays Python's byte-for-byte table (it does not compose a letter with its combining tone
+byte and cannot write "ạ"), and ``"toneshift-cp1258"`` is this library's; see
+:mod:`toneshift._codecs`. Every call releases the GIL while the library works: threads
+convert in parallel.
 """
 
 from __future__ import annotations

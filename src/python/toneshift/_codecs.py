@@ -234,7 +234,7 @@ def _codec_info(codec: str, format: int) -> codecs.CodecInfo:
                             streamreader=StreamReader, streamwriter=StreamWriter)
 
 
-_found: Dict[str, Optional[codecs.CodecInfo]] = {}
+_found: Dict[str, codecs.CodecInfo] = {}
 
 
 def search(name: str) -> Optional[codecs.CodecInfo]:
@@ -246,11 +246,10 @@ def search(name: str) -> Optional[codecs.CodecInfo]:
     if prefixed:
         wanted = wanted[len(PREFIX):]
     number = -1 if wanted.isdigit() else _ext.format_by_name(wanted)
-    info = None
-    if number >= 0:
-        canonical = _ext.formats()[number][0]
-        info = _codec_info(PREFIX + canonical if prefixed else canonical, number)
-    _found[name] = info
+    if number < 0:
+        return None
+    canonical = _ext.formats()[number][0]
+    info = _found[name] = _codec_info(PREFIX + canonical if prefixed else canonical, number)
     return info
 
 
