@@ -340,6 +340,27 @@ class Codecs(unittest.TestCase):
                     with open(path, encoding=name, newline="") as f:
                         self.assertEqual(f.readlines(), text.splitlines(keepends=True))
 
+    def test_pieces_written_apart_read_back_as_written(self):
+        # VIQR spells "?" after a vowel, "d" after "d" and "'" after a vowel with an escape,
+        # whichever write they came in.
+        pieces = ["mua", "?", " d", "d", "a", "'", " ở", "\n"]
+        for name in ["viqr", "vni-win", "toneshift-utf-16"]:
+            with self.subTest(encoding=name):
+                encoder = codecs.getincrementalencoder(name)()
+                data = b"".join(encoder.encode(p) for p in pieces)
+                self.assertEqual(data.decode(name), "".join(pieces))
+                with tempfile.TemporaryFile("w+", encoding=name) as f:
+                    for p in pieces:
+                        f.write(p)
+                        f.flush()
+                    f.seek(0)
+                    self.assertEqual(f.read(), "".join(pieces))
+        encoder = codecs.getincrementalencoder("tcvn3")()
+        encoder.encode("Việt ")
+        with self.assertRaises(UnicodeEncodeError) as caught:
+            encoder.encode("x中")
+        self.assertEqual((caught.exception.object, caught.exception.start), ("x中", 1))
+
     def test_incremental_and_stream_codecs_split_anywhere(self):
         data = ((SENTENCE + "\n") * 20).encode("vni-win")
         pieces = (data[i:i + 1] for i in range(len(data)))

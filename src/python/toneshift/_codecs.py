@@ -15,11 +15,11 @@ other handlers (``"ignore"``, ``"backslashreplace"``, ...) are refused with Valu
 library decides replacements itself and cannot call back into Python.
 
 The incremental decoder and the stream reader keep what a piece leaves unfinished (a VNI for
-Windows letter whose tone byte is in the next read) for the next piece. Encoding has nothing
-to wait for in text made of whole characters, and ``TextIOWrapper`` never tells its encoder
-that the text is finished, so each piece given to the incremental encoder or the stream
-writer is converted whole; a combining mark written apart from its letter is converted on
-its own. ``tell()`` on a text file opened with one of these codecs counts positions as if no
+Windows letter whose tone byte is in the next read) for the next piece. ``TextIOWrapper`` never tells its encoder that the
+text is finished, so each piece given to the incremental encoder or the stream writer is
+converted whole, after the last characters of the piece before (a "?" written after "mua"
+is still escaped in VIQR); only a combining mark written apart from its letter is converted
+on its own. ``tell()`` on a text file opened with one of these codecs counts positions as if no
 bytes were held back.
 """
 
@@ -113,33 +113,55 @@ class _Decoding:
 
 
 class _Encoding:
-    """str into one format, each piece whole. A UTF-16 target writes its byte-order mark once,
+    """str into one format, each piece whole (see the module's docstring).
+
+    A character's spelling may depend on the one before it: VIQR writes "?" after "mua" as
+    "\\?", since "mua?" would read as "muả". So each piece is converted after the last
+    characters of the piece before it, and the bytes those give alone are taken off the
+    front; when they are not the front (the piece began with a combining mark that joined
+    them), the piece is converted alone. A UTF-16 target writes its byte-order mark once,
     before the first piece; later pieces are written in the order it announced."""
+
+    CONTEXT = 2  # characters of the previous piece that the next is converted after
 
     def __init__(self, codec: str, format: int) -> None:
         self.codec = codec
         self.format = format
-        self.started = False
-        self.follow = format
+        self.reset()
 
-    def encode(self, text: str, errors: str) -> bytes:
+    def _convert(self, text: str, errors: str, skip: int) -> bytes:
+        """`text` converted whole; a refusal names its place in text[skip:]."""
         encoded = text.encode("utf-8", "surrogatepass")
         converter = _ext.Converter(_ext.UTF8, self.follow, _policy(errors), _ext.NFC,
                                    _ext.TONES_KEEP, False, False)
         status, out = converter.convert(encoded, True)
         if status == _ext.ERR_REFUSED:
-            raise _encode_error(self.codec, text, encoded, converter)
+            error = _encode_error(self.codec, text, encoded, converter)
+            piece = text[skip:]
+            start = min(max(error.start - skip, 0), len(piece))
+            raise UnicodeEncodeError(self.codec, piece, start, min(start + 1, len(piece)),
+                                     error.reason)
         if status != _ext.OK:
             raise ValueError(_ext.status_message(status))
+        return bytes(out)
+
+    def encode(self, text: str, errors: str) -> bytes:
+        context = self.tail
+        out = self._convert(context + text, errors, len(context))
+        if context:
+            before = self._convert(context, errors, 0)
+            out = out[len(before):] if out.startswith(before) else self._convert(text, errors, 0)
+        self.tail = (context + text)[-self.CONTEXT:]
         if not self.started and out:
             self.started = True
             if self.format == _UTF16:
                 self.follow = _UTF16BE if out.startswith(b"\xfe\xff") else _UTF16LE
-        return bytes(out)
+        return out
 
     def reset(self) -> None:
         self.started = False
         self.follow = self.format
+        self.tail = ""
 
 
 def _codec_info(codec: str, format: int) -> codecs.CodecInfo:
