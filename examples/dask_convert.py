@@ -9,12 +9,13 @@ a reader never sees half a file, and a file that fails leaves nothing behind (an
 file of that name stays as it was).
 
   * Files already in UTF-8 are copied byte for byte: their normalization form, byte-order
-    mark and any oddities are kept, not rewritten.
+    mark and any oddities are kept, not rewritten. ASCII files (and empty ones) read as
+    "plain" and come out as they were.
   * Files whose encoding cannot be told (binary data, too few Vietnamese words) or that mix
     two encodings are not converted; the report says why.
   * With --errors strict (the default) a file with bytes that mean nothing in its encoding
-    is refused and not written; --errors replace writes U+FFFD for them instead and counts
-    them, and translit also writes typographic punctuation as ASCII.
+    is refused and not written; --errors replace (or translit, the same into UTF-8) writes
+    U+FFFD for them instead and counts them.
 
 Encodings are detected from the first MiB of each file (cut at a line end), so a file that
 changes encoding further on is converted as its start reads; strict conversion still
@@ -27,15 +28,16 @@ must see SRC_DIR and DST_DIR at the same paths and be able to import toneshift.
 Example:
 
     $ ./dask_convert.py old-documents/ converted/ --workers 2 --report report.json
-    old-documents/scan.bin: not converted: unknown (control bytes: not text)
-    12 files, 3.4 MB: 11 converted (9 from legacy encodings, 2 copied as UTF-8),
-    1 not converted, 0 refused, 0 failed; 0 problems; 1.9 s
+    /home/lan/old-documents/scan.bin: not converted: unknown (control bytes: not text)
+    12 files (3.4 MB): 10 converted, 1 copied, 1 skipped, 0 refused, 0 failed; 0 problems; 1.9 s
     $ ./dask_convert.py /share/in /share/out --scheduler tcp://10.0.0.5:8786
 
 The report (--report) is one JSON document: "files", one entry per file with its path, the
 format detected ("format", or null), "verdict", "status" (converted, copied, skipped,
-refused or failed), "bytes_in", "bytes_out", "problems" and "lost" (each lost character
-with its count), and "reason" when it was not written; then "totals".
+refused or failed), "bytes_in", "bytes_out", "problems" (bytes replaced, and where the
+first was in "first_problem"), "lost" (each character the target lacks, with its count:
+always empty into UTF-8, which lacks none) and "reason" when it was not written; then
+"totals", the same counts for the whole tree and the seconds the conversion took.
 
 Exit status: 0 every file converted or copied; 1 some files were not converted (unknown,
 mixed or refused; all reported); 2 trouble: bad arguments, the cluster, or a file that could
@@ -50,9 +52,13 @@ import tempfile
 import time
 from contextlib import contextmanager
 
-import dask.bag
-import distributed
-import toneshift
+try:
+    import dask.bag
+    import distributed
+    import toneshift
+except ImportError as missing:  # status 2: Python's own 1 would say files were refused
+    print(f"dask_convert.py: {missing}", file=sys.stderr)
+    sys.exit(2)
 
 PIECE_SIZE = 1 << 20  # bytes read, converted and written at a time
 SAMPLE_SIZE = 1 << 20  # bytes from the start of a file that detection reads
@@ -138,12 +144,6 @@ def convert_file(job):
             sample = read_sample(stream)
             stream.seek(0)
 
-            if not sample:
-                record.update(verdict="empty", status="copied")
-                with atomic_output(destination, status.st_mode & 0o7777):
-                    pass
-                return record
-
             detection = toneshift.detect(sample)
             record.update(
                 verdict=detection.verdict, format=detection.format, summary=detection.summary
@@ -175,6 +175,14 @@ def convert_file(job):
                     problems=converter.problem_count,
                     lost=dict(converter.lost),
                 )
+                if converter.problem_count:
+                    first = converter.first_problem
+                    record["first_problem"] = {
+                        "kind": first.kind,
+                        "offset": first.offset,
+                        "line": first.line,
+                        "column": first.column,
+                    }
     except toneshift.ConversionError as refusal:
         record.update(
             status="refused",
@@ -248,16 +256,17 @@ def print_summary(src_dir, records, totals):
         elif r["status"] in ("refused", "failed"):
             print(f"{where}: {r['status']}: {r['reason']}")
         elif r["problems"]:
+            first = r["first_problem"]
             lost = "".join(r["lost"])
-            print(f"{where}: {r['problems']} problems" + (f", lost {lost}" if lost else ""))
+            print(
+                f"{where}: {r['problems']} replaced, the first ({first['kind']}) at line "
+                f"{first['line']}, column {first['column']}" + (f"; lost {lost}" if lost else "")
+            )
     t = totals
-    legacy = t["converted"]
     print(
-        f"{t['files']} files, {t['bytes_in'] / 1e6:.1f} MB: "
-        f"{t['converted'] + t['copied']} converted ({legacy} from legacy encodings, "
-        f"{t['copied']} copied as UTF-8), {t['skipped']} not converted, "
-        f"{t['refused']} refused, {t['failed']} failed; {t['problems']} problems; "
-        f"{t['seconds']:.1f} s"
+        f"{t['files']} files ({t['bytes_in'] / 1e6:.1f} MB): {t['converted']} converted, "
+        f"{t['copied']} copied, {t['skipped']} skipped, {t['refused']} refused, "
+        f"{t['failed']} failed; {t['problems']} problems; {t['seconds']:.1f} s"
     )
 
 
@@ -275,7 +284,7 @@ def parse_arguments():
         type=int,
         default=os.cpu_count() or 1,
         metavar="N",
-        help="worker processes of the local cluster (default: one per core)",
+        help="worker processes of the local cluster (default: one per core; not with --scheduler)",
     )
     parser.add_argument(
         "--errors",
@@ -313,7 +322,7 @@ def main():
                 dashboard_address=":0",
             ) as cluster, distributed.Client(cluster) as client:
                 records, totals = run(client, src_dir, dst_dir, arguments.errors)
-    except Exception as error:  # the cluster could not be reached or a worker died
+    except Exception as error:  # the cluster could not be reached, or a task failed
         print(f"dask_convert.py: {type(error).__name__}: {error}", file=sys.stderr)
         return 2
 

@@ -71,6 +71,15 @@ def encode(text, encoding):
     return data
 
 
+def cut_inside_a_character(text, offset):
+    """`text` after a line of dots that makes UTF-8 byte `offset` fall inside a character.
+    The script detects from the first MiB, which must not end in half a character."""
+    data = text.encode()
+    inside = max(i for i in range(offset + 1) if 0x80 <= data[i] < 0xC0)
+    shift = offset - inside
+    return "." * (shift - 1) + "\n" + text if shift else text
+
+
 def write(root, relative, data):
     path = os.path.join(root, relative)
     os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -112,11 +121,12 @@ class DaskConvertTest(unittest.TestCase):
         # Each converted file, its encoding, and the UTF-8 text it must come back as.
         plan = [
             ("tcvn3.txt", "tcvn3", fit(texts[0], "tcvn3")),
-            # Over 2 MiB: converted in several pieces, detected from its start only.
+            # The long ones, over 2 MiB, are converted in several pieces and detected from
+            # their start only.
             ("docs/vni/long.txt", "vni-win", fit(texts[1], "vni-win") * 260),
             ("docs/viscii.txt", "viscii", fit(texts[2], "viscii")),
-            ("docs/deep/er/utf16.txt", "utf-16", texts[3]),
-            ("utf8.txt", "utf-8", texts[4]),
+            ("docs/deep/er/utf16.txt", "utf-16", texts[3] * 150),
+            ("utf8.txt", "utf-8", cut_inside_a_character(texts[4] * 230, 1 << 20)),
         ]
         expected = {}
         for relative, encoding, text in plan:
@@ -158,7 +168,7 @@ class DaskConvertTest(unittest.TestCase):
             self.assertTrue(files[relative]["reason"])
             self.assertIn(relative, finished.stdout)
         counts = ("files", "converted", "copied", "skipped", "refused", "failed", "problems")
-        self.assertEqual([totals[k] for k in counts], [9, 5, 2, 2, 0, 0, 0])
+        self.assertEqual([totals[k] for k in counts], [9, 6, 1, 2, 0, 0, 0])
         self.assertEqual(totals["bytes_out"], sum(map(len, expected.values())))
 
     def test_a_refused_file_leaves_no_output_and_replace_converts_it(self):
@@ -197,7 +207,9 @@ class DaskConvertTest(unittest.TestCase):
         self.assertEqual(finished.returncode, 0, finished.stdout + finished.stderr)
         with open(os.path.join(replaced_dst, "bad/cp1258.txt"), "rb") as stream:
             self.assertEqual(stream.read(), (before + "\ufffd" + after).encode())
-        self.assertEqual(files["bad/cp1258.txt"]["problems"], 1)
+        replaced = files["bad/cp1258.txt"]
+        self.assertEqual(replaced["problems"], 1)
+        self.assertEqual(replaced["first_problem"]["line"], 41)
         self.assertEqual(totals["problems"], 1)
 
     def test_trouble_before_any_work_is_status_2(self):
