@@ -6,6 +6,7 @@ say what happened to each file."""
 
 import glob
 import gzip
+import importlib.util
 import json
 import os
 import subprocess
@@ -19,6 +20,13 @@ import toneshift
 EXAMPLE = os.path.join(
     os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples", "dask_convert.py"
 )
+
+
+def example_module():
+    spec = importlib.util.spec_from_file_location("dask_convert", EXAMPLE)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
 
 # Used when the Vietnamese manual pages are not installed: VIQR, made UTF-8 by toneshift.
 FALLBACK_VIQR = """\
@@ -72,8 +80,7 @@ def encode(text, encoding):
 
 
 def cut_inside_a_character(text, offset):
-    """`text` after a line of dots that makes UTF-8 byte `offset` fall inside a character.
-    The script detects from the first MiB, which must not end in half a character."""
+    """`text` after a line of dots that makes UTF-8 byte `offset` fall inside a character."""
     data = text.encode()
     inside = max(i for i in range(offset + 1) if 0x80 <= data[i] < 0xC0)
     shift = offset - inside
@@ -118,6 +125,7 @@ class DaskConvertTest(unittest.TestCase):
 
     def test_a_tree_of_legacy_files_becomes_the_utf8_it_was_made_from(self):
         texts = vietnamese_texts(6)
+        sample_size = example_module().SAMPLE_SIZE
         # Each converted file, its encoding, and the UTF-8 text it must come back as.
         plan = [
             ("tcvn3.txt", "tcvn3", fit(texts[0], "tcvn3")),
@@ -126,7 +134,8 @@ class DaskConvertTest(unittest.TestCase):
             ("docs/vni/long.txt", "vni-win", fit(texts[1], "vni-win") * 260),
             ("docs/viscii.txt", "viscii", fit(texts[2], "viscii")),
             ("docs/deep/er/utf16.txt", "utf-16", texts[3] * 150),
-            ("utf8.txt", "utf-8", cut_inside_a_character(texts[4] * 230, 1 << 20)),
+            # The sample the script detects from must not end in half a character.
+            ("utf8.txt", "utf-8", cut_inside_a_character(texts[4] * 230, sample_size)),
         ]
         expected = {}
         for relative, encoding, text in plan:
