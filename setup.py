@@ -16,6 +16,7 @@ import sysconfig
 
 from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
+from setuptools.command.egg_info import egg_info
 
 ROOT = os.path.dirname(os.path.abspath(__file__))
 
@@ -53,8 +54,17 @@ class CMakeBuild(build_ext):
         shutil.copyfile(built[0], target)
 
 
+class EggInfoInBuild(egg_info):
+    """Metadata written under build/ (ignored by git) rather than beside the package."""
+
+    def initialize_options(self):
+        super().initialize_options()
+        self.egg_base = os.path.relpath(os.path.join(ROOT, "build"))
+        os.makedirs(self.egg_base, exist_ok=True)
+
+
 setup(
     version=library_version(),
     ext_modules=[Extension("toneshift._toneshift", sources=[])],
-    cmdclass={"build_ext": CMakeBuild},
+    cmdclass={"build_ext": CMakeBuild, "egg_info": EggInfoInBuild},
 )

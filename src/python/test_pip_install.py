@@ -31,6 +31,9 @@ class PipInstall(unittest.TestCase):
             python = os.path.join(venv, "bin", "python")
             subprocess.run([python, "-m", "pip", "install", "--no-build-isolation", "--no-index",
                             tree], check=True, env=env, cwd=folder)
+            left = [os.path.relpath(os.path.join(d, n), tree)
+                    for d, dirs, _ in os.walk(tree) for n in dirs if n.endswith(".egg-info")]
+            self.assertEqual([p for p in left if not p.startswith("build" + os.sep)], [])
             result = subprocess.run(
                 [python, "-c", "import toneshift, sys; "
                  "sys.stdout.buffer.write(toneshift.convert('Vi\u1ec7t Nam', to='vni-win')); "
