@@ -71,7 +71,7 @@ def make_corpus(folder, files, total_bytes):
     written = 0
     for i in range(files):
         encoding = ENCODINGS[i % len(ENCODINGS)]
-        size = mean // 2 + (i * 7919) % (mean + 1)
+        size = mean // 2 + mean * ((i * 37) % 101) // 100
         path = os.path.join(folder, f"set{i % 10}", f"{i:04}.{encoding}.txt")
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as out:
@@ -112,6 +112,7 @@ def main():
             f"corpus: {arguments.files} files, {size / 1e6:.1f} MB in {', '.join(ENCODINGS)};"
             f" made in {time.monotonic() - started:.1f} s"
         )
+        print("load average before the runs: %.1f %.1f %.1f" % os.getloadavg())
         results = {1: [], 2: []}
         # Alternated, so that a change in the machine's load falls on both counts alike.
         for _ in range(arguments.runs):
