@@ -128,7 +128,9 @@ class Converter {
         {
             py::gil_scoped_release release;
             const std::lock_guard<std::mutex> lock(mutex_);
-            out.resize(std::max<size_t>(in.size() + in.size() / 2, 256));
+            // Room for a typical expansion and the converter's slack, doubled when it asks for
+            // more.
+            out.resize(in.size() + in.size() / 2 + 4096);
             size_t used = 0;
             size_t filled = 0;
             for (;;) {
