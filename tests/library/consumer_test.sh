@@ -30,8 +30,8 @@ for component in toneshift_runtime toneshift_development; do
 done
 
 lib=$prefix/$libdir
-for file in include/toneshift/toneshift.h "$libdir/libtoneshift.a" "$libdir/pkgconfig/toneshift.pc" \
-    "$libdir/cmake/toneshift/toneshift-config.cmake" \
+for file in include/toneshift/toneshift.h "$libdir/libtoneshift.a" \
+    "$libdir/pkgconfig/toneshift.pc" "$libdir/cmake/toneshift/toneshift-config.cmake" \
     "$libdir/cmake/toneshift/toneshift-config-version.cmake"; do
     [[ -f $prefix/$file ]] || fail "$file is not installed"
 done
@@ -42,10 +42,12 @@ done
 [[ $(readlink "$lib/libtoneshift.so" || true) == libtoneshift.so.1 ]] ||
     fail "libtoneshift.so does not link to libtoneshift.so.1"
 
+vni='vni-win -> utf-8, a byte at a time: Xin ch\xc3\xa0o th\xe1\xba\xbf gi\xe1\xbb\x9bi.'
+vni+=' \xc4\x90\xc6\xb0\xe1\xbb\x9dng ph\xe1\xbb\x91 H\xc3\xa0 N\xe1\xbb\x99i'
 expected=$(printf '%b\n' \
     'header 1.0.0, library 1.0.0' \
     'tcvn3 -> utf-8: Ti\xe1\xba\xbfng Vi\xe1\xbb\x87t c\xc3\xb3 d\xe1\xba\xa5u' \
-    'vni-win -> utf-8, a byte at a time: Xin ch\xc3\xa0o th\xe1\xba\xbf gi\xe1\xbb\x9bi. \xc4\x90\xc6\xb0\xe1\xbb\x9dng ph\xe1\xbb\x91 H\xc3\xa0 N\xe1\xbb\x99i' \
+    "$vni" \
     'utf-8 -> tcvn3: refused, U+2603 at line 1, column 4, 1 problem')
 # check NAME PROGRAM LINKAGE: runs PROGRAM, compares its output, and checks whether it loads
 # libtoneshift.so.1 (LINKAGE shared) or not (static).
@@ -76,7 +78,8 @@ check "pkg-config, shared" "$work/pkg-config-shared" shared
 # Where both libtoneshift.so and libtoneshift.a are installed, -ltoneshift takes the shared
 # one; -l:libtoneshift.a names the archive, with the libraries --static lists after it.
 read -ra static_libs <<<"$(pkg-config --static --libs toneshift)"
-[[ " ${static_libs[*]} " == *" -ltoneshift "* ]] || fail "pkg-config --static gives ${static_libs[*]}"
+[[ " ${static_libs[*]} " == *" -ltoneshift "* ]] ||
+    fail "pkg-config --static gives ${static_libs[*]}"
 for i in "${!static_libs[@]}"; do
     [[ ${static_libs[i]} == -ltoneshift ]] && static_libs[i]=-l:libtoneshift.a
 done
@@ -93,6 +96,9 @@ check "pkg-config --static" "$work/pkg-config-static" static
     cat "$work/cmake-build.log" >&2
     fail "the CMake consumer does not build"
 }
-[[ -x $work/cmake/consumer_shared ]] && check "CMake toneshift::toneshift" "$work/cmake/consumer_shared" shared
-[[ -x $work/cmake/consumer_static ]] && check "CMake toneshift::toneshift_static" "$work/cmake/consumer_static" static
+for kind in shared static; do
+    target=toneshift::toneshift
+    [[ $kind == static ]] && target+=_static
+    [[ -x $work/cmake/consumer_$kind ]] && check "CMake $target" "$work/cmake/consumer_$kind" $kind
+done
 exit $status
