@@ -248,6 +248,34 @@ std::string word_document(const std::string& body, const std::string& styles,
     return make_zip(entries);
 }
 
+// Word puts the package's relationships before its document: the rewritten part is not the
+// first entry, and libzip split the buffer the package was read from and freed a piece of it
+// (a double free that aborted every such conversion).
+TEST(Word, ARewrittenPartAfterUnchangedEntriesConverts) {
+    const std::string w = "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"";
+    const std::string document =
+        "<?xml version=\"1.0\"?><w:document " + w +
+        "><w:body><w:p><w:r><w:rPr><w:rFonts w:ascii=\".VnTime\" w:hAnsi=\".VnTime\"/>"
+        "</w:rPr><w:t>C\xC3\xA9ng</w:t></w:r></w:p></w:body></w:document>";
+    const std::string docx = make_zip(
+        {{"[Content_Types].xml",
+          "<?xml version=\"1.0\"?><Types xmlns=\"http://schemas.openxmlformats.org/package/"
+          "2006/content-types\"><Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+          "<Override PartName=\"/word/document.xml\" ContentType=\"application/"
+          "vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml\"/></Types>"},
+         {"_rels/.rels",
+          "<?xml version=\"1.0\"?><Relationships xmlns=\"http://schemas.openxmlformats.org/"
+          "package/2006/relationships\"><Relationship Id=\"rId1\" Type=\"http://"
+          "schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" "
+          "Target=\"word/document.xml\"/></Relationships>"},
+         {"word/document.xml", document}});
+    const DocumentResult r = convert_document(docx, DocumentOptions{});
+    ASSERT_EQ(r.status, DocumentResult::Status::kConverted) << r.error;
+    EXPECT_NE(entry(r.output, "word/document.xml").find("<w:t>C\xE1\xBB\x99ng</w:t>"),
+              std::string::npos);
+    EXPECT_EQ(entry(r.output, "_rels/.rels"), entry(docx, "_rels/.rels"));
+}
+
 TEST(Word, RunsConvertByTheirFontsFromRunStyleDefaultsAndTheme) {
     const std::string styles =
         "<w:docDefaults><w:rPrDefault><w:rPr><w:rFonts w:asciiTheme=\"minorHAnsi\" "

@@ -2,6 +2,9 @@
 
 #include <zip.h>
 
+#include <cstdlib>
+#include <cstring>
+
 namespace toneshift::documents {
 
 namespace {
@@ -26,8 +29,18 @@ bool Package::open(std::string_view data, std::string& error) {
     data_ = data;
     zip_error_t e;
     zip_error_init(&e);
-    source_ = zip_source_buffer_create(data.data(), data.size(), 0, &e);
+    // libzip gets a copy of its own to free: writing an archive whose first changed entry is
+    // not its first, it splits the buffer it read from and frees pieces of it, even of a
+    // buffer it was told not to free (libzip 1.7).
+    void* copy = std::malloc(data.empty() ? 1 : data.size());
+    if (copy == nullptr) {
+        error = "out of memory";
+        return false;
+    }
+    if (!data.empty()) std::memcpy(copy, data.data(), data.size());
+    source_ = zip_source_buffer_create(copy, data.size(), 1, &e);
     if (source_ == nullptr) {
+        std::free(copy);
         error = zip_error_text(&e);
         zip_error_fini(&e);
         return false;
