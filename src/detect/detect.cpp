@@ -928,6 +928,7 @@ Detection Detector::State::finish_words() {
         parts[part_count - 1].last = segments[segment_count - 1].last_line;
         for (std::size_t k = 0; k < part_count; ++k) {
             const Part& p = parts[k];
+            out.ranges.push_back(Detection::Range{p.first, p.last, p.format});
             if (k != 0) out.details += ", ";
             // Appended piece by piece: GCC 12 sees a false overlap (-Wrestrict) in
             // "literal" + std::string at -O3.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +18,13 @@ struct Detection {
     std::string details;
     // kUnknown and kMixed: the formats that were in question, for a refusal to name.
     std::vector<int> candidates;
+    // kMixed: the line ranges (from 1) and the format each reads as, in order.
+    struct Range {
+        std::uint64_t first_line = 0;
+        std::uint64_t last_line = 0;
+        int format = -1;
+    };
+    std::vector<Range> ranges;
 };
 
 // Fed a text in pieces of any size, then asked once. Memory stays bounded whatever the

@@ -273,6 +273,13 @@ TEST(Detect, APartInEachOfTwoFormatsIsMixed) {
     ASSERT_EQ(d.verdict, Detection::Verdict::kMixed) << name(d.format) << d.details;
     EXPECT_EQ(d.details, "lines 1-30 viscii, lines 31-60 vni");
     EXPECT_EQ(d.candidates, (std::vector<int>{kViscii, 3}));
+    ASSERT_EQ(d.ranges.size(), 2u);
+    EXPECT_EQ(d.ranges[0].first_line, 1u);
+    EXPECT_EQ(d.ranges[0].last_line, 30u);
+    EXPECT_EQ(d.ranges[0].format, kViscii);
+    EXPECT_EQ(d.ranges[1].first_line, 31u);
+    EXPECT_EQ(d.ranges[1].last_line, 60u);
+    EXPECT_EQ(d.ranges[1].format, 3);
 
     // Each part alone is no mix.
     EXPECT_EQ(detect(first).verdict, Detection::Verdict::kFormat);
