@@ -14,8 +14,8 @@
 
 #include "convert/converter.h"
 #include "detect/detect.h"
+#include "repair/pipeline.h"
 #include "repair/repair.h"
-#include "repair/tone_style.h"
 #include "tsconv/convert_input.h"
 #include "tsconv/messages.h"
 #include "tsconv/output_file.h"
@@ -24,13 +24,6 @@
 namespace toneshift::tsconv {
 
 namespace {
-
-// Text is repaired in blocks of whole lines of about this size; a line longer than
-// kLongestBlock is cut (at a character's start), so memory stays bounded.
-constexpr std::size_t kBlockSize = std::size_t(1) << 20;
-constexpr std::size_t kLongestBlock = std::size_t(4) << 20;
-
-constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
 
 std::string error_message(int error) {
     return std::strerror(error);
@@ -68,7 +61,6 @@ class FileRepair {
 
     End run(int fd) {
         std::vector<unsigned char> piece(Buffers::kInputSize);
-        std::vector<unsigned char> decoded(Buffers::kOutputSize);
         // What decides how the bytes are read must be in hand: a pipe may give the first
         // bytes a few at a time. The byte-order mark needs two bytes; -f auto a full piece.
         const std::size_t wanted = options_.from == kAutoFormat ? piece.size() : 2;
@@ -97,21 +89,29 @@ class FileRepair {
             const Detection d = detector.finish();
             source_ = d.verdict == Detection::Verdict::kFormat ? d.format : kUtf8;
         }
-        if (source_ != kUtf8) reader_.emplace(ConvertOptions{source_, kUtf8, options_.policy});
         target_ = options_.to >= 0 ? options_.to : source_;
         if (options_.to < 0 && source_ == kUtf16 && big_mark) {
             target_ = kUtf16Be;
             if (!write_raw("\xFE\xFF", 2)) return End::kWriteFailed;
         }
+        repair::PipelineOptions p;
+        p.source = source_;
+        p.target = target_;
         // UTF-8 written as it is when no other target or form is asked for.
-        if (target_ != kUtf8 || options_.nfd || options_.composite || options_.to >= 0) {
-            ConvertOptions w{kUtf8, target_, options_.policy};
-            w.nfd = options_.nfd;
-            w.composite = options_.composite;
-            writer_.emplace(w);
-            if (!writer_->ok()) return End::kNoForm;
-        }
-        bool first = true;
+        p.write_through_converter =
+            target_ != kUtf8 || options_.nfd || options_.composite || options_.to >= 0;
+        p.policy = options_.policy;
+        p.nfd = options_.nfd;
+        p.composite = options_.composite;
+        p.repair = options_.repair;
+        p.place_tones = options_.tone_style != 0 || options_.fix_tones;
+        p.tones.restyle = options_.tone_style != 0;
+        p.tones.style =
+            options_.tone_style == 2 ? detect::ToneStyle::kNew : detect::ToneStyle::kTraditional;
+        p.tones.fix = options_.fix_tones;
+        pipeline_.emplace(p);
+        if (pipeline_->status() == Status::kNoForm) return End::kNoForm;
+        std::string out;
         for (bool read = false;; read = true) {
             if (read) n = read_input(fd, piece.data(), piece.size());
             if (n < 0) {
@@ -119,122 +119,54 @@ class FileRepair {
                 return End::kReadFailed;
             }
             const bool last = n == 0;
-            if (reader_) {
-                const ConvertResult r = reader_->convert(piece.data(), std::size_t(n),
-                                                         decoded.data(), decoded.size(), last);
-                if (r.stop == ConvertResult::Stop::kRefused) return End::kConverterRefused;
-                pending_.append(reinterpret_cast<const char*>(decoded.data()), r.written);
-            } else {
-                pending_.append(reinterpret_cast<const char*>(piece.data()), std::size_t(n));
-            }
-            if (first && pending_.size() >= 3) {
-                first = false;
-                if (pending_.compare(0, 3, kUtf8Mark) == 0) {
-                    pending_.erase(0, 3);
-                    // Written back as it was when the text goes out as it is.
-                    if (!writer_ && !write_raw(kUtf8Mark, 3)) return End::kWriteFailed;
-                }
-            }
-            for (;;) {
-                const std::size_t cut = next_cut(last);
-                if (cut == 0) break;
-                const End e = block(std::string_view(pending_).substr(0, cut));
-                if (e != End::kDone) return e;
-                pending_.erase(0, cut);
-            }
+            out.clear();
+            const Status s = pipeline_->feed(piece.data(), std::size_t(n), last, out);
+            // What came before a refusal is written: the output stops there.
+            if (!write_raw(out.data(), out.size())) return End::kWriteFailed;
+            if (s == Status::kUnrecovered) return End::kRefused;
+            if (s != Status::kOk) return End::kConverterRefused;
             if (last) break;
-        }
-        if (writer_) {
-            const ConvertResult r = writer_->convert(nullptr, 0, out_.data(), out_.size(), true);
-            if (r.stop == ConvertResult::Stop::kRefused) return End::kConverterRefused;
-            if (!write_raw(reinterpret_cast<const char*>(out_.data()), r.written))
-                return End::kWriteFailed;
         }
         return End::kDone;
     }
 
-    const repair::RepairReport& report() const { return report_; }
+    const repair::RepairReport& report() const {
+        return pipeline_ ? pipeline_->report() : empty_report_;
+    }
     int source() const { return source_; }
-    std::uint64_t restyled() const { return restyled_; }
+    std::uint64_t restyled() const { return pipeline_ ? pipeline_->restyled() : 0; }
     int target() const { return target_; }
     int error() const { return error_; }
     // Under --replace or --translit, what the reading or the writing replaced, in words (one
     // line each), or empty.
     std::vector<std::string> replaced(const std::string& name) const {
         std::vector<std::string> lines;
-        auto add = [&](const Converter& c, const char* one, const char* many, int format) {
-            if (c.problem_count() == 0 || c.first_problem() == nullptr) return;
-            const Problem& p = *c.first_problem();
-            lines.push_back(problem_place(name, p) + ": " + std::to_string(c.problem_count()) +
-                            " " + (c.problem_count() == 1 ? one : many) + " " +
+        auto add = [&](const Converter* c, const char* one, const char* many, int format) {
+            if (c == nullptr || c->problem_count() == 0 || c->first_problem() == nullptr) return;
+            const Problem& p = *c->first_problem();
+            lines.push_back(problem_place(name, p) + ": " + std::to_string(c->problem_count()) +
+                            " " + (c->problem_count() == 1 ? one : many) + " " +
                             std::string(format_name(format)) + " replaced, the first " +
                             describe_problem(p));
         };
-        if (reader_)
-            add(*reader_, "piece of input undefined in", "pieces of input undefined in", source_);
-        if (writer_)
-            add(*writer_, "character not written exactly in", "characters not written exactly in",
-                target_);
+        if (!pipeline_) return lines;
+        add(pipeline_->reader(), "piece of input undefined in", "pieces of input undefined in",
+            source_);
+        add(pipeline_->writer(), "character not written exactly in",
+            "characters not written exactly in", target_);
         return lines;
     }
     const Converter* refusing_converter() const {
-        if (reader_ && reader_->problem_count() != 0) return &*reader_;
-        if (writer_ && writer_->problem_count() != 0) return &*writer_;
+        if (!pipeline_) return nullptr;
+        const Converter* r = pipeline_->reader();
+        const Converter* w = pipeline_->writer();
+        if (r != nullptr && r->problem_count() != 0) return r;
+        if (w != nullptr && w->problem_count() != 0) return w;
         return nullptr;
     }
 
   private:
-    // Where the next block ends: after the last line feed within kLongestBlock once a block's
-    // worth is pending; in a longer line, after the last space between two ASCII bytes (a
-    // place no garbled letter spans), or failing that at a character's start; at the end,
-    // everything left. 0: wait for more.
-    std::size_t next_cut(bool last) const {
-        if (pending_.empty() || (!last && pending_.size() < kBlockSize)) return 0;
-        if (last && pending_.size() <= kLongestBlock) return pending_.size();
-        const std::size_t nl = pending_.rfind('\n', kLongestBlock - 1);
-        if (nl != std::string::npos) return nl + 1;
-        if (!last && pending_.size() < kLongestBlock) return 0;
-        const auto* p = reinterpret_cast<const unsigned char*>(pending_.data());
-        for (std::size_t k = kLongestBlock - 1; k > kBlockSize; --k)
-            if (p[k] == ' ' && p[k - 1] < 0x80 && p[k + 1] < 0x80) return k + 1;
-        std::size_t cut = kLongestBlock;
-        while (cut > kBlockSize && (p[cut] & 0xC0) == 0x80) --cut;
-        return cut;
-    }
-
-    End block(std::string_view text) {
-        repaired_.clear();
-        const std::uint64_t unrecovered = report_.unrecovered;
-        if (options_.repair) {
-            repairer_.repair_block(text, line_, repaired_, report_);
-        } else {
-            repaired_.assign(text);
-        }
-        line_ += std::uint64_t(std::count(text.begin(), text.end(), '\n'));
-        if (options_.tone_style != 0 || options_.fix_tones) {
-            repair::ToneOptions tones;
-            tones.restyle = options_.tone_style != 0;
-            tones.style = options_.tone_style == 2 ? detect::ToneStyle::kNew
-                                                   : detect::ToneStyle::kTraditional;
-            tones.fix = options_.fix_tones;
-            styled_.clear();
-            restyled_ += repair::place_tones(repaired_, tones, styled_);
-            repaired_.swap(styled_);
-        }
-        // A letter lost by the garbling is a loss: refused unless --replace or --translit.
-        if (report_.unrecovered != unrecovered && options_.policy == LossPolicy::kRefuse)
-            return End::kRefused;
-        if (!writer_)
-            return write_raw(repaired_.data(), repaired_.size()) ? End::kDone : End::kWriteFailed;
-        const std::size_t room = kConvertGrowth * repaired_.size() + kConvertSlack;
-        if (out_.size() < room) out_.resize(room);
-        const ConvertResult r =
-            writer_->convert(reinterpret_cast<const unsigned char*>(repaired_.data()),
-                             repaired_.size(), out_.data(), out_.size(), false);
-        if (r.stop == ConvertResult::Stop::kRefused) return End::kConverterRefused;
-        return write_raw(reinterpret_cast<const char*>(out_.data()), r.written) ? End::kDone
-                                                                                : End::kWriteFailed;
-    }
+    using Status = repair::TextPipeline::Status;
 
     bool write_raw(const char* data, std::size_t size) {
         if (output_ == nullptr || size == 0) return true;
@@ -245,13 +177,8 @@ class FileRepair {
 
     const Options& options_;
     OutputFile* output_;  // nullptr: nothing is written (--check)
-    std::optional<Converter> reader_, writer_;
-    repair::Repairer repairer_;
-    repair::RepairReport report_;
-    std::string pending_, repaired_, styled_;
-    std::uint64_t restyled_ = 0;
-    std::vector<unsigned char> out_ = std::vector<unsigned char>(kConvertSlack);
-    std::uint64_t line_ = 1;
+    std::optional<repair::TextPipeline> pipeline_;
+    repair::RepairReport empty_report_;
     int error_ = 0;
     int source_ = kUtf8;
     int target_ = kUtf8;

@@ -23,6 +23,7 @@
 
 #include "detect/detect.h"
 #include "documents/document.h"
+#include "repair/pipeline.h"
 #include "repair/repair.h"
 #include "tsconv/convert_input.h"
 #include "tsconv/messages.h"
@@ -244,27 +245,6 @@ int detect_input(int fd, Buffers& buffers, Progress& progress, Detection& out, b
 
 // How a text in UTF-8 or UTF-16 (`format`) was garbled, from its first lines: the layers
 // of the first range that --repair would repair ("utf-8 read as windows-1252"), or empty.
-std::string garbled_state(std::string_view head, int format) {
-    std::string decoded;
-    if (format != kUtf8) {
-        // UTF-16 read into UTF-8 first, as --repair reads it.
-        Converter reader(ConvertOptions{format, kUtf8, LossPolicy::kReplace});
-        std::vector<unsigned char> out(kConvertGrowth * head.size() + kConvertSlack);
-        const ConvertResult r = reader.convert(reinterpret_cast<const unsigned char*>(head.data()),
-                                               head.size(), out.data(), out.size(), true);
-        decoded.assign(reinterpret_cast<const char*>(out.data()), r.written);
-        head = decoded;
-    }
-    const std::size_t last_line = head.rfind('\n');
-    if (last_line != std::string_view::npos && last_line + 1 < head.size())
-        head = head.substr(0, last_line + 1);
-    repair::Repairer repairer;
-    repair::RepairReport report;
-    std::string repaired;
-    repairer.repair_block(head, 1, repaired, report);
-    return report.ranges.empty() ? std::string() : repair::describe(report.ranges.front().reading);
-}
-
 // Copies what standard input holds into an unnamed file in $TMPDIR (or /tmp), which then
 // takes its place, at its start. False after saying why, when that fails.
 bool spool_standard_input(Buffers& buffers) {
@@ -1287,7 +1267,7 @@ int detect_one(const Task& task, Buffers& buffers, Progress& progress) {
     const bool unicode =
         d.format == kUtf8 || d.format == kUtf16 || d.format == kUtf16Le || d.format == kUtf16Be;
     const std::string garbled = d.verdict == Detection::Verdict::kFormat && unicode
-                                    ? garbled_state(head, d.format)
+                                    ? repair::garbled_state(head, d.format)
                                     : std::string();
     if (!garbled.empty()) {
         line.append(" (").append(garbled).append("; tsconv --repair undoes it)");

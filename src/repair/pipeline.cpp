@@ -1,0 +1,140 @@
+#include "repair/pipeline.h"
+
+#include <algorithm>
+
+namespace toneshift::repair {
+
+namespace {
+
+constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
+// The reading converter's output room: a piece of input is taken this much at a time.
+constexpr std::size_t kReadPiece = std::size_t(64) << 10;
+
+}  // namespace
+
+TextPipeline::TextPipeline(const PipelineOptions& options) : options_(options) {
+    if (options.source != kUtf8) {
+        reader_.emplace(ConvertOptions{options.source, kUtf8, options.policy});
+        decoded_.resize(kConvertGrowth * kReadPiece + kConvertSlack);
+    }
+    if (options.write_through_converter) {
+        ConvertOptions w{kUtf8, options.target, options.policy};
+        w.nfd = options.nfd;
+        w.composite = options.composite;
+        writer_.emplace(w);
+        if (!writer_->ok()) status_ = Status::kNoForm;
+        out_.resize(kConvertSlack);
+    }
+}
+
+TextPipeline::Status TextPipeline::feed(const unsigned char* in, std::size_t size, bool last,
+                                        std::string& out) {
+    if (status_ != Status::kOk) return status_;
+    if (reader_) {
+        std::size_t done = 0;
+        do {
+            const std::size_t n = std::min(size - done, kReadPiece);
+            const bool end = last && done + n == size;
+            const ConvertResult r =
+                reader_->convert(in + done, n, decoded_.data(), decoded_.size(), end);
+            if (r.stop == ConvertResult::Stop::kRefused) return status_ = Status::kReaderRefused;
+            pending_.append(reinterpret_cast<const char*>(decoded_.data()), r.written);
+            done += r.consumed;
+        } while (done < size);
+    } else {
+        pending_.append(reinterpret_cast<const char*>(in), size);
+    }
+    if (first_ && (pending_.size() >= 3 || last)) {
+        first_ = false;
+        if (pending_.compare(0, 3, kUtf8Mark) == 0) {
+            pending_.erase(0, 3);
+            // Written back as it was when the text goes out as it is.
+            if (!writer_) out.append(kUtf8Mark, 3);
+        }
+    }
+    if (first_) return status_;
+    for (;;) {
+        const std::size_t cut = next_cut(last);
+        if (cut == 0) break;
+        if (block(std::string_view(pending_).substr(0, cut), out) != Status::kOk) return status_;
+        pending_.erase(0, cut);
+    }
+    if (last && writer_) {
+        const ConvertResult r = writer_->convert(nullptr, 0, out_.data(), out_.size(), true);
+        if (r.stop == ConvertResult::Stop::kRefused) return status_ = Status::kWriterRefused;
+        out.append(reinterpret_cast<const char*>(out_.data()), r.written);
+    }
+    return status_;
+}
+
+// Where the next block ends: after the last line feed within kLongestBlock once a block's
+// worth is pending; in a longer line, after the last space between two ASCII bytes (a place
+// no garbled letter spans), or failing that at a character's start; at the end, everything
+// left. 0: wait for more.
+std::size_t TextPipeline::next_cut(bool last) const {
+    if (pending_.empty() || (!last && pending_.size() < kBlockSize)) return 0;
+    if (last && pending_.size() <= kLongestBlock) return pending_.size();
+    const std::size_t nl = pending_.rfind('\n', kLongestBlock - 1);
+    if (nl != std::string::npos) return nl + 1;
+    if (!last && pending_.size() < kLongestBlock) return 0;
+    const auto* p = reinterpret_cast<const unsigned char*>(pending_.data());
+    for (std::size_t k = kLongestBlock - 1; k > kBlockSize; --k)
+        if (p[k] == ' ' && p[k - 1] < 0x80 && p[k + 1] < 0x80) return k + 1;
+    std::size_t cut = kLongestBlock;
+    while (cut > kBlockSize && (p[cut] & 0xC0) == 0x80) --cut;
+    return cut;
+}
+
+TextPipeline::Status TextPipeline::block(std::string_view text, std::string& out) {
+    repaired_.clear();
+    const std::uint64_t unrecovered = report_.unrecovered;
+    if (options_.repair) {
+        repairer_.repair_block(text, line_, repaired_, report_);
+    } else {
+        repaired_.assign(text);
+    }
+    line_ += std::uint64_t(std::count(text.begin(), text.end(), '\n'));
+    if (options_.place_tones) {
+        styled_.clear();
+        restyled_ += place_tones(repaired_, options_.tones, styled_);
+        repaired_.swap(styled_);
+    }
+    // A letter lost by the garbling is a loss: refused unless the policy replaces.
+    if (report_.unrecovered != unrecovered && options_.policy == LossPolicy::kRefuse)
+        return status_ = Status::kUnrecovered;
+    if (!writer_) {
+        out.append(repaired_);
+        return status_;
+    }
+    const std::size_t room = kConvertGrowth * repaired_.size() + kConvertSlack;
+    if (out_.size() < room) out_.resize(room);
+    const ConvertResult r =
+        writer_->convert(reinterpret_cast<const unsigned char*>(repaired_.data()), repaired_.size(),
+                         out_.data(), out_.size(), false);
+    if (r.stop == ConvertResult::Stop::kRefused) return status_ = Status::kWriterRefused;
+    out.append(reinterpret_cast<const char*>(out_.data()), r.written);
+    return status_;
+}
+
+std::string garbled_state(std::string_view head, int format) {
+    std::string decoded;
+    if (format != kUtf8) {
+        // UTF-16 read into UTF-8 first, as repair reads it.
+        Converter reader(ConvertOptions{format, kUtf8, LossPolicy::kReplace});
+        std::vector<unsigned char> out(kConvertGrowth * head.size() + kConvertSlack);
+        const ConvertResult r = reader.convert(reinterpret_cast<const unsigned char*>(head.data()),
+                                               head.size(), out.data(), out.size(), true);
+        decoded.assign(reinterpret_cast<const char*>(out.data()), r.written);
+        head = decoded;
+    }
+    const std::size_t last_line = head.rfind('\n');
+    if (last_line != std::string_view::npos && last_line + 1 < head.size())
+        head = head.substr(0, last_line + 1);
+    Repairer repairer;
+    RepairReport report;
+    std::string repaired;
+    repairer.repair_block(head, 1, repaired, report);
+    return report.ranges.empty() ? std::string() : describe(report.ranges.front().reading);
+}
+
+}  // namespace toneshift::repair

@@ -1,0 +1,84 @@
+// Text read in any format, repaired and its tone marks placed as asked, then written in any
+// format: the reading converter into UTF-8, the repair and the tone placement a block of
+// whole lines at a time, the writing converter out of UTF-8. Memory stays bounded whatever
+// the text's size: a block is at most kLongestBlock bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "convert/converter.h"
+#include "repair/repair.h"
+#include "repair/tone_style.h"
+
+namespace toneshift::repair {
+
+struct PipelineOptions {
+    int source = kUtf8;  // how the input's bytes are read
+    int target = kUtf8;
+    // Whether the UTF-8 text goes through a writing converter (into `target`, in the form
+    // asked). Without it, it is written as it is, byte for byte where nothing changed.
+    bool write_through_converter = true;
+    LossPolicy policy = LossPolicy::kRefuse;  // for both converters, and for lost letters
+    bool nfd = false;
+    bool composite = false;
+    bool repair = false;
+    bool place_tones = false;  // with `tones`
+    ToneOptions tones;
+};
+
+class TextPipeline {
+  public:
+    enum class Status {
+        kOk,
+        kUnrecovered,    // under kRefuse, a letter the garbling lost: see report()
+        kReaderRefused,  // under kRefuse, undefined input: see reader()
+        kWriterRefused,  // under kRefuse, a character the target cannot write: see writer()
+        kNoForm,         // a Unicode form asked of a target that has none
+    };
+
+    explicit TextPipeline(const PipelineOptions& options);
+    // kOk, or kNoForm when the writing converter cannot be made.
+    Status status() const { return status_; }
+
+    // Takes the next piece of input (all of it), and appends to `out` what is ready: whole
+    // blocks, and with `last` everything. After a status other than kOk nothing more is
+    // taken; `out` holds what came before the refusal.
+    Status feed(const unsigned char* in, std::size_t size, bool last, std::string& out);
+
+    const RepairReport& report() const { return report_; }
+    std::uint64_t restyled() const { return restyled_; }
+    const Converter* reader() const { return reader_ ? &*reader_ : nullptr; }
+    const Converter* writer() const { return writer_ ? &*writer_ : nullptr; }
+
+    // Text is repaired in blocks of whole lines of about kBlockSize; a line longer than
+    // kLongestBlock is cut where no garbled letter spans the cut.
+    static constexpr std::size_t kBlockSize = std::size_t(1) << 20;
+    static constexpr std::size_t kLongestBlock = std::size_t(4) << 20;
+
+  private:
+    std::size_t next_cut(bool last) const;
+    Status block(std::string_view text, std::string& out);
+
+    PipelineOptions options_;
+    Status status_ = Status::kOk;
+    std::optional<Converter> reader_, writer_;
+    Repairer repairer_;
+    RepairReport report_;
+    std::string pending_, repaired_, styled_;
+    std::vector<unsigned char> decoded_, out_;
+    std::uint64_t restyled_ = 0;
+    std::uint64_t line_ = 1;
+    bool first_ = true;
+};
+
+// For --detect and the library: what garbling the first part of a UTF-8 or UTF-16 text
+// (`format`) shows, in words ("utf-8 read as windows-1252"), or empty when repair would
+// change none of it.
+std::string garbled_state(std::string_view head, int format);
+
+}  // namespace toneshift::repair
