@@ -436,7 +436,11 @@ struct Converter::State {
     std::size_t stop_index = 0;  // where in the piece a refusal happened
 
     // A VIQR source.
+    // A VIQR source's decoder context, kept here between calls and in a decoder slot (viqr_ctx)
+    // only while convert() runs: any number of converters read VIQR at once.
     int viqr_ctx = -1;
+    bool viqr_source = false;
+    viqr_snapshot viqr_saved{};
     static constexpr std::size_t kViqrWindow = 4096;
     unsigned char decoded[2 * kViqrWindow] = {};  // a window decoded ahead
     bool tables_can_fail = true;    // whether any byte of the byte tables' source is a problem
@@ -1883,16 +1887,42 @@ Converter::Converter(const ConvertOptions& options)
         }
     }
     if (options.from == kViqr) {
-        s.viqr_ctx = viqr_open(VIQR_MODE_COMPOSE, kEscape, kErase);
-        if (s.viqr_ctx < 0) return;
-        viqr_set(s.viqr_ctx, 1, VIQR_DEFERRED);
+        const int ctx = viqr_open_waiting(VIQR_MODE_COMPOSE, kEscape, kErase);
+        if (ctx < 0) return;
+        viqr_set(ctx, 1, VIQR_DEFERRED);
+        viqr_give_back(ctx, &s.viqr_saved);
+        s.viqr_source = true;
     }
     ok_ = true;
 }
 
-Converter::~Converter() {
-    if (state_->viqr_ctx >= 0) viqr_close(state_->viqr_ctx, nullptr, nullptr);
+Converter::~Converter() = default;
+
+namespace {
+
+// A VIQR source's decoder slot for the length of one call.
+class DecoderLease {
+  public:
+    explicit DecoderLease(Converter::State& s);
+    ~DecoderLease();
+    DecoderLease(const DecoderLease&) = delete;
+    DecoderLease& operator=(const DecoderLease&) = delete;
+
+  private:
+    Converter::State& s_;
+};
+
+DecoderLease::DecoderLease(Converter::State& s) : s_(s) {
+    if (s_.viqr_source) s_.viqr_ctx = viqr_borrow(&s_.viqr_saved);
 }
+
+DecoderLease::~DecoderLease() {
+    if (!s_.viqr_source) return;
+    viqr_give_back(s_.viqr_ctx, &s_.viqr_saved);
+    s_.viqr_ctx = -1;
+}
+
+}  // namespace
 
 ConvertResult Converter::convert(const unsigned char* in, std::size_t in_size, unsigned char* out,
                                  std::size_t out_size, bool last) {
@@ -1910,6 +1940,7 @@ ConvertResult Converter::convert(const unsigned char* in, std::size_t in_size, u
     const std::size_t take = std::min(in_size, room);
     s.out = out;
     const int from = options_.from;
+    const DecoderLease lease(s);
     if (take > 0) {
         if (from < kViqr || one_byte_codec(from)) {
             if (s.classic_target() && !options_.composite) {
@@ -1973,7 +2004,10 @@ void Converter::next_input() {
     s.high_surrogate = 0;
     s.big_endian = s.options.from == kUtf16Be;
     s.reference_size = 0;
-    if (s.viqr_ctx >= 0) viqr_set(s.viqr_ctx, VIQR_MODE_COMPOSE, VIQR_STATE);
+    if (s.viqr_source) {
+        const DecoderLease lease(s);
+        viqr_set(s.viqr_ctx, VIQR_MODE_COMPOSE, VIQR_STATE);
+    }
     s.decoder_state = VIQR_MODE_COMPOSE;
     problem_count_ = 0;
     first_problem_ = Problem{};

@@ -116,8 +116,10 @@ constexpr bool is_convert_format(int f) {
 class Converter {
   public:
     // Formats outside 0..kConvertFormatCount - 1 make a converter whose ok() is false; so
-    // does a Unicode form asked of a target that is no Unicode encoding, and a VIQR source
-    // when no decoder context is free (the decoder has three, shared by the process).
+    // does a Unicode form asked of a target that is no Unicode encoding. A VIQR source keeps
+    // its decoder context here and takes one of the decoder's three slots only during a call
+    // (waiting while three other calls hold them): converters are independent, and separate
+    // ones may be used by separate threads at once.
     explicit Converter(const ConvertOptions& options);
     ~Converter();
     Converter(const Converter&) = delete;

@@ -7,8 +7,8 @@
 namespace toneshift::simd {
 namespace detail {
 
-std::int64_t cpu_targets = 0;
-std::int64_t restriction = 0;
+std::atomic<std::int64_t> cpu_targets{0};
+std::atomic<std::int64_t> restriction{0};
 
 #if HWY_ARCH_X86
 // Not every compiler's __builtin_cpu_supports knows this one.
@@ -40,7 +40,7 @@ std::int64_t find_supported_targets() {
 }  // namespace detail
 
 void restrict_targets_for_test(std::int64_t mask) {
-    detail::restriction = mask;
+    detail::restriction.store(mask, std::memory_order_relaxed);
 }
 
 }  // namespace toneshift::simd

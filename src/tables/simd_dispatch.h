@@ -16,6 +16,7 @@
 
 #include <hwy/detect_targets.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -23,16 +24,22 @@ namespace toneshift::simd {
 
 namespace detail {
 std::int64_t find_supported_targets();
-extern std::int64_t cpu_targets;  // 0 until found
-extern std::int64_t restriction;  // 0 when none
+// Atomic, read relaxed (plain loads): any thread may be the first to look, and each finds
+// the same answer.
+extern std::atomic<std::int64_t> cpu_targets;  // 0 until found
+extern std::atomic<std::int64_t> restriction;  // 0 when none
 }  // namespace detail
 
 // The Highway targets that this CPU runs, as a mask of HWY_* bits: found with CPUID on x86,
 // and elsewhere the baseline that the program was compiled for.
 inline std::int64_t supported_targets() {
-    if (detail::cpu_targets == 0) detail::cpu_targets = detail::find_supported_targets();
-    return detail::restriction != 0 ? detail::cpu_targets & detail::restriction
-                                    : detail::cpu_targets;
+    std::int64_t cpu = detail::cpu_targets.load(std::memory_order_relaxed);
+    if (cpu == 0) {
+        cpu = detail::find_supported_targets();
+        detail::cpu_targets.store(cpu, std::memory_order_relaxed);
+    }
+    const std::int64_t r = detail::restriction.load(std::memory_order_relaxed);
+    return r != 0 ? cpu & r : cpu;
 }
 
 // Tests only: pretends that the CPU runs only the targets in `mask` (0 ends the pretence).
@@ -57,19 +64,22 @@ Function choose(const Variant<Function> (&variants)[n]) {
 }
 
 // A choice made once and kept for as long as the supported targets stay the same.
+// The variant chosen for the targets it was made for, remade when they change (tests
+// restrict them). Any thread may make it: each makes the same choice.
 template <typename Function>
 struct Choice {
-    Function function = nullptr;
-    std::int64_t made_for = 0;
+    std::atomic<Function> function{nullptr};
+    std::atomic<std::int64_t> made_for{0};
 
     template <std::size_t n>
     Function get(const Variant<Function> (&variants)[n]) {
         const std::int64_t supported = supported_targets();
-        if (supported != made_for) {
-            function = choose(variants);
-            made_for = supported;
+        if (supported != made_for.load(std::memory_order_acquire)) {
+            function.store(choose(variants), std::memory_order_relaxed);
+            made_for.store(supported, std::memory_order_release);
+            return choose(variants);
         }
-        return function;
+        return function.load(std::memory_order_relaxed);
     }
 };
 
@@ -108,12 +118,12 @@ struct Choice {
 #else
 #define TONESHIFT_SIMD_SCALAR(F)
 #endif
-#define TONESHIFT_SIMD_VARIANTS(F)                                              \
-    {                                                                           \
-        TONESHIFT_SIMD_AVX2(F)                                                  \
-        TONESHIFT_SIMD_SSE4(F)                                                  \
-        TONESHIFT_SIMD_SSSE3(F) TONESHIFT_SIMD_NEON(F) TONESHIFT_SIMD_EMU128(F) \
-            TONESHIFT_SIMD_SCALAR(F) {                                          \
-            HWY_STATIC_TARGET, &HWY_STATIC_DISPATCH(F)                          \
-        }                                                                       \
+#define TONESHIFT_SIMD_VARIANTS(F)                                                 \
+    {                                                                              \
+        TONESHIFT_SIMD_AVX2(F)                                                     \
+        TONESHIFT_SIMD_SSE4(F)                                                     \
+        TONESHIFT_SIMD_SSSE3(F)                                                    \
+        TONESHIFT_SIMD_NEON(F) TONESHIFT_SIMD_EMU128(F) TONESHIFT_SIMD_SCALAR(F) { \
+            HWY_STATIC_TARGET, &HWY_STATIC_DISPATCH(F)                             \
+        }                                                                          \
     }

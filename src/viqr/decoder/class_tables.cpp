@@ -1,17 +1,23 @@
 #include "viqr/decoder/class_tables.h"
 
-#include <cstring>
+#include <array>
 
 #include "viqr/decoder/viqr_decoder.h"
 
 namespace toneshift {
 
 void build_class_tables() {
-    default_class_table.fill(kClassNone);
+    std::array<std::uint8_t, 256> built;
+    built.fill(kClassNone);
     for (std::size_t k = 1; k < kClassCount; ++k)
         if (default_class_chars[k] != 0)
-            default_class_table[default_class_chars[k]] = static_cast<std::uint8_t>(k);
-    std::memcpy(active_class_table.data(), default_class_table.data(), active_class_table.size());
+            built[default_class_chars[k]] = static_cast<std::uint8_t>(k);
+    // Only the entries that differ are written: once built, the tables are only read, by
+    // readers in any thread, unless a mark is moved.
+    for (std::size_t b = 0; b < built.size(); ++b) {
+        if (default_class_table[b] != built[b]) default_class_table[b] = built[b];
+        if (active_class_table[b] != built[b]) active_class_table[b] = built[b];
+    }
 }
 
 int viqr_set_mark(int mark, unsigned char new_char, viqr_record* record) {

@@ -53,9 +53,10 @@ struct ascii_sets {
     bool made = false;
 };
 
-// The sets of the active class table, made again only when its first half has changed.
+// The sets of the active class table, made again only when its first half has changed; each
+// thread has its own, so that decoders in separate threads never write what another reads.
 inline const ascii_sets& active_ascii_sets() {
-    static ascii_sets sets;
+    static thread_local ascii_sets sets;
     const std::uint8_t* table = active_class_table.data();
     if (!sets.made || std::memcmp(sets.classes.data(), table, sets.classes.size()) != 0) {
         std::memcpy(sets.classes.data(), table, sets.classes.size());

@@ -1,5 +1,7 @@
 // Decoder contexts and their parameters, and the stream decoder's states after an escape.
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 
 #include "viqr/decoder/class_tables.h"
 #include "viqr/decoder/composer.h"
@@ -15,6 +17,10 @@ decoder_storage storage{};
 }  // namespace detail
 
 namespace {
+
+// Guards which slots are in use, and the building of the class tables at an open.
+std::mutex slots_mutex;
+std::condition_variable slot_freed;
 
 using detail::context_slots;
 using detail::decoder_context;
@@ -81,23 +87,66 @@ int step_after_escape(decoder_context& c, unsigned char ch, unsigned char* out) 
 
 }  // namespace detail
 
+namespace {
+
+// The first free slot, or -1. Under slots_mutex.
+int free_slot() {
+    for (std::size_t i = 0; i < detail::kContextCount; ++i)
+        if (context_slots[i].in_use == 0) return int(i);
+    return -1;
+}
+
+// Opens slot i. Under slots_mutex.
+void open_slot(int i, int state, unsigned char escape_char, unsigned char erase_char) {
+    decoder_context& c = context_slots[std::size_t(i)];
+    c.in_use = 1;
+    c.state = state;
+    c.escape_char = escape_char;
+    c.erase_char = erase_char;
+    c.deferred = 0;
+    c.pending_char = 0;
+    c.record.phase = 0;
+    build_class_tables();
+    std::memcpy(c.record.mark_chars, default_mark_chars, kMarkSlotCount);
+}
+
+}  // namespace
+
 int viqr_open(int state, unsigned char escape_char, unsigned char erase_char) {
     if (!is_state(state)) return -1;
-    for (std::size_t i = 0; i < detail::kContextCount; ++i) {
-        decoder_context& c = context_slots[i];
-        if (c.in_use != 0) continue;
-        c.in_use = 1;
-        c.state = state;
-        c.escape_char = escape_char;
-        c.erase_char = erase_char;
-        c.deferred = 0;
-        c.pending_char = 0;
-        c.record.phase = 0;
-        build_class_tables();
-        std::memcpy(c.record.mark_chars, default_mark_chars, kMarkSlotCount);
-        return int(i);
+    const std::lock_guard<std::mutex> lock(slots_mutex);
+    const int i = free_slot();
+    if (i >= 0) open_slot(i, state, escape_char, erase_char);
+    return i;
+}
+
+int viqr_open_waiting(int state, unsigned char escape_char, unsigned char erase_char) {
+    if (!is_state(state)) return -1;
+    std::unique_lock<std::mutex> lock(slots_mutex);
+    int i = -1;
+    slot_freed.wait(lock, [&] { return (i = free_slot()) >= 0; });
+    open_slot(i, state, escape_char, erase_char);
+    return i;
+}
+
+int viqr_borrow(const viqr_snapshot* snapshot) {
+    std::unique_lock<std::mutex> lock(slots_mutex);
+    int i = -1;
+    slot_freed.wait(lock, [&] { return (i = free_slot()) >= 0; });
+    decoder_context& c = context_slots[std::size_t(i)];
+    std::memcpy(&c, snapshot->bytes, sizeof(decoder_context));
+    c.in_use = 1;
+    return i;
+}
+
+void viqr_give_back(int ctx, viqr_snapshot* snapshot) {
+    if (!is_context(ctx)) return;
+    std::memcpy(snapshot->bytes, &context_slots[std::size_t(ctx)], sizeof(decoder_context));
+    {
+        const std::lock_guard<std::mutex> lock(slots_mutex);
+        context_slots[std::size_t(ctx)].in_use = 0;
     }
-    return -1;
+    slot_freed.notify_one();
 }
 
 void viqr_get(int ctx, void* out, int flag) {
@@ -193,7 +242,12 @@ void viqr_finish(int ctx, unsigned char* out, int* count) {
 
 void viqr_close(int ctx, unsigned char* out, int* count) {
     viqr_flush(ctx, out, count);
-    if (is_context(ctx)) context_slots[std::size_t(ctx)].in_use = 0;
+    if (!is_context(ctx)) return;
+    {
+        const std::lock_guard<std::mutex> lock(slots_mutex);
+        context_slots[std::size_t(ctx)].in_use = 0;
+    }
+    slot_freed.notify_one();
 }
 
 }  // namespace toneshift

@@ -33,6 +33,16 @@ struct viqr_snapshot {
 void viqr_save(int ctx, viqr_snapshot* snapshot);
 void viqr_restore(int ctx, const viqr_snapshot* snapshot);
 
+// Contexts kept outside the three slots: a reader in any thread keeps its context in a
+// snapshot and borrows a slot only while it decodes, so that any number of readers decode
+// at once. viqr_open_waiting is viqr_open that waits for a slot instead of failing;
+// viqr_borrow waits for a slot and restores `snapshot` into it; viqr_give_back saves the
+// slot into `snapshot` and frees it. Opening, closing, borrowing and giving back are safe
+// from separate threads; a thread that holds all three slots must not wait for a fourth.
+int viqr_open_waiting(int state, unsigned char escape_char, unsigned char erase_char);
+int viqr_borrow(const viqr_snapshot* snapshot);
+void viqr_give_back(int ctx, viqr_snapshot* snapshot);
+
 // Composition records owned by the caller, and the mark characters.
 int viqr_compose(viqr_record* record, unsigned char ch, int* held, int* composed);
 void viqr_reset(viqr_record* record);
