@@ -1,10 +1,11 @@
 # Thin front end over CMake. `make run` builds the program and starts it; `make test` builds
-# and runs every test, then runs them all again under AddressSanitizer and UBSan.
+# and runs every test, then runs them all again under AddressSanitizer and UBSan, and the
+# library's under ThreadSanitizer.
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 BUILD ?= build
 
-.PHONY: all release run test test-plain test-release test-sanitize test-corpus bench bench-large fuzz fuzz-build format clean
+.PHONY: all release run test test-plain test-release test-sanitize test-thread test-corpus bench bench-large fuzz fuzz-build format clean
 
 all: release
 
@@ -16,7 +17,7 @@ run: release
 	@$(BUILD)/release/toneshift
 
 # The tests in Release too: -O3 warns where -O2 does not (make run builds that way).
-test: test-plain test-release test-sanitize test-corpus release
+test: test-plain test-release test-sanitize test-thread test-corpus release
 
 test-plain:
 	$(CMAKE) -S . -B $(BUILD)/test -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -32,6 +33,12 @@ test-sanitize:
 	$(CMAKE) -S . -B $(BUILD)/sanitize -DCMAKE_BUILD_TYPE=Debug -DTONESHIFT_SANITIZE=ON
 	$(CMAKE) --build $(BUILD)/sanitize -j $(JOBS)
 	ctest --test-dir $(BUILD)/sanitize --output-on-failure -j $(JOBS)
+
+# The library's tests under ThreadSanitizer: its objects are used from separate threads at once.
+test-thread:
+	$(CMAKE) -S . -B $(BUILD)/thread -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTONESHIFT_THREAD_SANITIZE=ON
+	$(CMAKE) --build $(BUILD)/thread -j $(JOBS) --target library_test
+	TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/src/library/tsan.supp" $(BUILD)/thread/library_test
 
 # The fuzz targets run once over their committed seed corpora, in a clang build of their own.
 test-corpus: fuzz-build

@@ -34,3 +34,9 @@ echo "== repair: garbled text restored, clean text unchanged, speed"
 "$(dirname "$0")/repair_accuracy.sh" "$build"
 echo "== tone style: its cost over the conversion without it (target 1.25)"
 "$(dirname "$0")/tone_style_speed.sh" "$build/tsconv"
+if [ -d "$build/src/python/toneshift" ]; then
+  echo "== the library from Python: four threads against one (64 MiB of TCVN3 to UTF-8)"
+  /usr/bin/python3 "$(dirname "$0")/python_threads.py" "$build/src/python"
+  echo "== conversion at scale: examples/dask_convert.py on one Dask worker and on two"
+  PYTHONPATH="$build/src/python" /usr/bin/python3 "$(dirname "$0")/dask_throughput.py"
+fi
