@@ -220,9 +220,10 @@ TEST(Xml, EditsChangeOnlyTheirRanges) {
     EXPECT_EQ(apply_edits(part, edits), "<a x='1'>1 &lt; 2 &amp; 3!<b/></a>");
 }
 
-// A minimal Word document: the given body paragraphs, styles and theme.
+// A minimal Word document: the given body paragraphs, styles, theme and numbering (the
+// content of w:numbering).
 std::string word_document(const std::string& body, const std::string& styles,
-                          const std::string& theme = "") {
+                          const std::string& theme = "", const std::string& numbering = "") {
     const std::string w =
         "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"";
     std::string types =
@@ -237,6 +238,10 @@ std::string word_document(const std::string& body, const std::string& styles,
         types +=
             "<Override PartName=\"/word/theme/theme1.xml\" ContentType=\"application/"
             "vnd.openxmlformats-officedocument.theme+xml\"/>";
+    if (!numbering.empty())
+        types +=
+            "<Override PartName=\"/word/numbering.xml\" ContentType=\"application/"
+            "vnd.openxmlformats-officedocument.wordprocessingml.numbering+xml\"/>";
     types += "</Types>";
     std::vector<std::pair<std::string, std::string>> entries{
         {"[Content_Types].xml", types},
@@ -245,6 +250,9 @@ std::string word_document(const std::string& body, const std::string& styles,
         {"word/styles.xml", "<w:styles " + w + ">" + styles + "</w:styles>"},
         {"docProps/app.xml", "<Properties>unchanged</Properties>"}};
     if (!theme.empty()) entries.push_back({"word/theme/theme1.xml", theme});
+    if (!numbering.empty())
+        entries.push_back(
+            {"word/numbering.xml", "<w:numbering " + w + ">" + numbering + "</w:numbering>"});
     return make_zip(entries);
 }
 
@@ -252,7 +260,8 @@ std::string word_document(const std::string& body, const std::string& styles,
 // first entry, and libzip split the buffer the package was read from and freed a piece of it
 // (a double free that aborted every such conversion).
 TEST(Word, ARewrittenPartAfterUnchangedEntriesConverts) {
-    const std::string w = "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"";
+    const std::string w =
+        "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"";
     const std::string document =
         "<?xml version=\"1.0\"?><w:document " + w +
         "><w:body><w:p><w:r><w:rPr><w:rFonts w:ascii=\".VnTime\" w:hAnsi=\".VnTime\"/>"
@@ -631,6 +640,256 @@ TEST(Presentation, TextTakesTheDefaultTextStyleWhenTheMasterNamesNoFont) {
                                 "New Roman\"/>"),
               std::string::npos)
         << presentation;
+}
+
+// A field's result is runs like any other and converts; its instructions are code, and stay
+// byte for byte even where they hold bytes a legacy font would draw.
+TEST(Word, FieldResultsConvertAndTheirInstructionsStay) {
+    const std::string font = "<w:rPr><w:rFonts w:ascii=\".VnTime\" w:hAnsi=\".VnTime\"/></w:rPr>";
+    const std::string instruction = " MERGEFIELD B\xC2\xB8o \\* MERGEFORMAT ";
+    const std::string body =
+        // A complex field: begin, instructions, separate, result, end.
+        "<w:p><w:r>" + font + "<w:fldChar w:fldCharType=\"begin\"/></w:r><w:r>" + font +
+        "<w:instrText xml:space=\"preserve\">" + instruction + "</w:instrText></w:r><w:r>" + font +
+        "<w:fldChar w:fldCharType=\"separate\"/></w:r><w:r>" + font +
+        "<w:t>B\xC2\xB8o c\xC2\xB8o</w:t></w:r><w:r>" + font +
+        "<w:fldChar w:fldCharType=\"end\"/></w:r></w:p>"
+        // A simple field: its instructions an attribute, its result the runs inside it.
+        "<w:p><w:fldSimple w:instr=\"" +
+        instruction + "\"><w:r>" + font + "<w:t>C\xC3\xA9ng</w:t></w:r></w:fldSimple></w:p>";
+    const DocumentResult r = convert_document(word_document(body, ""), DocumentOptions{});
+    ASSERT_EQ(r.status, DocumentResult::Status::kConverted) << r.error;
+    const std::string out = entry(r.output, "word/document.xml");
+    EXPECT_NE(out.find("<w:t>B\xC3\xA1o c\xC3\xA1o</w:t>"), std::string::npos) << out;
+    EXPECT_NE(out.find("<w:t>C\xE1\xBB\x99ng</w:t>"), std::string::npos) << out;
+    EXPECT_NE(out.find("<w:instrText xml:space=\"preserve\">" + instruction + "</w:instrText>"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("<w:fldSimple w:instr=\"" + instruction + "\">"), std::string::npos) << out;
+    EXPECT_EQ(out.find(".VnTime"), std::string::npos) << out;
+}
+
+// The text of list levels, in the level's own font or, failing that, the font of the
+// paragraph style the level is linked to, the default paragraph style, or the document
+// defaults; the %N that stand for numbers are no text.
+TEST(Word, ListLevelTextConvertsInTheLevelsFont) {
+    const std::string styles =
+        "<w:docDefaults><w:rPrDefault><w:rPr><w:rFonts w:ascii=\".VnTime\" "
+        "w:hAnsi=\".VnTime\"/></w:rPr></w:rPrDefault></w:docDefaults>"
+        "<w:style w:type=\"paragraph\" w:default=\"1\" w:styleId=\"Normal\"><w:rPr><w:rFonts "
+        "w:ascii=\"VNI-Times\" w:hAnsi=\"VNI-Times\"/></w:rPr></w:style>"
+        "<w:style w:type=\"paragraph\" w:styleId=\"Caps\"><w:rPr><w:rFonts w:ascii=\".VnTimeH\" "
+        "w:hAnsi=\".VnTimeH\"/></w:rPr></w:style>"
+        "<w:style w:type=\"paragraph\" w:styleId=\"Plain\"/>";
+    const auto level = [](const std::string& inside) {
+        return "<w:abstractNum w:abstractNumId=\"0\"><w:lvl w:ilvl=\"0\"><w:start w:val=\"1\"/>" +
+               inside + "</w:lvl></w:abstractNum>";
+    };
+    const std::string own =
+        "<w:rPr><w:rFonts w:ascii=\".VnTime\" w:hAnsi=\".VnTime\" w:hint=\"default\"/></w:rPr>";
+    const struct {
+        const char* name;
+        std::string numbering, expected;
+    } cases[] = {
+        {"the level's own font, a character reference among the text",
+         level("<w:lvlText w:val=\"B&#xB8;o %1.%2 c\xC2\xB8o\"/>" + own),
+         level("<w:lvlText w:val=\"B\xC3\xA1o %1.%2 c\xC3\xA1o\"/><w:rPr><w:rFonts "
+               "w:ascii=\"Times New Roman\" w:hAnsi=\"Times New Roman\" w:hint=\"default\"/>"
+               "</w:rPr>")},
+        {"the default paragraph style's font", level("<w:lvlText w:val=\"Vie\xC3\xA4t %1)\"/>"),
+         level("<w:lvlText w:val=\"Vi\xE1\xBB\x87t %1)\"/>")},
+        {"a linked paragraph style's font, a capitals font",
+         level("<w:pStyle w:val=\"Caps\"/><w:lvlText w:val=\"c\xC3\xA9ng %1\"/>"),
+         level("<w:pStyle w:val=\"Caps\"/><w:lvlText w:val=\"C\xE1\xBB\x98NG %1\"/>")},
+        {"a linked style that names no font: the document defaults",
+         level("<w:pStyle w:val=\"Plain\"/><w:lvlText w:val=\"%1 c\xC3\xA9ng\"/>"),
+         level("<w:pStyle w:val=\"Plain\"/><w:lvlText w:val=\"%1 c\xE1\xBB\x99ng\"/>")},
+        {"a bullet in a symbol font",
+         level("<w:lvlText w:val=\"\xEF\x82\xB7\"/><w:rPr><w:rFonts w:ascii=\"Symbol\" "
+               "w:hAnsi=\"Symbol\"/></w:rPr>"),
+         level("<w:lvlText w:val=\"\xEF\x82\xB7\"/><w:rPr><w:rFonts w:ascii=\"Symbol\" "
+               "w:hAnsi=\"Symbol\"/></w:rPr>")},
+        {"a list's override of a level",
+         "<w:num w:numId=\"1\"><w:abstractNumId w:val=\"0\"/><w:lvlOverride w:ilvl=\"0\"><w:lvl "
+         "w:ilvl=\"0\"><w:lvlText w:val=\"&#x2013; \xC2\xB8\"/>" +
+             own + "</w:lvl></w:lvlOverride></w:num>",
+         "<w:num w:numId=\"1\"><w:abstractNumId w:val=\"0\"/><w:lvlOverride w:ilvl=\"0\"><w:lvl "
+         "w:ilvl=\"0\"><w:lvlText w:val=\"\xE2\x80\x93 \xC3\xA1\"/><w:rPr><w:rFonts "
+         "w:ascii=\"Times New Roman\" w:hAnsi=\"Times New Roman\" w:hint=\"default\"/></w:rPr>"
+         "</w:lvl></w:lvlOverride></w:num>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const DocumentResult r =
+            convert_document(word_document("<w:p/>", styles, "", c.numbering), DocumentOptions{});
+        ASSERT_EQ(r.status, DocumentResult::Status::kConverted) << r.error;
+        const std::string out = entry(r.output, "word/numbering.xml");
+        EXPECT_NE(out.find(c.expected), std::string::npos) << out;
+    }
+
+    // An undefined byte (0x81 is none of TCVN3's) refuses the document, naming the level.
+    const DocumentResult r = convert_document(
+        word_document("<w:p/>", styles, "",
+                      level("<w:lvlText w:val=\"a\xC2\x81 %1\"/>" + own) +
+                          "<w:num w:numId=\"3\"><w:lvlOverride w:ilvl=\"2\"><w:lvl w:ilvl=\"2\">"
+                          "<w:lvlText w:val=\"a\xC2\x81\"/>" +
+                          own + "</w:lvl></w:lvlOverride></w:num>"),
+        DocumentOptions{});
+    EXPECT_EQ(r.status, DocumentResult::Status::kRefused);
+    ASSERT_FALSE(r.problems.empty());
+    EXPECT_EQ(r.problems[0].where.part, "word/numbering.xml");
+    EXPECT_EQ(r.problems[0].where.place, "abstract list 0, level 1");
+}
+
+// A level's text typed in VNI under .VnTime from the default paragraph style: left as it was,
+// and since the style's font is replaced, the level is given .VnTime as its own.
+TEST(Word, ALeftListLevelKeepsItsFontFromTheStyles) {
+    const std::string styles =
+        "<w:style w:type=\"paragraph\" w:default=\"1\" w:styleId=\"Normal\"><w:rPr><w:rFonts "
+        "w:ascii=\".VnTime\" w:hAnsi=\".VnTime\"/></w:rPr></w:style>";
+    const std::string text = "<w:lvlText w:val=\"" + kRepublicVni + " %1\"/>";
+    const std::string fonts = "<w:rFonts w:ascii=\".VnTime\" w:hAnsi=\".VnTime\"/>";
+    const struct {
+        const char* name;
+        std::string level, expected;
+    } cases[] = {
+        {"properties without fonts", text + "<w:rPr><w:b/></w:rPr>",
+         text + "<w:rPr>" + fonts + "<w:b/></w:rPr>"},
+        {"empty properties", text + "<w:rPr/>", text + "<w:rPr>" + fonts + "</w:rPr>"},
+        {"no properties", text, text + "<w:rPr>" + fonts + "</w:rPr>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const DocumentResult r = convert_document(
+            word_document("<w:p/>", styles, "",
+                          "<w:abstractNum w:abstractNumId=\"0\"><w:lvl w:ilvl=\"0\">" + c.level +
+                              "</w:lvl></w:abstractNum>"),
+            DocumentOptions{});
+        ASSERT_EQ(r.status, DocumentResult::Status::kConverted) << r.error;
+        ASSERT_EQ(r.left.size(), 1u);
+        EXPECT_EQ(r.left[0].where.place, "abstract list 0, level 1");
+        EXPECT_NE(entry(r.output, "word/numbering.xml").find(c.expected + "</w:lvl>"),
+                  std::string::npos)
+            << entry(r.output, "word/numbering.xml");
+        EXPECT_EQ(entry(r.output, "word/styles.xml").find(".VnTime"), std::string::npos);
+    }
+}
+
+// A minimal workbook: one sheet, "Data", of `cells` (the content of a row); cell formats 0
+// (Calibri), 1 (.VnTime) and 2 (Arial).
+std::string workbook(const std::string& cells) {
+    const std::string main = "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"";
+    const std::string type = "application/vnd.openxmlformats-officedocument.spreadsheetml.";
+    return make_zip(
+        {{"[Content_Types].xml",
+          "<Types><Override PartName=\"/xl/workbook.xml\" ContentType=\"" + type +
+              "sheet.main+xml\"/><Override PartName=\"/xl/styles.xml\" ContentType=\"" + type +
+              "styles+xml\"/><Override PartName=\"/xl/worksheets/sheet1.xml\" ContentType=\"" +
+              type + "worksheet+xml\"/></Types>"},
+         {"xl/workbook.xml",
+          "<workbook " + main +
+              " xmlns:r=\"r\"><sheets><sheet name=\"Data\" sheetId=\"1\" r:id=\"rId1\"/>"
+              "</sheets></workbook>"},
+         {"xl/_rels/workbook.xml.rels",
+          "<Relationships><Relationship Id=\"rId1\" Target=\"worksheets/sheet1.xml\"/>"
+          "</Relationships>"},
+         {"xl/styles.xml",
+          "<styleSheet " + main +
+              "><fonts><font><name val=\"Calibri\"/></font><font><name val=\".VnTime\"/></font>"
+              "<font><name val=\"Arial\"/></font></fonts><cellXfs><xf fontId=\"0\"/><xf "
+              "fontId=\"1\"/><xf fontId=\"2\"/></cellXfs></styleSheet>"},
+         {"xl/worksheets/sheet1.xml", "<worksheet " + main + "><sheetData><row r=\"1\">" + cells +
+                                          "</row></sheetData></worksheet>"}});
+}
+
+// A formula's string result shows in its cell's font and converts; the formula, code, stays
+// byte for byte, and so do results of other types.
+TEST(Spreadsheet, AFormulasStringResultConvertsInItsCellsFont) {
+    const std::string formula = "<f>\"B\xC2\xB8o \"&amp;A2</f>";
+    const std::string cells = "<c r=\"A1\" s=\"1\" t=\"str\">" + formula +
+                              "<v>B\xC2\xB8o c&amp;\xC2\xB8o</v></c>"
+                              "<c r=\"B1\" s=\"2\" t=\"str\">" +
+                              formula +
+                              "<v>B\xC2\xB8o</v></c>"
+                              "<c r=\"C1\" s=\"1\" t=\"e\"><f>1/0</f><v>#DIV/0!</v></c>"
+                              "<c r=\"D1\" s=\"1\">" +
+                              formula + "<v>12</v></c>";
+    const std::string book = workbook(cells);
+    const DocumentResult r = convert_document(book, DocumentOptions{});
+    ASSERT_EQ(r.status, DocumentResult::Status::kConverted) << r.error;
+    const std::string sheet = entry(r.output, "xl/worksheets/sheet1.xml");
+    const std::string expected = "<c r=\"A1\" s=\"1\" t=\"str\">" + formula +
+                                 "<v>B\xC3\xA1o c&amp;\xC3\xA1o</v></c>"
+                                 "<c r=\"B1\" s=\"2\" t=\"str\">" +
+                                 formula +
+                                 "<v>B\xC2\xB8o</v></c>"
+                                 "<c r=\"C1\" s=\"1\" t=\"e\"><f>1/0</f><v>#DIV/0!</v></c>"
+                                 "<c r=\"D1\" s=\"1\">" +
+                                 formula + "<v>12</v></c>";
+    EXPECT_NE(sheet.find(expected), std::string::npos) << sheet;
+    EXPECT_EQ(entry(r.output, "xl/styles.xml").find(".VnTime"), std::string::npos);
+
+    const DocumentResult refused = convert_document(
+        workbook("<c r=\"C4\" s=\"1\" t=\"str\"><f>A1</f><v>a\xC2\x81</v></c>"), DocumentOptions{});
+    EXPECT_EQ(refused.status, DocumentResult::Status::kRefused);
+    ASSERT_FALSE(refused.problems.empty());
+    EXPECT_EQ(refused.problems[0].where.place, "sheet Data, cell C4");
+}
+
+// A minimal OpenDocument text: `body` in office:text, with automatic styles P1 (paragraph,
+// .VnTime) and T1 (text, VNI-Times).
+std::string open_text(const std::string& body) {
+    const std::string ns =
+        "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+        "xmlns:style=\"urn:oasis:names:tc:opendocument:xmlns:style:1.0\" "
+        "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" "
+        "xmlns:script=\"urn:oasis:names:tc:opendocument:xmlns:script:1.0\" "
+        "xmlns:svg=\"urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0\"";
+    return make_zip(
+        {{"mimetype", "application/vnd.oasis.opendocument.text"},
+         {"content.xml",
+          "<office:document-content " + ns +
+              "><office:font-face-decls><style:font-face style:name=\"V\" "
+              "svg:font-family=\".VnTime\"/><style:font-face style:name=\"N\" "
+              "svg:font-family=\"VNI-Times\"/></office:font-face-decls><office:automatic-styles>"
+              "<style:style style:name=\"P1\" style:family=\"paragraph\"><style:text-properties "
+              "style:font-name=\"V\"/></style:style><style:style style:name=\"T1\" "
+              "style:family=\"text\"><style:text-properties style:font-name=\"N\"/>"
+              "</style:style></office:automatic-styles><office:body><office:text>" +
+              body + "</office:text></office:body></office:document-content>"}});
+}
+
+// Fields show their content in the font of the span or paragraph around them; their
+// attributes, a script's code and a note's citation stay as they are.
+TEST(Odf, FieldTextConvertsInTheFontAroundItAndItsAttributesStay) {
+    const std::string report = "B\xC2\xB8o c\xC2\xB8o";
+    const std::string body =
+        "<text:p text:style-name=\"P1\"><text:text-input text:description=\"" + report + "\">" +
+        report +
+        "</text:text-input> <text:chapter text:display=\"name\" "
+        "text:outline-level=\"1\">C\xC3\xA9ng</text:chapter> <text:span "
+        "text:style-name=\"T1\"><text:sequence text:name=\"H\" text:formula=\"ooow:H+1\" "
+        "style:num-format=\"1\">Vie\xC3\xA4t</text:sequence></text:span> <text:script "
+        "script:language=\"x\">" +
+        report +
+        "</text:script><text:note><text:note-citation text:label=\"\xC2\xB8\">\xC2\xB8"
+        "</text:note-citation><text:note-body/></text:note></text:p>";
+    const DocumentResult r = convert_document(open_text(body), DocumentOptions{});
+    ASSERT_EQ(r.status, DocumentResult::Status::kConverted) << r.error;
+    const std::string converted = "B\xC3\xA1o c\xC3\xA1o";
+    const std::string expected =
+        "<text:p text:style-name=\"P1\"><text:text-input text:description=\"" + report + "\">" +
+        converted +
+        "</text:text-input> <text:chapter text:display=\"name\" "
+        "text:outline-level=\"1\">C\xE1\xBB\x99ng</text:chapter> <text:span "
+        "text:style-name=\"T1\"><text:sequence text:name=\"H\" text:formula=\"ooow:H+1\" "
+        "style:num-format=\"1\">Vi\xE1\xBB\x87t</text:sequence></text:span> <text:script "
+        "script:language=\"x\">" +
+        report +
+        "</text:script><text:note><text:note-citation text:label=\"\xC2\xB8\">\xC2\xB8"
+        "</text:note-citation><text:note-body/></text:note></text:p>";
+    const std::string out = entry(r.output, "content.xml");
+    EXPECT_NE(out.find(expected), std::string::npos) << out;
 }
 
 }  // namespace

@@ -6,11 +6,12 @@
 // graphic or presentation style; each style through its parent styles; then the default
 // style of the paragraph family. A style's font is its text properties' style:font-name (a
 // font face of office:font-face-decls, whose svg:font-family is the font) or fo:font-family.
-// Text is the character data of text:p, text:h, text:span and text:a, in content.xml (the
-// body, notes, frames, annotations, cells, slides) and styles.xml (headers, footers, master
-// pages); generated field text and note citations are left as they are.
+// Text is the character data of text:p, text:h, text:span, text:a and the fields (see
+// is_field()), in content.xml (the body, notes, frames, annotations, cells, slides) and
+// styles.xml (headers, footers, master pages); note citations are left as they are.
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <tuple>
@@ -165,8 +166,92 @@ class FontNames : public Named {
 bool is_paragraph(std::string_view name) {
     return name == "text:p" || name == "text:h";
 }
+// The fields whose content is the text they show: generated (a date, a page number, a
+// chapter's title, a sequence's number, the document's title or author) or typed (an input
+// field, a variable's value). They have no text style of their own: the span or paragraph
+// around them gives their font. Their attributes (a formula, a fixed value, a name) are left
+// as they are; so is text:script, whose content is code, and a note's citation.
+bool is_field(std::string_view name) {
+    static constexpr std::string_view kFields[] = {
+        "text:author-initials",
+        "text:author-name",
+        "text:bookmark-ref",
+        "text:chapter",
+        "text:character-count",
+        "text:conditional-text",
+        "text:creation-date",
+        "text:creation-time",
+        "text:creator",
+        "text:database-display",
+        "text:database-name",
+        "text:database-row-number",
+        "text:date",
+        "text:dde-connection",
+        "text:description",
+        "text:drop-down",
+        "text:editing-cycles",
+        "text:editing-duration",
+        "text:execute-macro",
+        "text:expression",
+        "text:file-name",
+        "text:hidden-text",
+        "text:image-count",
+        "text:initial-creator",
+        "text:keywords",
+        "text:measure",
+        "text:modification-date",
+        "text:modification-time",
+        "text:note-ref",
+        "text:object-count",
+        "text:page-continuation",
+        "text:page-count",
+        "text:page-number",
+        "text:page-variable-get",
+        "text:paragraph-count",
+        "text:placeholder",
+        "text:print-date",
+        "text:print-time",
+        "text:printed-by",
+        "text:reference-ref",
+        "text:sender-city",
+        "text:sender-company",
+        "text:sender-country",
+        "text:sender-email",
+        "text:sender-fax",
+        "text:sender-firstname",
+        "text:sender-initials",
+        "text:sender-lastname",
+        "text:sender-phone-private",
+        "text:sender-phone-work",
+        "text:sender-position",
+        "text:sender-postal-code",
+        "text:sender-state-or-province",
+        "text:sender-street",
+        "text:sender-title",
+        "text:sequence",
+        "text:sequence-ref",
+        "text:sheet-name",
+        "text:subject",
+        "text:table-count",
+        "text:table-formula",
+        "text:template-name",
+        "text:text-input",
+        "text:time",
+        "text:title",
+        "text:user-defined",
+        "text:user-field-get",
+        "text:user-field-input",
+        "text:variable-get",
+        "text:variable-input",
+        "text:variable-set",
+        "text:word-count",
+    };
+    static_assert(std::is_sorted(std::begin(kFields), std::end(kFields)));
+    return std::binary_search(std::begin(kFields), std::end(kFields), name);
+}
+
 bool holds_text(std::string_view name) {
-    return is_paragraph(name) || name == "text:span" || name == "text:a";
+    return is_paragraph(name) || name == "text:span" || name == "text:a" || is_field(name);
 }
 
 class TextRewriter : public Named {

@@ -6,8 +6,9 @@
 // are stored once and used by any number of cells: a string whose cells differ in font is
 // converted once for each font, the cells of the first keeping the string and those of each
 // other font given a copy of it, appended to the shared strings, converted for theirs.
-// Inline strings are converted where they are. Sheet names, formulas and their cached
-// results are left as they are.
+// Inline strings are converted where they are, and so is the cached result of a formula
+// whose result is a string (t="str"), which the cell shows in its font; the formula itself is
+// code and stays as it is, and so do sheet names and the cached results of other types.
 #include <cstdlib>
 #include <map>
 #include <optional>
@@ -246,7 +247,7 @@ class SheetReader : public ElementStack {
             cell_ = r != nullptr ? r : "";
             cell_font_ = styles_.font_of(s != nullptr ? std::strtoul(s, nullptr, 10) : 0);
             type_ = t != nullptr ? t : "";
-        } else if (local == "v" && parent() == "c" && type_ == "s") {
+        } else if (local == "v" && parent() == "c" && (type_ == "s" || type_ == "str")) {
             capturing_v_ = true;
             v_begin_ = end;
             v_text_.clear();
@@ -261,7 +262,16 @@ class SheetReader : public ElementStack {
     void end(std::string_view, std::size_t at) override {
         const std::string local = pop();
         collector_.end(local, at);
-        if (local == "v" && capturing_v_) {
+        if (local == "v" && capturing_v_ && type_ == "str") {
+            // A formula's string result, shown in the cell's font.
+            capturing_v_ = false;
+            RichString result;
+            result.texts.push_back(StringText{v_begin_, at, v_text_, false, {}, 0, 0});
+            if (!refused_ &&
+                !convert_string(result, cell_font_, fonts_, text_,
+                                TextPlace{part_name_, cell_place(sheet_name_, cell_)}, 0, edits_))
+                refused_ = true;
+        } else if (local == "v" && capturing_v_) {
             capturing_v_ = false;
             const std::size_t index = std::strtoul(v_text_.c_str(), nullptr, 10);
             if (index < shared_count_)

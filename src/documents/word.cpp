@@ -13,8 +13,12 @@
 //
 // Text is that of w:t and w:delText in every part that holds a story: the body (with its
 // tables and the text boxes inside it), headers, footers, footnotes, endnotes and comments.
-// The pieces of one paragraph in one encoding are converted as one text, so that a letter
-// whose bytes two runs share is read whole.
+// A field's result is such runs (between a complex field's "separate" and "end" marks, or
+// inside w:fldSimple) and converts with them; its instructions (w:instrText, w:instr) are
+// code, never text. The pieces of one paragraph in one encoding are converted as one text, so
+// that a letter whose bytes two runs share is read whole. The text of list numbers and
+// bullets is that of the numbering part's levels (see NumberingRewriter).
+#include <cstdlib>
 #include <optional>
 #include <vector>
 
@@ -109,7 +113,7 @@ class StylesReader : public ElementStack {
     std::string current_;
 };
 
-// The font names of every w:rFonts (styles.xml, numbering) and a:latin (the theme).
+// The font names of every w:rFonts (styles.xml) and a:latin (the theme).
 std::span<const std::string_view> font_attributes(std::string_view local, std::string_view) {
     static constexpr std::string_view kTypeface[] = {"typeface"};
     if (local == "rFonts") return kFontAttributes;
@@ -362,6 +366,208 @@ class StoryRewriter : public ElementStack {
     bool refused_ = false;
 };
 
+// The numbering part: each list level's w:lvlText, the text of its number or bullet, is
+// drawn in the level's fonts. A level's w:rPr/w:rFonts gives them; what it does not give
+// comes, as for a run, from the paragraph style the level is linked to (w:pStyle) or else the
+// default paragraph style, and the document defaults. The "%1".."%9" of the text stand for
+// the numbers of the levels and are not characters of any font; the literal characters
+// around them are converted, and the legacy font names of the levels replaced as in a story.
+// A level whose text reads clearly as another encoding keeps its fonts (given to it as its
+// own when they came from styles).
+class NumberingRewriter : public ElementStack {
+  public:
+    NumberingRewriter(std::string_view part_name, std::string_view part, const Styles& styles,
+                      const Theme& theme, FontCache& fonts, TextConverter& text,
+                      std::vector<Edit>& edits)
+        : part_name_(part_name),
+          part_(part),
+          styles_(styles),
+          theme_(theme),
+          fonts_(fonts),
+          text_(text),
+          edits_(edits) {}
+
+    bool refused() const { return refused_; }
+
+    void start(std::string_view name, const char** attributes, std::size_t begin,
+               std::size_t end) override {
+        push(name);
+        const std::string_view local = stack_.back();
+        if (local == "abstractNum" || local == "num") {
+            const char* id = attribute(attributes, local == "num" ? "numId" : "abstractNumId");
+            list_ = std::string(local == "num" ? "list " : "abstract list ") +
+                    (id != nullptr ? id : "?");
+        } else if (local == "lvl") {
+            level_ = Level{};
+            in_level_ = true;
+            const char* ilvl = attribute(attributes, "ilvl");
+            level_.number = ilvl != nullptr ? std::strtol(ilvl, nullptr, 10) + 1 : 1;
+            const std::size_t colon = name.rfind(':');
+            if (colon != std::string_view::npos) level_.prefix = name.substr(0, colon + 1);
+        } else if (!in_level_) {
+            if (local == "rFonts") add_font_edits(begin, end, edits_);
+        } else if (local == "lvlText" && parent() == "lvl") {
+            std::size_t from = 0, to = 0;
+            const char* v = attribute(attributes, "val");
+            if (v != nullptr && find_attribute(part_.substr(begin, end - begin), "val", from, to)) {
+                level_.has_text = true;
+                level_.text = v;
+                level_.text_begin = begin + from;
+                level_.text_end = begin + to;
+            }
+        } else if (local == "pStyle" && parent() == "lvl") {
+            if (const char* v = attribute(attributes, "val")) level_.style = v;
+        } else if (local == "rPr" && parent() == "lvl") {
+            level_.properties_begin = begin;
+            level_.properties_end = end;
+            level_.has_properties = true;
+        } else if (local == "rFonts") {
+            if (parent() == "rPr" && parent(2) == "lvl") {
+                level_.fonts = spec_of(attributes, theme_);
+                level_.own_fonts = true;
+            }
+            add_font_edits(begin, end, level_.font_edits);
+        }
+    }
+
+    void end(std::string_view, std::size_t at) override {
+        const std::string local = pop();
+        if (local == "lvl" && in_level_) {
+            in_level_ = false;
+            finish_level(at);
+        }
+    }
+
+  private:
+    struct Level {
+        int number = 1;
+        std::string prefix;  // the level's namespace prefix, with its colon
+        std::string style;
+        FontSpec fonts;
+        bool own_fonts = false;
+        bool has_text = false;
+        std::string text;  // w:lvlText's value, references decoded
+        std::size_t text_begin = 0, text_end = 0;
+        bool has_properties = false;  // its w:rPr start tag
+        std::size_t properties_begin = 0, properties_end = 0;
+        std::vector<Edit> font_edits;
+    };
+
+    void add_font_edits(std::size_t begin, std::size_t end, std::vector<Edit>& to) {
+        Edit e;
+        for (std::string_view a : kFontAttributes)
+            if (font_attribute_edit(part_, begin, end, a, fonts_, e)) to.push_back(e);
+    }
+
+    std::string resolve(bool ascii) const {
+        const std::optional<std::string>& own = ascii ? level_.fonts.ascii : level_.fonts.hansi;
+        if (own) return *own;
+        if (auto f = styles_.font(level_.style.empty() ? std::string_view(styles_.default_paragraph)
+                                                       : std::string_view(level_.style),
+                                  ascii))
+            return *f;
+        const std::optional<std::string>& d =
+            ascii ? styles_.defaults.ascii : styles_.defaults.hansi;
+        return d ? *d : std::string();
+    }
+
+    static bool is_placeholder(std::string_view text, std::size_t i) {
+        return text[i] == '%' && i + 1 < text.size() && text[i + 1] >= '1' && text[i + 1] <= '9';
+    }
+
+    void finish_level(std::size_t at) {
+        if (refused_) return;
+        std::vector<Edit>& font_edits = level_.font_edits;
+        if (!level_.has_text) {
+            for (Edit& e : font_edits) edits_.push_back(std::move(e));
+            return;
+        }
+        const std::string ascii_font = resolve(true);
+        const std::string hansi_font = resolve(false);
+        const int ascii_format = fonts_.info(ascii_font).format;
+        const int hansi_format = fonts_.info(hansi_font).format;
+        // The pieces of the text: a placeholder is one of no font, which also keeps the
+        // characters on either side of it from being read as one text.
+        std::vector<TextPiece> pieces;
+        const std::string& text = level_.text;
+        enum class Kind { kNone, kPlaceholder, kAscii, kOther } last = Kind::kNone;
+        for (std::size_t i = 0; i < text.size();) {
+            const std::size_t from = i;
+            Kind kind;
+            if (is_placeholder(text, i)) {
+                kind = Kind::kPlaceholder;
+                i += 2;
+            } else {
+                kind = static_cast<unsigned char>(text[i]) < 0x80 ? Kind::kAscii : Kind::kOther;
+                next_code_point(text, i);
+            }
+            if (kind != last || kind == Kind::kPlaceholder) {
+                TextPiece p;
+                if (kind != Kind::kPlaceholder) {
+                    p.format = kind == Kind::kAscii ? ascii_format : hansi_format;
+                    p.font = kind == Kind::kAscii ? ascii_font : hansi_font;
+                }
+                pieces.push_back(std::move(p));
+            }
+            last = kind;
+            pieces.back().text.append(text, from, i - from);
+        }
+        const TextPlace where{part_name_, list_ + ", level " + std::to_string(level_.number)};
+        if (!convert_pieces(pieces, text_, where)) {
+            refused_ = true;
+            return;
+        }
+        bool left = false;
+        std::string now;
+        for (const TextPiece& p : pieces) {
+            left = left || p.left;
+            now += p.text;
+        }
+        if (left) {
+            if (!level_.own_fonts) keep_fonts(ascii_font, hansi_font, at);
+            return;
+        }
+        if (now != text)
+            edits_.push_back(Edit{level_.text_begin, level_.text_end, escape_attribute(now)});
+        for (Edit& e : font_edits) edits_.push_back(std::move(e));
+    }
+
+    // A left level whose fonts came from styles, whose legacy fonts are replaced: the level is
+    // given them as its own, in its w:rPr (the last of a level's properties), made when it
+    // has none.
+    void keep_fonts(const std::string& ascii_font, const std::string& hansi_font,
+                    std::size_t level_end) {
+        if (!fonts_.legacy(ascii_font) && !fonts_.legacy(hansi_font)) return;
+        const std::string& p = level_.prefix;
+        const std::string fonts = "<" + p + "rFonts " + p + "ascii=\"" +
+                                  escape_attribute(ascii_font) + "\" " + p + "hAnsi=\"" +
+                                  escape_attribute(hansi_font) + "\"/>";
+        const std::string_view tag =
+            part_.substr(level_.properties_begin, level_.properties_end - level_.properties_begin);
+        if (!level_.has_properties) {
+            edits_.push_back(
+                Edit{level_end, level_end, "<" + p + "rPr>" + fonts + "</" + p + "rPr>"});
+        } else if (tag.ends_with("/>")) {
+            edits_.push_back(Edit{level_.properties_begin, level_.properties_end,
+                                  "<" + p + "rPr>" + fonts + "</" + p + "rPr>"});
+        } else {
+            edits_.push_back(Edit{level_.properties_end, level_.properties_end, fonts});
+        }
+    }
+
+    std::string part_name_;
+    std::string_view part_;
+    const Styles& styles_;
+    const Theme& theme_;
+    FontCache& fonts_;
+    TextConverter& text_;
+    std::vector<Edit>& edits_;
+    std::string list_;
+    Level level_;
+    bool in_level_ = false;
+    bool refused_ = false;
+};
+
 bool is_story_type(std::string_view type) {
     if (type.find("wordprocessingml") == std::string_view::npos &&
         type.find("ms-word") == std::string_view::npos)
@@ -382,12 +588,13 @@ void convert_word(Package& package, std::string_view, FontCache& fonts, TextConv
     Theme theme;
     std::string theme_name, styles_name;
     std::vector<std::string> font_parts;  // parts whose only change is their font names
+    std::vector<std::string> numbering_parts;
     for (const auto& [name, type] : types) {
         if (type.ends_with("theme+xml") && theme_name.empty() && name.starts_with("word/"))
             theme_name = name;
         if (type.ends_with("wordprocessingml.styles+xml")) styles_name = name;
-        if (type.ends_with("stylesWithEffects+xml") || type.ends_with("numbering+xml"))
-            font_parts.push_back(name);
+        if (type.ends_with("stylesWithEffects+xml")) font_parts.push_back(name);
+        if (type.ends_with("wordprocessingml.numbering+xml")) numbering_parts.push_back(name);
     }
     std::string theme_xml, styles_xml;
     if (!theme_name.empty() && package.has(theme_name)) {
@@ -410,6 +617,19 @@ void convert_word(Package& package, std::string_view, FontCache& fonts, TextConv
         if (!package.read(name, part, error)) return set_broken(result, name, error);
         edits.clear();
         StoryRewriter rewriter(name, part, styles, theme, fonts, text, edits);
+        if (!read_xml(part, rewriter, error)) return set_broken(result, name, error);
+        if (rewriter.refused()) {
+            result.status = DocumentResult::Status::kRefused;
+            return;
+        }
+        if (!replace_part(package, name, part, edits, result, error))
+            return set_broken(result, name, error);
+    }
+    for (const std::string& name : numbering_parts) {
+        if (!package.has(name)) continue;
+        if (!package.read(name, part, error)) return set_broken(result, name, error);
+        edits.clear();
+        NumberingRewriter rewriter(name, part, styles, theme, fonts, text, edits);
         if (!read_xml(part, rewriter, error)) return set_broken(result, name, error);
         if (rewriter.refused()) {
             result.status = DocumentResult::Status::kRefused;
