@@ -6,6 +6,7 @@
 
 #include "detect/word_reader.h"
 #include "repair/text.h"
+#include "repair/tone_scan.h"
 #include "tables/letter_unicode.h"
 
 namespace toneshift::repair {
@@ -134,12 +135,100 @@ bool may_end_in_marked_glide(std::string_view word) {
     return before == 'o' || before == 'u';
 }
 
-}  // namespace
+using Letters = std::array<SyllableLetter, detect::kMaxSyllableLetters>;
 
-std::size_t place_tones(std::string_view text, const ToneOptions& options, std::string& out) {
+// Whether `word` changes: then `moved` holds its letters with the mark placed, `count` of them.
+bool place_word(std::string_view word, const ToneOptions& options, Letters& letters, Letters& moved,
+                std::size_t& count) {
+    if (!options.fix && !may_end_in_marked_glide(word)) return false;
+    if (!read_word(word, letters, count)) return false;
+    std::size_t tones = 0, at = 0;
+    for (std::size_t k = 0; k < count; ++k)
+        if (letters[k].tone != 0) {
+            ++tones;
+            at = k;
+        }
+    // Where the mark goes: the style's place where a style is asked for; else, fixing, the
+    // rules' place for a mark that sits where no style puts it.
+    int target = -1;
+    // Restyling alone moves only the mark of an open glide: a word that ends in o-a, o-e or
+    // u-y without shapes, the mark on one of the two. Every other word is left without asking
+    // the syllable rules.
+    const bool glide = count >= 2 && letters[count - 1].shape == '\0' &&
+                       letters[count - 2].shape == '\0' && at + 2 >= count &&
+                       ((letters[count - 2].base == 'o' &&
+                         (letters[count - 1].base == 'a' || letters[count - 1].base == 'e')) ||
+                        (letters[count - 2].base == 'u' && letters[count - 1].base == 'y'));
+    if (tones == 1 && (glide || options.fix)) {
+        if (options.restyle && (options.fix || detect::valid_syllable(letters.data(), count))) {
+            target = detect::tone_place(letters.data(), count, options.style);
+        } else if (options.fix) {
+            // Fixing alone keeps either style: a mark is misplaced when it sits where neither
+            // puts it ("q\xC3\xBA" "a" for "qu\xC3\xA1", which the syllable rules also read as
+            // q + "\xC3\xBA" "a").
+            const int old_place =
+                detect::tone_place(letters.data(), count, detect::ToneStyle::kTraditional);
+            const int new_place =
+                detect::tone_place(letters.data(), count, detect::ToneStyle::kNew);
+            if (old_place >= 0 && std::size_t(old_place) != at && std::size_t(new_place) != at)
+                target = old_place;
+        }
+    }
+    if (target < 0 || std::size_t(target) == at) return false;
+    moved = letters;
+    moved[std::size_t(target)].tone = letters[at].tone;
+    moved[at].tone = 0;
+    return detect::valid_syllable(moved.data(), count);
+}
+
+// Writes the text from `copied` to the word [start, end) and the word as `moved` spells it;
+// where a letter has no character the word is left to be copied as it is.
+bool write_changed(std::string_view text, std::size_t& copied, std::size_t start, std::size_t end,
+                   const Letters& moved, std::size_t count, std::string& out) {
+    out.append(text.substr(copied, start - copied));
+    copied = start;
+    const std::size_t size = out.size();
+    if (write_word(moved.data(), count, out)) {
+        copied = end;
+        return true;
+    }
+    out.resize(size);
+    return false;
+}
+
+// Restyling alone: only words that the vector scan flags are looked at.
+std::size_t restyle_flagged(std::string_view text, const ToneOptions& options, std::string& out) {
     std::size_t changed = 0;
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    std::array<SyllableLetter, detect::kMaxSyllableLetters> letters{};
+    const std::size_t n = text.size();
+    Letters letters{}, moved{};
+    std::size_t copied = 0;  // text up to here is in `out`
+    std::size_t i = 0;       // no word before here is flagged or unfinished
+    for (;;) {
+        const std::size_t k = find_marked_glide(p, i, n);
+        if (k == n) break;
+        // The word around k: the flagged byte is always a word byte, and every flag is in a
+        // word with a byte outside ASCII, as place_tones_word_by_word() reads it.
+        std::size_t start = k, end = k;
+        while (start > i && word_byte(p[start - 1])) --start;
+        while (end < n && word_byte(p[end])) ++end;
+        i = end;
+        std::size_t count = 0;
+        if (place_word(text.substr(start, end - start), options, letters, moved, count) &&
+            write_changed(text, copied, start, end, moved, count, out))
+            ++changed;
+    }
+    out.append(text.substr(copied));
+    return changed;
+}
+
+}  // namespace
+
+std::size_t place_tones_word_by_word(std::string_view text, const ToneOptions& options,
+                                     std::string& out) {
+    std::size_t changed = 0;
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    Letters letters{}, moved{};
     // Text up to `copied` is in `out`; an unchanged stretch is appended whole when the next
     // changed word (or the end) comes.
     std::size_t copied = 0;
@@ -155,56 +244,18 @@ std::size_t place_tones(std::string_view text, const ToneOptions& options, std::
         std::size_t start = i;
         while (start > copied && word_byte(p[start - 1])) --start;
         while (i < text.size() && word_byte(p[i])) ++i;
-        const std::string_view word = text.substr(start, i - start);
-        if (!options.fix && !may_end_in_marked_glide(word)) continue;
         std::size_t count = 0;
-        if (!read_word(word, letters, count)) continue;
-        std::size_t tones = 0, at = 0;
-        for (std::size_t k = 0; k < count; ++k)
-            if (letters[k].tone != 0) {
-                ++tones;
-                at = k;
-            }
-        // Where the mark goes: the style's place where a style is asked for; else, fixing,
-        // the rules' place for a mark that sits where no style puts it.
-        int target = -1;
-        // Restyling alone moves only the mark of an open glide: a word that ends in o-a, o-e
-        // or u-y without shapes, the mark on one of the two. Every other word is left without
-        // asking the syllable rules.
-        const bool glide = count >= 2 && letters[count - 1].shape == '\0' &&
-                           letters[count - 2].shape == '\0' && at + 2 >= count &&
-                           ((letters[count - 2].base == 'o' &&
-                             (letters[count - 1].base == 'a' || letters[count - 1].base == 'e')) ||
-                            (letters[count - 2].base == 'u' && letters[count - 1].base == 'y'));
-        if (tones == 1 && (glide || options.fix)) {
-            if (options.restyle && (options.fix || detect::valid_syllable(letters.data(), count))) {
-                target = detect::tone_place(letters.data(), count, options.style);
-            } else if (options.fix) {
-                // Fixing alone keeps either style: a mark is misplaced when it sits where
-                // neither puts it ("q\xC3\xBA" "a" for "qu\xC3\xA1", which the syllable rules
-                // also read as q + "\xC3\xBA" "a").
-                const int old_place =
-                    detect::tone_place(letters.data(), count, detect::ToneStyle::kTraditional);
-                const int new_place =
-                    detect::tone_place(letters.data(), count, detect::ToneStyle::kNew);
-                if (old_place >= 0 && std::size_t(old_place) != at && std::size_t(new_place) != at)
-                    target = old_place;
-            }
-        }
-        if (target < 0 || std::size_t(target) == at) continue;
-        std::array<SyllableLetter, detect::kMaxSyllableLetters> moved = letters;
-        moved[std::size_t(target)].tone = letters[at].tone;
-        moved[at].tone = 0;
-        if (!detect::valid_syllable(moved.data(), count)) continue;
-        std::string written;
-        if (!write_word(moved.data(), count, written)) continue;
-        out.append(text.substr(copied, start - copied));
-        out.append(written);
-        copied = i;
-        ++changed;
+        if (place_word(text.substr(start, i - start), options, letters, moved, count) &&
+            write_changed(text, copied, start, i, moved, count, out))
+            ++changed;
     }
     out.append(text.substr(copied));
     return changed;
+}
+
+std::size_t place_tones(std::string_view text, const ToneOptions& options, std::string& out) {
+    if (options.restyle && !options.fix) return restyle_flagged(text, options, out);
+    return place_tones_word_by_word(text, options, out);
 }
 
 }  // namespace toneshift::repair

@@ -22,6 +22,13 @@ struct ToneOptions {
 // letters, tone aside, break the syllable rules: "Dióxido", "Muñoz"), or that holds anything
 // but letters and combining marks, is copied byte for byte, as is every unchanged word; a
 // changed word is written precomposed (NFC), its capitals kept.
+// Restyling alone (no fixing) looks only at the words that a vector scan flags as ending in
+// a glide with its mark, and copies the stretches between them whole.
 std::size_t place_tones(std::string_view text, const ToneOptions& options, std::string& out);
+
+// The same result, every word with a byte outside ASCII decoded and looked at: the path of
+// fixing, and the reference that restyling's scan is tested against.
+std::size_t place_tones_word_by_word(std::string_view text, const ToneOptions& options,
+                                     std::string& out);
 
 }  // namespace toneshift::repair

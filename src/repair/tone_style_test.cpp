@@ -1,9 +1,17 @@
 #include "repair/tone_style.h"
 
 #include <gtest/gtest.h>
+#include <utf8proc.h>
 
+#include <cstdlib>
 #include <fstream>
+#include <random>
 #include <string>
+#include <vector>
+
+#include "repair/text.h"
+#include "tables/letter_unicode.h"
+#include "tables/simd_test_support.h"
 
 namespace toneshift::repair {
 namespace {
@@ -122,6 +130,123 @@ TEST(ToneStyle, EverySyllableOfTheDictionary) {
     }
     EXPECT_GT(words, 6000u);
     EXPECT_GT(restyled, 20u);  // the open glides: hoà, khoẻ, thuỷ, ...
+}
+
+std::string decomposed(const std::string& s) {
+    utf8proc_uint8_t* out = nullptr;
+    const auto n = utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(s.data()),
+                                utf8proc_ssize_t(s.size()), &out, UTF8PROC_DECOMPOSE);
+    std::string result =
+        n >= 0 ? std::string(reinterpret_cast<const char*>(out), std::size_t(n)) : std::string();
+    std::free(out);
+    return result;
+}
+
+// Restyling finds its words with a vector scan; every word looked at must give the same, on
+// every instruction set.
+void expect_scan_matches(const std::string& text) {
+    std::string slow[2];
+    std::size_t slow_changed[2] = {};
+    for (int s = 0; s < 2; ++s)
+        slow_changed[s] = place_tones_word_by_word(text, s == 0 ? kNew : kOld, slow[s]);
+    simd::for_each_supported_target([&] {
+        for (int s = 0; s < 2; ++s) {
+            std::string fast;
+            const std::size_t fast_changed = place_tones(text, s == 0 ? kNew : kOld, fast);
+            ASSERT_EQ(fast, slow[s]) << (s == 0 ? "new" : "traditional");
+            ASSERT_EQ(fast_changed, slow_changed[s]);
+        }
+    });
+}
+
+TEST(ToneStyle, RestylingScanMatchesEveryWordLookedAtOnTheDictionary) {
+    std::ifstream dic("/usr/share/hunspell/vi_VN.dic");
+    if (!dic) GTEST_SKIP() << "no /usr/share/hunspell/vi_VN.dic (hunspell-vi)";
+    std::string line, text;
+    std::getline(dic, line);
+    // The words in both styles, as they are, in capitals and decomposed, between the
+    // punctuation and spacing of prose.
+    const char* const gaps[] = {" ", ", ", ".\n", "\t", "-", "(", ") ", "\xC2\xA0", "1"};
+    std::size_t k = 0;
+    while (std::getline(dic, line)) {
+        const std::string word = line.substr(0, line.find('/'));
+        std::string old;
+        place_tones(word, kOld, old);
+        std::string upper;
+        for (const std::string& w : {word, old}) {
+            text += w;
+            text += gaps[k++ % std::size(gaps)];
+        }
+        for (char c : old) upper += c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
+        text += upper + gaps[k++ % std::size(gaps)];
+        text += decomposed(old) + gaps[k++ % std::size(gaps)];
+    }
+    ASSERT_GT(text.size(), 100000u);
+    expect_scan_matches(text);
+    std::string changed;
+    EXPECT_GT(place_tones(text, kNew, changed), 100u);
+    // Cut anywhere: a word at either end of the text.
+    for (std::size_t cut = 0; cut < 4096; cut += 7) {
+        SCOPED_TRACE(cut);
+        expect_scan_matches(text.substr(cut, 997));
+    }
+}
+
+TEST(ToneStyle, RestylingScanMatchesEveryWordLookedAtOnOddText) {
+    // Marked glides, words that only look like them, non-syllables, other scripts, invalid
+    // UTF-8, combining marks alone or on a non-letter.
+    const std::string pieces[] = {
+        "h\xc3\xb2"
+        "a",
+        "HO\xc3\x80",
+        "th\xe1\xbb\xa7y",
+        "THU\xe1\xbb\xb6",
+        "kh\xe1\xbb\x8f"
+        "e",
+        "o\xcc\x80"
+        "a",
+        "u\xcc\x89y",
+        "Di\xc3\xb3xido",
+        "Mu\xc3\xb1oz",
+        "c\xe1\xbb\xa7"
+        "a",
+        "Gi\xe1\xba\xa5y",
+        "\xcc\x81",
+        "\xcd\x82",
+        "\xc3",
+        "\xe1\xbb",
+        "\xff",
+        "\x80",
+        "\xf0\x9f\x98\x80",
+        "\xd0\xbf\xd1\x80\xd0\xb8",
+        "\xe4\xb8\xad",
+        "o",
+        "U",
+        "a",
+        "Y",
+        "e",
+        " ",
+        "\n",
+        ".",
+        "7",
+        "\xc2\xa0",
+    };
+    std::vector<std::string> pool(std::begin(pieces), std::end(pieces));
+    // Every letter, precomposed and decomposed.
+    for (const char32_t c : letter_code_points) {
+        std::string one;
+        append_utf8(one, c);
+        pool.push_back(one);
+        pool.push_back(decomposed(one));
+    }
+    std::mt19937 random(20180101);
+    std::uniform_int_distribution<std::size_t> pick(0, pool.size() - 1), length(0, 90);
+    for (int round = 0; round < 20000; ++round) {
+        std::string text;
+        for (std::size_t n = length(random); n > 0; --n) text += pool[pick(random)];
+        SCOPED_TRACE(round);
+        expect_scan_matches(text);
+    }
 }
 
 }  // namespace
