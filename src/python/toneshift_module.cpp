@@ -344,6 +344,7 @@ PYBIND11_MODULE(_toneshift, m) {
     m.attr("TONES_NEW") = int(TS_TONES_NEW);
     m.attr("PROBLEM_LOSS") = int(TS_PROBLEM_LOSS);
     m.attr("PROBLEM_UNDEFINED") = int(TS_PROBLEM_UNDEFINED);
+    m.attr("PROBLEM_UNRECOVERED") = int(TS_PROBLEM_UNRECOVERED);
     m.attr("DETECT_FORMAT") = int(TS_DETECT_FORMAT);
     m.attr("DETECT_UNKNOWN") = int(TS_DETECT_UNKNOWN);
     m.attr("DETECT_MIXED") = int(TS_DETECT_MIXED);

@@ -81,8 +81,10 @@ def format_description(name: str) -> str:
 
 @dataclasses.dataclass(frozen=True)
 class Problem:
-    """A character the target cannot write (``kind == "loss"``, ``character`` set) or input
-    that means nothing in its format (``kind == "undefined"``, ``bytes`` set). ``offset`` is of
+    """A character the target cannot write (``kind == "loss"``, ``character`` set), input
+    that means nothing in its format (``kind == "undefined"``, ``bytes`` set), or in repair a
+    letter whose bytes the garbling lost (``kind == "unrecovered"``, ``character`` U+FFFD, only
+    ``line`` and ``column`` known). ``offset`` is of
     its first byte in the input, from 0 (for ``str`` input: an index into the string); ``line``
     and ``column`` (in characters) count from 1."""
 
@@ -97,7 +99,7 @@ class Problem:
 class ConversionError(ValueError):
     """A conversion refused under ``errors="strict"``: the first problem met.
 
-    Attributes: ``kind`` (``"loss"`` or ``"undefined"``), ``offset`` (byte offset in bytes
+    Attributes: ``kind`` (``"loss"``, ``"undefined"`` or ``"unrecovered"``), ``offset`` (byte offset in bytes
     input, index in ``str`` input), ``line``, ``column``, ``character`` (the character the
     target lacks) or ``bytes`` (the input bytes without meaning), ``format`` (the name of the
     target for a loss, of the source for undefined input), ``problem`` (a :class:`Problem`) and
@@ -114,7 +116,11 @@ class ConversionError(ValueError):
         self.format = format
         self.output = output
         place = f"line {problem.line}, column {problem.column}, offset {problem.offset}"
-        if problem.kind == "loss":
+        if problem.kind == "unrecovered":
+            place = f"line {problem.line}, column {problem.column}"
+            what = ("a letter lost by the garbling cannot be recovered "
+                    "(errors='replace' leaves U+FFFD in its place)")
+        elif problem.kind == "loss":
             c = problem.character or ""
             what = f"{c!r} (U+{ord(c):04X}) cannot be written in {format}" if c else "a loss"
         else:
@@ -169,6 +175,8 @@ def _problem(raw: Tuple[int, int, int, int, int, bytes], text: Optional[bytes] =
         offset = base_chars + _char_index(text, offset - base_bytes)
     if kind == _ext.PROBLEM_LOSS:
         return Problem("loss", offset, line, column, chr(character), None)
+    if kind == _ext.PROBLEM_UNRECOVERED:
+        return Problem("unrecovered", 0, line, column, "\ufffd", None)
     return Problem("undefined", offset, line, column, None, data)
 
 
