@@ -90,26 +90,30 @@ std::string relationships_of(const std::string& relationships) {
            relationships + "</Relationships>";
 }
 
-// A Word document LibreOffice opens: `body` (paragraphs), a header paragraph and a footnote
-// paragraph (referred to from the body by footnote 1). The document defaults take the theme's
+// A Word document LibreOffice opens: `body` (paragraphs), a header paragraph, a footnote
+// paragraph (referred to from the body by footnote 1) and, when given, the numbering part's
+// definitions. The document defaults take the theme's
 // minor font, .VnTime; paragraph style "Heading" gives the capitals font .VnTimeH and "Title"
 // inherits it; character style "Cell" gives .VnTime; table style "OldTable" gives VNI-Times
 // through the table style it is based on.
 std::string word_document(const std::string& body, const std::string& header,
-                          const std::string& footnote) {
-    const std::string types =
-        content_types_of(override_of("word/document.xml", "wordprocessingml.document.main+xml") +
-                         override_of("word/styles.xml", "wordprocessingml.styles+xml") +
-                         override_of("word/theme/theme1.xml", "theme+xml") +
-                         override_of("word/header1.xml", "wordprocessingml.header+xml") +
-                         override_of("word/footnotes.xml", "wordprocessingml.footnotes+xml"));
+                          const std::string& footnote, const std::string& numbering = "") {
+    const std::string types = content_types_of(
+        override_of("word/document.xml", "wordprocessingml.document.main+xml") +
+        override_of("word/styles.xml", "wordprocessingml.styles+xml") +
+        override_of("word/theme/theme1.xml", "theme+xml") +
+        override_of("word/header1.xml", "wordprocessingml.header+xml") +
+        override_of("word/footnotes.xml", "wordprocessingml.footnotes+xml") +
+        (numbering.empty() ? ""
+                           : override_of("word/numbering.xml", "wordprocessingml.numbering+xml")));
     const std::string package_rels =
         relationships_of(relationship("rId1", "officeDocument", "word/document.xml"));
-    const std::string document_rels =
-        relationships_of(relationship("rId1", "styles", "styles.xml") +
-                         relationship("rId2", "theme", "theme/theme1.xml") +
-                         relationship("rId3", "header", "header1.xml") +
-                         relationship("rId4", "footnotes", "footnotes.xml"));
+    const std::string document_rels = relationships_of(
+        relationship("rId1", "styles", "styles.xml") +
+        relationship("rId2", "theme", "theme/theme1.xml") +
+        relationship("rId3", "header", "header1.xml") +
+        relationship("rId4", "footnotes", "footnotes.xml") +
+        (numbering.empty() ? "" : relationship("rId5", "numbering", "numbering.xml")));
     const std::string styles =
         kXml + "<w:styles " + kW +
         "><w:docDefaults><w:rPrDefault><w:rPr><w:rFonts w:asciiTheme=\"minorHAnsi\" "
@@ -145,14 +149,15 @@ std::string word_document(const std::string& body, const std::string& header,
         "</w:footnote><w:footnote w:type=\"continuationSeparator\" w:id=\"0\"><w:p><w:r>"
         "<w:continuationSeparator/></w:r></w:p></w:footnote><w:footnote w:id=\"1\">" +
         footnote + "</w:footnote></w:footnotes>";
-    return make_zip({{"[Content_Types].xml", types},
-                     {"_rels/.rels", package_rels},
-                     {"word/document.xml", document},
-                     {"word/_rels/document.xml.rels", document_rels},
-                     {"word/styles.xml", styles},
-                     {"word/theme/theme1.xml", theme},
-                     {"word/header1.xml", header_part},
-                     {"word/footnotes.xml", footnotes}});
+    std::vector<std::pair<std::string, std::string>> entries{
+        {"[Content_Types].xml", types},    {"_rels/.rels", package_rels},
+        {"word/document.xml", document},   {"word/_rels/document.xml.rels", document_rels},
+        {"word/styles.xml", styles},       {"word/theme/theme1.xml", theme},
+        {"word/header1.xml", header_part}, {"word/footnotes.xml", footnotes}};
+    if (!numbering.empty())
+        entries.push_back({"word/numbering.xml",
+                           kXml + "<w:numbering " + kW + ">" + numbering + "</w:numbering>"});
+    return make_zip(entries);
 }
 
 // The TCVN3 and VNI bytes of the tests, as Word keeps them (one character a byte), and
@@ -216,16 +221,21 @@ std::string full_document() {
                          paragraph(run(".VnTime", kNoteTcvn3)));
 }
 
-// LibreOffice's text of `document`, through its flat XML export (`format`: fodt, fods, fodp),
-// with every tag taken out; empty when LibreOffice is not installed.
-std::string libreoffice_text(const fs::path& document, const std::string& format) {
+// LibreOffice's flat XML export of `document` (`format`: fodt, fods, fodp); empty when
+// LibreOffice is not installed.
+std::string libreoffice_xml(const fs::path& document, const std::string& format) {
     const fs::path dir = document.parent_path();
     const std::string command = "soffice -env:UserInstallation=file://" +
                                 (dir / "lo-profile").string() + " --headless --convert-to " +
                                 format + " --outdir '" + (dir / "lo").string() + "' '" +
                                 document.string() + "' >/dev/null 2>&1";
     if (std::system(command.c_str()) != 0) return "";
-    const std::string xml = read_file(dir / "lo" / (document.stem().string() + "." + format));
+    return read_file(dir / "lo" / (document.stem().string() + "." + format));
+}
+
+// LibreOffice's text of `document`, its flat XML export with every tag taken out.
+std::string libreoffice_text(const fs::path& document, const std::string& format) {
+    const std::string xml = libreoffice_xml(document, format);
     std::string text;
     bool in_tag = false;
     for (char c : xml) {
@@ -272,6 +282,59 @@ TEST(TsconvDocuments, AWordDocumentConvertsEverywhereAndLibreOfficeShowsItsText)
         EXPECT_NE(shown.find(expected), std::string::npos) << expected;
 }
 
+// A numbered list whose level 1 text is "Phần %1." in .VnTime (its own font) and whose level
+// 2 bullet "á" takes .VnTime from the document defaults; a FILLIN field's result and a
+// MERGEFIELD's, both in .VnTime. The numbering's font names were replaced and its text left
+// as stored, which LibreOffice drew as other letters.
+TEST(TsconvDocuments, ListNumbersAndFieldResultsConvertAndLibreOfficeShowsThem) {
+    ScratchDir dir;
+    const std::string font = "<w:rPr><w:rFonts w:ascii=\".VnTime\" w:hAnsi=\".VnTime\"/></w:rPr>";
+    const auto level = [](int n, const std::string& format, const std::string& text,
+                          const std::string& properties) {
+        return "<w:lvl w:ilvl=\"" + std::to_string(n) +
+               "\"><w:start w:val=\"1\"/><w:numFmt w:val=\"" + format + "\"/><w:lvlText w:val=\"" +
+               text + "\"/><w:lvlJc w:val=\"left\"/>" + properties + "</w:lvl>";
+    };
+    const std::string numbering =
+        "<w:abstractNum w:abstractNumId=\"0\">" + level(0, "decimal", "Ph\xC3\x87n %1.", font) +
+        level(1, "bullet", "\xC2\xB8", "") +
+        "</w:abstractNum><w:num w:numId=\"1\"><w:abstractNumId w:val=\"0\"/></w:num>";
+    const auto item = [](int n, const std::string& text) {
+        return "<w:p><w:pPr><w:numPr><w:ilvl w:val=\"" + std::to_string(n) +
+               "\"/><w:numId w:val=\"1\"/></w:numPr></w:pPr>" + run("", text) + "</w:p>";
+    };
+    const std::string instruction = " FILLIN \"H\xC2\xB8i\" ";
+    const std::string body =
+        item(0, "one") + item(1, "two") + "<w:p><w:r><w:fldChar w:fldCharType=\"begin\"/></w:r>" +
+        "<w:r><w:instrText xml:space=\"preserve\">" + instruction +
+        "</w:instrText></w:r><w:r><w:fldChar w:fldCharType=\"separate\"/></w:r>" +
+        run(".VnTime", kReportTcvn3) + "<w:r><w:fldChar w:fldCharType=\"end\"/></w:r></w:p>" +
+        "<w:p><w:fldSimple w:instr=\" MERGEFIELD Ten \">" + run(".VnTime", kNoteTcvn3) +
+        "</w:fldSimple></w:p>";
+    write_file(dir / "in.docx", word_document(body, "<w:p/>", "<w:p/>", numbering));
+    const ProgramRun r = run_tsconv({"-t", "utf-8", "in.docx", "-o", "out.docx"}, in(dir));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::string phan = "Ph\xE1\xBA\xA7n";  // Phần
+    const std::string numbering_part = entry_of(dir / "out.docx", "word/numbering.xml");
+    EXPECT_NE(numbering_part.find("<w:lvlText w:val=\"" + phan + " %1.\"/>"), std::string::npos)
+        << numbering_part;
+    EXPECT_NE(numbering_part.find("<w:lvlText w:val=\"\xC3\xA1\"/>"), std::string::npos)
+        << numbering_part;
+    EXPECT_EQ(numbering_part.find(".VnTime"), std::string::npos) << numbering_part;
+    const std::string document = entry_of(dir / "out.docx", "word/document.xml");
+    EXPECT_NE(document.find(instruction), std::string::npos) << document;
+
+    if (!have_libreoffice()) GTEST_SKIP() << "LibreOffice (soffice) is not installed";
+    const std::string shown = libreoffice_xml(dir / "out.docx", "fodt");
+    ASSERT_FALSE(shown.empty());
+    // A level's text is in the attributes of its list level style.
+    EXPECT_NE(shown.find("style:num-prefix=\"" + phan + " \""), std::string::npos) << shown;
+    EXPECT_NE(shown.find("text:bullet-char=\"\xC3\xA1\""), std::string::npos) << shown;
+    EXPECT_NE(shown.find(kReport + "</text:text-input>"), std::string::npos) << shown;
+    EXPECT_NE(shown.find(kNote + "</text:database-display>"), std::string::npos) << shown;
+}
+
 TEST(TsconvDocuments, AnRtfDocumentConvertsAndLibreOfficeShowsItsText) {
     ScratchDir dir;
     // TCVN3 as escapes, literal bytes and \uN; VNI-Times with a letter split by a group; a
@@ -303,15 +366,18 @@ TEST(TsconvDocuments, AnRtfDocumentConvertsAndLibreOfficeShowsItsText) {
 
 // A workbook LibreOffice opens: sheet "Tong hop" uses shared string 0 (plain) in a .VnTime
 // cell (A1), an Arial cell (A2) and a .VnTimeH cell (A3); B1 holds a rich string whose runs
-// are VNI-Times and .VnTime; sheet "Two" holds an inline string in a .VnTime cell.
-std::string workbook() {
+// are VNI-Times and .VnTime; sheet "Two" holds an inline string in a .VnTime cell, then
+// `more_cells`. The workbook says Excel wrote it, so LibreOffice shows the formulas' cached
+// results rather than computing them again.
+std::string workbook(const std::string& more_cells = "") {
     const std::string sheet_type = "spreadsheetml.worksheet+xml";
     const std::string types =
         content_types_of(override_of("xl/workbook.xml", "spreadsheetml.sheet.main+xml") +
                          override_of("xl/worksheets/sheet1.xml", sheet_type) +
                          override_of("xl/worksheets/sheet2.xml", sheet_type) +
                          override_of("xl/styles.xml", "spreadsheetml.styles+xml") +
-                         override_of("xl/sharedStrings.xml", "spreadsheetml.sharedStrings+xml"));
+                         override_of("xl/sharedStrings.xml", "spreadsheetml.sharedStrings+xml") +
+                         override_of("docProps/app.xml", "extended-properties+xml"));
     const std::string main = "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"";
     const std::string book =
         kXml + "<workbook " + main +
@@ -346,16 +412,24 @@ std::string workbook() {
     const std::string sheet2 = kXml + "<worksheet " + main +
                                "><sheetData><row r=\"1\"><c r=\"C1\" s=\"1\" "
                                "t=\"inlineStr\"><is><t>" +
-                               kBoxTcvn3 + "</t></is></c></row></sheetData></worksheet>";
-    return make_zip({{"[Content_Types].xml", types},
-                     {"_rels/.rels",
-                      relationships_of(relationship("rId1", "officeDocument", "xl/workbook.xml"))},
-                     {"xl/workbook.xml", book},
-                     {"xl/_rels/workbook.xml.rels", book_rels},
-                     {"xl/styles.xml", styles},
-                     {"xl/sharedStrings.xml", shared},
-                     {"xl/worksheets/sheet1.xml", sheet1},
-                     {"xl/worksheets/sheet2.xml", sheet2}});
+                               kBoxTcvn3 + "</t></is></c>" + more_cells +
+                               "</row></sheetData></worksheet>";
+    const std::string app =
+        kXml +
+        "<Properties xmlns=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+        "extended-properties\"><Application>Microsoft Excel</Application></Properties>";
+    return make_zip(
+        {{"[Content_Types].xml", types},
+         {"_rels/.rels",
+          relationships_of(relationship("rId1", "officeDocument", "xl/workbook.xml") +
+                           relationship("rId2", "extended-properties", "docProps/app.xml"))},
+         {"docProps/app.xml", app},
+         {"xl/workbook.xml", book},
+         {"xl/_rels/workbook.xml.rels", book_rels},
+         {"xl/styles.xml", styles},
+         {"xl/sharedStrings.xml", shared},
+         {"xl/worksheets/sheet1.xml", sheet1},
+         {"xl/worksheets/sheet2.xml", sheet2}});
 }
 
 TEST(TsconvDocuments, AWorkbookConvertsEachCellInItsOwnFont) {
@@ -385,6 +459,23 @@ TEST(TsconvDocuments, AWorkbookConvertsEachCellInItsOwnFont) {
     for (const std::string& expected :
          {kRepublic, kRepublicTcvn3, republic_caps, kFreedom, kReport, kBox})
         EXPECT_NE(shown.find(expected), std::string::npos) << expected;
+}
+
+// A formula's string result (its cached value, which LibreOffice shows for a workbook Excel
+// wrote) in a .VnTime cell: it was left as stored, in a font replaced by Times New Roman.
+TEST(TsconvDocuments, AFormulasStringResultConvertsAndLibreOfficeShowsIt) {
+    ScratchDir dir;
+    const std::string formula = "<f>\"x\"&amp;\"y\"</f>";
+    write_file(dir / "in.xlsx", workbook("<c r=\"D1\" s=\"1\" t=\"str\">" + formula + "<v>" +
+                                         kNoteTcvn3 + "</v></c>"));
+    const ProgramRun r = run_tsconv({"-t", "utf-8", "in.xlsx", "-o", "out.xlsx"}, in(dir));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string sheet = entry_of(dir / "out.xlsx", "xl/worksheets/sheet2.xml");
+    EXPECT_NE(sheet.find(formula + "<v>" + kNote + "</v>"), std::string::npos) << sheet;
+    if (!have_libreoffice()) GTEST_SKIP() << "LibreOffice (soffice) is not installed";
+    const std::string shown = libreoffice_text(dir / "out.xlsx", "fods");
+    ASSERT_FALSE(shown.empty());
+    EXPECT_NE(shown.find(kNote), std::string::npos) << shown;
 }
 
 // An OpenDocument of `type` (text, spreadsheet, presentation) whose body is `body`: font
@@ -461,7 +552,10 @@ TEST(TsconvDocuments, OpenDocumentsConvertByTheirStylesAndLibreOfficeShowsThem) 
         "</text:p></text:note-body></text:note></text:p>"
         "<text:p text:style-name=\"P1\">" +
         kReportTcvn3 + " <text:span text:style-name=\"T1\">" + kFreedomVni +
-        "</text:span></text:p>";
+        "</text:span></text:p>"
+        // An input field, whose text is the paragraph's font's.
+        "<text:p text:style-name=\"P1\"><text:text-input text:description=\"x\">" +
+        kHeaderTcvn3 + "</text:text-input></text:p>";
     const std::string sheet_body =
         "<table:table table:name=\"Tong\"><table:table-column "
         "table:default-cell-style-name=\"ce2\" table:number-columns-repeated=\"2\"/>"
@@ -486,7 +580,11 @@ TEST(TsconvDocuments, OpenDocumentsConvertByTheirStylesAndLibreOfficeShowsThem) 
         std::string body;
         std::vector<std::string> expected;
     } cases[] = {
-        {"text", "odt", "fodt", text_body, {kRepublic, kNote, kReport, kFreedom, kIndependence}},
+        {"text",
+         "odt",
+         "fodt",
+         text_body,
+         {kRepublic, kNote, kReport, kFreedom, kIndependence, kHeader}},
         {"spreadsheet", "ods", "fods", sheet_body, {kRepublic, kFreedom}},
         {"presentation", "odp", "fodp", slides_body, {kRepublic, kFreedom}},
     };
