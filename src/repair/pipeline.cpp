@@ -86,34 +86,69 @@ std::size_t TextPipeline::next_cut(bool last) const {
 }
 
 TextPipeline::Status TextPipeline::block(std::string_view text, std::string& out) {
-    repaired_.clear();
     const std::uint64_t unrecovered = report_.unrecovered;
+    std::string_view ready = text;
     if (options_.repair) {
+        repaired_.clear();
         repairer_.repair_block(text, line_, repaired_, report_);
-    } else {
-        repaired_.assign(text);
-    }
-    line_ += std::uint64_t(std::count(text.begin(), text.end(), '\n'));
-    if (options_.place_tones) {
-        styled_.clear();
-        restyled_ += place_tones(repaired_, options_.tones, styled_);
-        repaired_.swap(styled_);
+        line_ += std::uint64_t(std::count(text.begin(), text.end(), '\n'));
+        ready = repaired_;
     }
     // A letter lost by the garbling is a loss: refused unless the policy replaces.
-    if (report_.unrecovered != unrecovered && options_.policy == LossPolicy::kRefuse)
+    if (report_.unrecovered != unrecovered && options_.policy == LossPolicy::kRefuse) {
+        count_placed(ready, 0);
         return status_ = Status::kUnrecovered;
+    }
+    if (!options_.place_tones) return write(ready, out);
     if (!writer_) {
-        out.append(repaired_);
+        restyled_ += place_tones(ready, options_.tones, out);
         return status_;
     }
-    const std::size_t room = kConvertGrowth * repaired_.size() + kConvertSlack;
-    if (out_.size() < room) out_.resize(room);
-    const ConvertResult r =
-        writer_->convert(reinterpret_cast<const unsigned char*>(repaired_.data()), repaired_.size(),
-                         out_.data(), out_.size(), false);
-    if (r.stop == ConvertResult::Stop::kRefused) return status_ = Status::kWriterRefused;
-    out.append(reinterpret_cast<const char*>(out_.data()), r.written);
+    // The stretches between changed words go to the writer as they are: no copy of the
+    // block with its marks placed.
+    written_ = 0;
+    std::size_t from = 0;
+    PlacedWord word;
+    while (next_placed_word(ready, from, options_.tones, word)) {
+        ++restyled_;
+        if (!convert(ready.substr(from, word.start - from)) ||
+            !convert(std::string_view(word.bytes, word.size))) {
+            count_placed(ready, word.end);
+            return status_ = Status::kWriterRefused;
+        }
+        from = word.end;
+    }
+    if (!convert(ready.substr(from))) return status_ = Status::kWriterRefused;
+    out.append(reinterpret_cast<const char*>(out_.data()), written_);
     return status_;
+}
+
+TextPipeline::Status TextPipeline::write(std::string_view text, std::string& out) {
+    if (!writer_) {
+        out.append(text);
+        return status_;
+    }
+    written_ = 0;
+    if (!convert(text)) return status_ = Status::kWriterRefused;
+    out.append(reinterpret_cast<const char*>(out_.data()), written_);
+    return status_;
+}
+
+bool TextPipeline::convert(std::string_view piece) {
+    if (piece.empty()) return true;
+    const std::size_t room = written_ + kConvertGrowth * piece.size() + kConvertSlack;
+    if (out_.size() < room) out_.resize(std::max(room, out_.size() + out_.size() / 2));
+    const ConvertResult r =
+        writer_->convert(reinterpret_cast<const unsigned char*>(piece.data()), piece.size(),
+                         out_.data() + written_, out_.size() - written_, false);
+    written_ += r.written;
+    return r.stop != ConvertResult::Stop::kRefused;
+}
+
+void TextPipeline::count_placed(std::string_view text, std::size_t from) {
+    if (!options_.place_tones) return;
+    PlacedWord word;
+    for (; next_placed_word(text, from, options_.tones, word); from = word.end) ++restyled_;
 }
 
 std::string garbled_state(std::string_view head, int format) {

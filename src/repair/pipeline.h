@@ -63,14 +63,22 @@ class TextPipeline {
   private:
     std::size_t next_cut(bool last) const;
     Status block(std::string_view text, std::string& out);
+    // Writes `text` to `out`, through the writer when there is one.
+    Status write(std::string_view text, std::string& out);
+    // Converts `piece` with the writer into out_ after written_; false when it refuses.
+    bool convert(std::string_view piece);
+    // Counts into restyled_ the words of `text` from `from` on whose mark moves (the rest
+    // of a block that is not written).
+    void count_placed(std::string_view text, std::size_t from);
 
     PipelineOptions options_;
     Status status_ = Status::kOk;
     std::optional<Converter> reader_, writer_;
     Repairer repairer_;
     RepairReport report_;
-    std::string pending_, repaired_, styled_;
+    std::string pending_, repaired_;
     std::vector<unsigned char> decoded_, out_;
+    std::size_t written_ = 0;  // of out_, in the block in hand
     std::uint64_t restyled_ = 0;
     std::uint64_t line_ = 1;
     bool first_ = true;

@@ -100,20 +100,26 @@ bool read_word(std::string_view word, std::array<SyllableLetter, detect::kMaxSyl
     return count != 0;
 }
 
-// The word written back, precomposed; false where a letter has no character.
-bool write_word(const SyllableLetter* letters, std::size_t count, std::string& out) {
+// The word written back, precomposed, into `out` (room for kMaxWordBytes); its size, or 0
+// where a letter has no character.
+std::size_t write_word(const SyllableLetter* letters, std::size_t count, char* out) {
+    std::size_t size = 0;
     for (std::size_t k = 0; k < count; ++k) {
         const SyllableLetter& l = letters[k];
         if (l.shape == '\0' && l.tone == 0 && l.base != 'D') {
-            out.push_back(l.capital ? char(l.base - 'a' + 'A') : l.base);
+            out[size++] = l.capital ? char(l.base - 'a' + 'A') : l.base;
             continue;
         }
         const std::int16_t at = positions().of[key_of(l.base, l.shape, l.tone, l.capital)];
-        if (at < 0) return false;
-        append_utf8(out, letter_code_points[std::size_t(at)]);
+        if (at < 0) return 0;
+        size +=
+            std::size_t(utf8proc_encode_char(utf8proc_int32_t(letter_code_points[std::size_t(at)]),
+                                             reinterpret_cast<utf8proc_uint8_t*>(out + size)));
     }
-    return true;
+    return size;
 }
+static_assert(PlacedWord::kMaxWordBytes >= 3 * detect::kMaxSyllableLetters,
+              "a letter is at most three bytes");
 
 // Whether a word may end in a glide with its mark (o-a, o-e, u-y, one of the two marked),
 // from its bytes alone: restyling leaves every other word as it is, undecoded. A word with a
@@ -181,58 +187,42 @@ bool place_word(std::string_view word, const ToneOptions& options, Letters& lett
     return detect::valid_syllable(moved.data(), count);
 }
 
-// Writes the text from `copied` to the word [start, end) and the word as `moved` spells it;
-// where a letter has no character the word is left to be copied as it is.
-bool write_changed(std::string_view text, std::size_t& copied, std::size_t start, std::size_t end,
-                   const Letters& moved, std::size_t count, std::string& out) {
-    out.append(text.substr(copied, start - copied));
-    copied = start;
-    const std::size_t size = out.size();
-    if (write_word(moved.data(), count, out)) {
-        copied = end;
-        return true;
-    }
-    out.resize(size);
-    return false;
+// Whether the word [start, end) of `text` changes: then `word` says where and into what.
+bool placed(std::string_view text, std::size_t start, std::size_t end, const ToneOptions& options,
+            PlacedWord& word) {
+    Letters letters{}, moved{};
+    std::size_t count = 0;
+    if (!place_word(text.substr(start, end - start), options, letters, moved, count)) return false;
+    word.size = write_word(moved.data(), count, word.bytes);
+    word.start = start;
+    word.end = end;
+    return word.size != 0;
 }
 
 // Restyling alone: only words that the vector scan flags are looked at.
-std::size_t restyle_flagged(std::string_view text, const ToneOptions& options, std::string& out) {
-    std::size_t changed = 0;
+bool next_flagged(std::string_view text, std::size_t from, const ToneOptions& options,
+                  PlacedWord& word) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
-    Letters letters{}, moved{};
-    std::size_t copied = 0;  // text up to here is in `out`
-    std::size_t i = 0;       // no word before here is flagged or unfinished
+    std::size_t i = from;  // no word from here on is flagged before i
     for (;;) {
         const std::size_t k = find_marked_glide(p, i, n);
-        if (k == n) break;
+        if (k == n) return false;
         // The word around k: the flagged byte is always a word byte, and every flag is in a
-        // word with a byte outside ASCII, as place_tones_word_by_word() reads it.
+        // word with a byte outside ASCII, as next_word_by_word() reads it.
         std::size_t start = k, end = k;
         while (start > i && word_byte(p[start - 1])) --start;
         while (end < n && word_byte(p[end])) ++end;
         i = end;
-        std::size_t count = 0;
-        if (place_word(text.substr(start, end - start), options, letters, moved, count) &&
-            write_changed(text, copied, start, end, moved, count, out))
-            ++changed;
+        if (placed(text, start, end, options, word)) return true;
     }
-    out.append(text.substr(copied));
-    return changed;
 }
 
-}  // namespace
-
-std::size_t place_tones_word_by_word(std::string_view text, const ToneOptions& options,
-                                     std::string& out) {
-    std::size_t changed = 0;
+// Every word with a byte outside ASCII looked at.
+bool next_word_by_word(std::string_view text, std::size_t from, const ToneOptions& options,
+                       PlacedWord& word) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    Letters letters{}, moved{};
-    // Text up to `copied` is in `out`; an unchanged stretch is appended whole when the next
-    // changed word (or the end) comes.
-    std::size_t copied = 0;
-    std::size_t i = 0;
+    std::size_t i = from;
     while (i < text.size()) {
         if (p[i] < 0x80) {  // ASCII, or the start of a word whose first letter is ASCII
             if (!word_byte(p[i]) || (i + 1 < text.size() && p[i + 1] < 0x80)) {
@@ -242,20 +232,44 @@ std::size_t place_tones_word_by_word(std::string_view text, const ToneOptions& o
         }
         // A word that holds a byte outside ASCII: from its first letter to its end.
         std::size_t start = i;
-        while (start > copied && word_byte(p[start - 1])) --start;
+        while (start > from && word_byte(p[start - 1])) --start;
         while (i < text.size() && word_byte(p[i])) ++i;
-        std::size_t count = 0;
-        if (place_word(text.substr(start, i - start), options, letters, moved, count) &&
-            write_changed(text, copied, start, i, moved, count, out))
-            ++changed;
+        if (placed(text, start, i, options, word)) return true;
+    }
+    return false;
+}
+
+using NextWord = bool (*)(std::string_view, std::size_t, const ToneOptions&, PlacedWord&);
+
+std::size_t place_all(std::string_view text, const ToneOptions& options, std::string& out,
+                      NextWord next) {
+    std::size_t changed = 0, copied = 0;
+    PlacedWord word;
+    while (next(text, copied, options, word)) {
+        out.append(text.substr(copied, word.start - copied));
+        out.append(word.bytes, word.size);
+        copied = word.end;
+        ++changed;
     }
     out.append(text.substr(copied));
     return changed;
 }
 
+}  // namespace
+
+bool next_placed_word(std::string_view text, std::size_t from, const ToneOptions& options,
+                      PlacedWord& word) {
+    return options.restyle && !options.fix ? next_flagged(text, from, options, word)
+                                           : next_word_by_word(text, from, options, word);
+}
+
 std::size_t place_tones(std::string_view text, const ToneOptions& options, std::string& out) {
-    if (options.restyle && !options.fix) return restyle_flagged(text, options, out);
-    return place_tones_word_by_word(text, options, out);
+    return place_all(text, options, out, &next_placed_word);
+}
+
+std::size_t place_tones_word_by_word(std::string_view text, const ToneOptions& options,
+                                     std::string& out) {
+    return place_all(text, options, out, &next_word_by_word);
 }
 
 }  // namespace toneshift::repair

@@ -22,6 +22,20 @@ struct ToneOptions {
 // letters, tone aside, break the syllable rules: "Dióxido", "Muñoz"), or that holds anything
 // but letters and combining marks, is copied byte for byte, as is every unchanged word; a
 // changed word is written precomposed (NFC), its capitals kept.
+// One word whose mark moves: its bytes in the text, and what it becomes.
+struct PlacedWord {
+    static constexpr std::size_t kMaxWordBytes = 24;
+    std::size_t start = 0, end = 0;
+    char bytes[kMaxWordBytes];  // the word written precomposed, `size` bytes
+    std::size_t size = 0;
+};
+
+// The first word of `text` from `from` on whose mark place_tones() moves, or false when
+// none is left. `from` is 0 or the end of a word found before (never inside a word). With
+// it the text may be written in pieces, the stretches between changed words as they are.
+bool next_placed_word(std::string_view text, std::size_t from, const ToneOptions& options,
+                      PlacedWord& word);
+
 // Restyling alone (no fixing) looks only at the words that a vector scan flags as ending in
 // a glide with its mark, and copies the stretches between them whole.
 std::size_t place_tones(std::string_view text, const ToneOptions& options, std::string& out);
