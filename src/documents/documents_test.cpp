@@ -210,6 +210,13 @@ TEST(Xml, TextAndAttributeValuesEscapeTheirOwnCharacters) {
     EXPECT_EQ(escape_attribute("Times New Roman"), "Times New Roman");
 }
 
+// A parser reads a carriage return as a line feed, and a tab or line feed in an attribute
+// value as a space: written as they are, they came back as other characters.
+TEST(Xml, WhiteSpaceAParserWouldChangeIsWrittenAsReferences) {
+    EXPECT_EQ(escape_text("a\tb\nc\rd"), "a\tb\nc&#13;d");
+    EXPECT_EQ(escape_attribute("a\tb\nc\rd"), "a&#9;b&#10;c&#13;d");
+}
+
 TEST(Xml, EditsChangeOnlyTheirRanges) {
     const std::string part = "<a x='1'>one &amp; two<b/></a>";
     std::size_t from = 0, to = 0;
@@ -696,6 +703,9 @@ TEST(Word, ListLevelTextConvertsInTheLevelsFont) {
          level("<w:lvlText w:val=\"B\xC3\xA1o %1.%2 c\xC3\xA1o\"/><w:rPr><w:rFonts "
                "w:ascii=\"Times New Roman\" w:hAnsi=\"Times New Roman\" w:hint=\"default\"/>"
                "</w:rPr>")},
+        {"a tab among the text stays a tab", level("<w:lvlText w:val=\"%1&#9;B\xC2\xB8o\"/>" + own),
+         level("<w:lvlText w:val=\"%1&#9;B\xC3\xA1o\"/><w:rPr><w:rFonts w:ascii=\"Times New "
+               "Roman\" w:hAnsi=\"Times New Roman\" w:hint=\"default\"/></w:rPr>")},
         {"the default paragraph style's font", level("<w:lvlText w:val=\"Vie\xC3\xA4t %1)\"/>"),
          level("<w:lvlText w:val=\"Vi\xE1\xBB\x87t %1)\"/>")},
         {"a linked paragraph style's font, a capitals font",

@@ -27,7 +27,9 @@ std::string apply_edits(std::string_view original, std::vector<Edit>& edits) {
 
 namespace {
 
-// `s` with & and < escaped, and then > in text or both quotes in an attribute value.
+// `s` with & and < escaped, and then > in text or both quotes in an attribute value. A
+// carriage return, and in an attribute value a tab or line feed too, is written as a
+// reference: a parser reads it written as it is as a line feed or a space.
 std::string escaped(std::string_view s, bool in_attribute) {
     std::string out;
     out.reserve(s.size());
@@ -42,6 +44,10 @@ std::string escaped(std::string_view s, bool in_attribute) {
             out += "&quot;";
         } else if (c == '\'' && in_attribute) {
             out += "&apos;";
+        } else if (c == '\r') {
+            out += "&#13;";
+        } else if ((c == '\t' || c == '\n') && in_attribute) {
+            out += c == '\t' ? "&#9;" : "&#10;";
         } else {
             out += c;
         }

@@ -21,7 +21,9 @@ std::string apply_edits(std::string_view original, std::vector<Edit>& edits);
 
 // Character data and attribute values escaped as XML needs them: & and < always, > in
 // text (after "]]"), and the double quote in attribute values (which this code writes in
-// the quotes the value had: both quotes are escaped).
+// the quotes the value had: both quotes are escaped). A carriage return, and in attribute
+// values a tab or line feed, is written as a character reference: written as it is, a parser
+// would read it as a line feed or a space.
 std::string escape_text(std::string_view text);
 std::string escape_attribute(std::string_view value);
 
