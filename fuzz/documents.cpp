@@ -1,7 +1,8 @@
 // The document reader on arbitrary input. The first byte chooses what the rest becomes: a
-// file as it is (a zip package, RTF, anything), RTF, or one part of a Word document, an
-// Excel workbook (its shared strings or its sheet), an OpenDocument text or a presentation
-// slide, zipped here into a package whose other parts are fixed and name legacy fonts.
+// file as it is (a zip package, RTF, anything), RTF, or one part of a Word document (its
+// body, which is also read as its numbering part), an Excel workbook (its shared strings or
+// its sheet), an OpenDocument text or a presentation slide, zipped here into a package whose
+// other parts are fixed and name legacy fonts.
 // - Nothing crashes, and memory stays bounded (libFuzzer's -rss_limit_mb).
 // - A document converted under --replace and converted again is unchanged by the second
 //   conversion: every legacy font it used has been replaced, and nothing else changes.
@@ -46,9 +47,11 @@ std::string build(unsigned char mode, const std::string& rest) {
             return make_zip(
                 {{"[Content_Types].xml",
                   types(override_of("word/document.xml", "wordprocessingml.document.main+xml") +
-                        override_of("word/styles.xml", "wordprocessingml.styles+xml"))},
+                        override_of("word/styles.xml", "wordprocessingml.styles+xml") +
+                        override_of("word/numbering.xml", "wordprocessingml.numbering+xml"))},
                  {"word/document.xml", rest},
-                 {"word/styles.xml", kWordStyles}});
+                 {"word/styles.xml", kWordStyles},
+                 {"word/numbering.xml", rest}});
         case 3:
             return make_zip(
                 {{"[Content_Types].xml",

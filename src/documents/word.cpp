@@ -401,7 +401,8 @@ class NumberingRewriter : public ElementStack {
             level_ = Level{};
             in_level_ = true;
             const char* ilvl = attribute(attributes, "ilvl");
-            level_.number = ilvl != nullptr ? std::strtol(ilvl, nullptr, 10) + 1 : 1;
+            const long n = ilvl != nullptr ? std::strtol(ilvl, nullptr, 10) : 0;
+            level_.number = n >= 0 && n < 1000 ? int(n) + 1 : 0;
             const std::size_t colon = name.rfind(':');
             if (colon != std::string_view::npos) level_.prefix = name.substr(0, colon + 1);
         } else if (!in_level_) {
@@ -440,7 +441,7 @@ class NumberingRewriter : public ElementStack {
 
   private:
     struct Level {
-        int number = 1;
+        int number = 1;      // from 1, as Word shows it; 0 when w:ilvl is no level
         std::string prefix;  // the level's namespace prefix, with its colon
         std::string style;
         FontSpec fonts;
@@ -512,7 +513,9 @@ class NumberingRewriter : public ElementStack {
             last = kind;
             pieces.back().text.append(text, from, i - from);
         }
-        const TextPlace where{part_name_, list_ + ", level " + std::to_string(level_.number)};
+        const TextPlace where{
+            part_name_,
+            list_ + ", level " + (level_.number > 0 ? std::to_string(level_.number) : "?")};
         if (!convert_pieces(pieces, text_, where)) {
             refused_ = true;
             return;
