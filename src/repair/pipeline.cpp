@@ -1,6 +1,7 @@
 #include "repair/pipeline.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace toneshift::repair {
 
@@ -13,6 +14,7 @@ constexpr std::size_t kReadPiece = std::size_t(64) << 10;
 }  // namespace
 
 TextPipeline::TextPipeline(const PipelineOptions& options) : options_(options) {
+    if (options.place_tones) placer_.emplace(options.tones);
     if (options.source != kUtf8) {
         reader_.emplace(ConvertOptions{options.source, kUtf8, options.policy});
         decoded_.resize(kConvertGrowth * kReadPiece + kConvertSlack);
@@ -56,7 +58,7 @@ TextPipeline::Status TextPipeline::feed(const unsigned char* in, std::size_t siz
     for (;;) {
         const std::size_t cut = next_cut(last);
         if (cut == 0) break;
-        if (block(std::string_view(pending_).substr(0, cut), out) != Status::kOk) return status_;
+        if (block(pending_.data(), cut, out) != Status::kOk) return status_;
         pending_.erase(0, cut);
     }
     if (last && writer_) {
@@ -85,42 +87,51 @@ std::size_t TextPipeline::next_cut(bool last) const {
     return cut;
 }
 
-TextPipeline::Status TextPipeline::block(std::string_view text, std::string& out) {
+TextPipeline::Status TextPipeline::block(char* text, std::size_t size, std::string& out) {
     const std::uint64_t unrecovered = report_.unrecovered;
-    std::string_view ready = text;
+    char* ready = text;
     if (options_.repair) {
         repaired_.clear();
-        repairer_.repair_block(text, line_, repaired_, report_);
-        line_ += std::uint64_t(std::count(text.begin(), text.end(), '\n'));
-        ready = repaired_;
+        repairer_.repair_block(std::string_view(text, size), line_, repaired_, report_);
+        line_ += std::uint64_t(std::count(text, text + size, '\n'));
+        ready = repaired_.data();
+        size = repaired_.size();
     }
+    const std::string_view view(ready, size);
     // A letter lost by the garbling is a loss: refused unless the policy replaces.
     if (report_.unrecovered != unrecovered && options_.policy == LossPolicy::kRefuse) {
-        count_placed(ready, 0);
+        count_placed(view, 0);
         return status_ = Status::kUnrecovered;
     }
-    if (!options_.place_tones) return write(ready, out);
-    if (!writer_) {
-        restyled_ += place_tones(ready, options_.tones, out);
-        return status_;
-    }
-    // The stretches between changed words go to the writer as they are: no copy of the
-    // block with its marks placed.
+    if (!placer_) return write(view, out);
+    // A changed word as long as it was is written over it in the block; the text around
+    // one of another length goes out in pieces.
     written_ = 0;
-    std::size_t from = 0;
+    std::size_t from = 0, flushed = 0;
     PlacedWord word;
-    while (next_placed_word(ready, from, options_.tones, word)) {
+    while (placer_->next(view, from, word)) {
         ++restyled_;
-        if (!convert(ready.substr(from, word.start - from)) ||
-            !convert(std::string_view(word.bytes, word.size))) {
-            count_placed(ready, word.end);
+        from = word.end;
+        if (word.size == word.end - word.start) {
+            std::memcpy(ready + word.start, word.bytes, word.size);
+            continue;
+        }
+        if (!emit(view.substr(flushed, word.start - flushed), out) ||
+            !emit(std::string_view(word.bytes, word.size), out)) {
+            count_placed(view, word.end);
             return status_ = Status::kWriterRefused;
         }
-        from = word.end;
+        flushed = word.end;
     }
-    if (!convert(ready.substr(from))) return status_ = Status::kWriterRefused;
-    out.append(reinterpret_cast<const char*>(out_.data()), written_);
+    if (!emit(view.substr(flushed), out)) return status_ = Status::kWriterRefused;
+    if (writer_) out.append(reinterpret_cast<const char*>(out_.data()), written_);
     return status_;
+}
+
+bool TextPipeline::emit(std::string_view piece, std::string& out) {
+    if (writer_) return convert(piece);
+    out.append(piece);
+    return true;
 }
 
 TextPipeline::Status TextPipeline::write(std::string_view text, std::string& out) {
@@ -146,9 +157,9 @@ bool TextPipeline::convert(std::string_view piece) {
 }
 
 void TextPipeline::count_placed(std::string_view text, std::size_t from) {
-    if (!options_.place_tones) return;
+    if (!placer_) return;
     PlacedWord word;
-    for (; next_placed_word(text, from, options_.tones, word); from = word.end) ++restyled_;
+    for (; placer_->next(text, from, word); from = word.end) ++restyled_;
 }
 
 std::string garbled_state(std::string_view head, int format) {

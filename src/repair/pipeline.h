@@ -62,7 +62,11 @@ class TextPipeline {
 
   private:
     std::size_t next_cut(bool last) const;
-    Status block(std::string_view text, std::string& out);
+    // Repairs and places the tones of text[0, size) (the block, which may be written over),
+    // and writes it.
+    Status block(char* text, std::size_t size, std::string& out);
+    // Writes a piece of a block: through the writer into out_, or to `out`.
+    bool emit(std::string_view piece, std::string& out);
     // Writes `text` to `out`, through the writer when there is one.
     Status write(std::string_view text, std::string& out);
     // Converts `piece` with the writer into out_ after written_; false when it refuses.
@@ -75,6 +79,7 @@ class TextPipeline {
     Status status_ = Status::kOk;
     std::optional<Converter> reader_, writer_;
     Repairer repairer_;
+    std::optional<TonePlacer> placer_;
     RepairReport report_;
     std::string pending_, repaired_;
     std::vector<unsigned char> decoded_, out_;

@@ -3,6 +3,8 @@
 #include <utf8proc.h>
 
 #include <array>
+#include <cstring>
+#include <memory>
 
 #include "detect/word_reader.h"
 #include "repair/text.h"
@@ -192,16 +194,60 @@ bool placed(std::string_view text, std::size_t start, std::size_t end, const Ton
             PlacedWord& word) {
     Letters letters{}, moved{};
     std::size_t count = 0;
-    if (!place_word(text.substr(start, end - start), options, letters, moved, count)) return false;
-    word.size = write_word(moved.data(), count, word.bytes);
     word.start = start;
     word.end = end;
+    word.size = 0;
+    if (!place_word(text.substr(start, end - start), options, letters, moved, count)) return false;
+    word.size = write_word(moved.data(), count, word.bytes);
     return word.size != 0;
+}
+
+}  // namespace
+
+// The words looked at last, each in the slot its bytes hash to: what each becomes (or that it
+// stays). The result of a word depends on its bytes and the options alone.
+struct WordMemory {
+    static constexpr std::size_t kSlots = 512;  // a power of two
+    static constexpr std::size_t kLongest = 32;
+    struct Slot {
+        std::uint8_t size = 0xFF;      // of `bytes`; 0xFF for none
+        std::uint8_t placed_size = 0;  // 0: the word stays
+        char bytes[kLongest];
+        char placed[PlacedWord::kMaxWordBytes];
+    };
+    std::array<Slot, kSlots> slots;
+};
+
+namespace {
+
+bool placed(std::string_view text, std::size_t start, std::size_t end, const ToneOptions& options,
+            PlacedWord& word, WordMemory* memory) {
+    const std::size_t size = end - start;
+    if (memory == nullptr || size > WordMemory::kLongest)
+        return placed(text, start, end, options, word);
+    const char* bytes = text.data() + start;
+    std::uint32_t hash = 2166136261u;
+    for (std::size_t k = 0; k < size; ++k)
+        hash = (hash ^ static_cast<unsigned char>(bytes[k])) * 16777619u;
+    WordMemory::Slot& slot = memory->slots[(hash ^ (hash >> 15)) & (WordMemory::kSlots - 1)];
+    if (slot.size == size && std::memcmp(slot.bytes, bytes, size) == 0) {
+        word.start = start;
+        word.end = end;
+        word.size = slot.placed_size;
+        std::memcpy(word.bytes, slot.placed, word.size);
+        return word.size != 0;
+    }
+    const bool changes = placed(text, start, end, options, word);
+    slot.size = std::uint8_t(size);
+    std::memcpy(slot.bytes, bytes, size);
+    slot.placed_size = std::uint8_t(changes ? word.size : 0);
+    std::memcpy(slot.placed, word.bytes, slot.placed_size);
+    return changes;
 }
 
 // Restyling alone: only words that the vector scan flags are looked at.
 bool next_flagged(std::string_view text, std::size_t from, const ToneOptions& options,
-                  PlacedWord& word) {
+                  PlacedWord& word, WordMemory* memory) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
     std::size_t i = from;  // no word from here on is flagged before i
@@ -214,13 +260,13 @@ bool next_flagged(std::string_view text, std::size_t from, const ToneOptions& op
         while (start > i && word_byte(p[start - 1])) --start;
         while (end < n && word_byte(p[end])) ++end;
         i = end;
-        if (placed(text, start, end, options, word)) return true;
+        if (placed(text, start, end, options, word, memory)) return true;
     }
 }
 
 // Every word with a byte outside ASCII looked at.
 bool next_word_by_word(std::string_view text, std::size_t from, const ToneOptions& options,
-                       PlacedWord& word) {
+                       PlacedWord& word, WordMemory* memory) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     std::size_t i = from;
     while (i < text.size()) {
@@ -234,18 +280,25 @@ bool next_word_by_word(std::string_view text, std::size_t from, const ToneOption
         std::size_t start = i;
         while (start > from && word_byte(p[start - 1])) --start;
         while (i < text.size() && word_byte(p[i])) ++i;
-        if (placed(text, start, i, options, word)) return true;
+        if (placed(text, start, i, options, word, memory)) return true;
     }
     return false;
 }
 
-using NextWord = bool (*)(std::string_view, std::size_t, const ToneOptions&, PlacedWord&);
+bool next_any(std::string_view text, std::size_t from, const ToneOptions& options, PlacedWord& word,
+              WordMemory* memory) {
+    return options.restyle && !options.fix ? next_flagged(text, from, options, word, memory)
+                                           : next_word_by_word(text, from, options, word, memory);
+}
+
+using NextWord = bool (*)(std::string_view, std::size_t, const ToneOptions&, PlacedWord&,
+                          WordMemory*);
 
 std::size_t place_all(std::string_view text, const ToneOptions& options, std::string& out,
-                      NextWord next) {
+                      NextWord next, WordMemory* memory) {
     std::size_t changed = 0, copied = 0;
     PlacedWord word;
-    while (next(text, copied, options, word)) {
+    while (next(text, copied, options, word, memory)) {
         out.append(text.substr(copied, word.start - copied));
         out.append(word.bytes, word.size);
         copied = word.end;
@@ -259,17 +312,31 @@ std::size_t place_all(std::string_view text, const ToneOptions& options, std::st
 
 bool next_placed_word(std::string_view text, std::size_t from, const ToneOptions& options,
                       PlacedWord& word) {
-    return options.restyle && !options.fix ? next_flagged(text, from, options, word)
-                                           : next_word_by_word(text, from, options, word);
+    return next_any(text, from, options, word, nullptr);
 }
 
 std::size_t place_tones(std::string_view text, const ToneOptions& options, std::string& out) {
-    return place_all(text, options, out, &next_placed_word);
+    return place_all(text, options, out, &next_any, nullptr);
 }
 
 std::size_t place_tones_word_by_word(std::string_view text, const ToneOptions& options,
                                      std::string& out) {
-    return place_all(text, options, out, &next_word_by_word);
+    return place_all(text, options, out, &next_word_by_word, nullptr);
+}
+
+TonePlacer::TonePlacer(const ToneOptions& options)
+    : options_(options), memory_(std::make_unique<WordMemory>()) {}
+
+TonePlacer::~TonePlacer() = default;
+TonePlacer::TonePlacer(TonePlacer&&) noexcept = default;
+TonePlacer& TonePlacer::operator=(TonePlacer&&) noexcept = default;
+
+bool TonePlacer::next(std::string_view text, std::size_t from, PlacedWord& word) {
+    return next_any(text, from, options_, word, memory_.get());
+}
+
+std::size_t TonePlacer::place(std::string_view text, std::string& out) {
+    return place_all(text, options_, out, &next_any, memory_.get());
 }
 
 }  // namespace toneshift::repair

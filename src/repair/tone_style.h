@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -44,5 +45,26 @@ std::size_t place_tones(std::string_view text, const ToneOptions& options, std::
 // fixing, and the reference that restyling's scan is tested against.
 std::size_t place_tones_word_by_word(std::string_view text, const ToneOptions& options,
                                      std::string& out);
+
+struct WordMemory;
+
+// Tone placement for a stream of text: the same results as next_placed_word() and
+// place_tones(), each word decoded once while it stays among the last few hundred looked at.
+// Memory is fixed (about 30 KiB) and nothing is allocated after construction.
+class TonePlacer {
+  public:
+    explicit TonePlacer(const ToneOptions& options);
+    ~TonePlacer();
+    TonePlacer(TonePlacer&&) noexcept;
+    TonePlacer& operator=(TonePlacer&&) noexcept;
+
+    const ToneOptions& options() const { return options_; }
+    bool next(std::string_view text, std::size_t from, PlacedWord& word);
+    std::size_t place(std::string_view text, std::string& out);
+
+  private:
+    ToneOptions options_;
+    std::unique_ptr<WordMemory> memory_;
+};
 
 }  // namespace toneshift::repair

@@ -142,24 +142,43 @@ std::string decomposed(const std::string& s) {
     return result;
 }
 
-// Restyling finds its words with a vector scan; every word looked at must give the same, on
-// every instruction set.
+// Restyling finds its words with a vector scan, and a TonePlacer remembers the words it has
+// seen; every word looked at afresh must give the same, in every mode, on every instruction
+// set.
 void expect_scan_matches(const std::string& text) {
-    std::string slow[2];
-    std::size_t slow_changed[2] = {};
-    for (int s = 0; s < 2; ++s)
-        slow_changed[s] = place_tones_word_by_word(text, s == 0 ? kNew : kOld, slow[s]);
+    const ToneOptions modes[] = {kNew, kOld, kFix, ToneOptions{true, ToneStyle::kNew, true}};
+    const char* const names[] = {"new", "traditional", "fixing", "new and fixing"};
+    std::string slow[4];
+    std::size_t slow_changed[4] = {};
+    for (int m = 0; m < 4; ++m) slow_changed[m] = place_tones_word_by_word(text, modes[m], slow[m]);
+    auto same = [&](const std::string& fast, std::size_t fast_changed, int m, const char* how) {
+        if (fast != slow[m]) {
+            std::size_t at = 0;
+            while (at < fast.size() && at < slow[m].size() && fast[at] == slow[m][at]) ++at;
+            const std::size_t from = at < 40 ? 0 : at - 40;
+            ADD_FAILURE() << how << ", " << names[m] << ": first difference at byte " << at
+                          << ": \"" << fast.substr(from, 80) << "\" for \""
+                          << slow[m].substr(from, 80) << "\"";
+        }
+        EXPECT_EQ(fast_changed, slow_changed[m]) << how << ", " << names[m];
+    };
     simd::for_each_supported_target([&] {
-        for (int s = 0; s < 2; ++s) {
+        for (int m = 0; m < 4; ++m) {
             std::string fast;
-            const std::size_t fast_changed = place_tones(text, s == 0 ? kNew : kOld, fast);
-            ASSERT_EQ(fast, slow[s]) << (s == 0 ? "new" : "traditional");
-            ASSERT_EQ(fast_changed, slow_changed[s]);
+            const std::size_t n = place_tones(text, modes[m], fast);
+            same(fast, n, m, "place_tones");
+            // Twice through one placer: the second time from its memory.
+            TonePlacer placer(modes[m]);
+            for (int pass = 0; pass < 2; ++pass) {
+                std::string remembered;
+                const std::size_t r = placer.place(text, remembered);
+                same(remembered, r, m, pass == 0 ? "TonePlacer" : "TonePlacer again");
+            }
         }
     });
 }
 
-TEST(ToneStyle, RestylingScanMatchesEveryWordLookedAtOnTheDictionary) {
+TEST(ToneStyle, FastPathsMatchEveryWordLookedAtOnTheDictionary) {
     std::ifstream dic("/usr/share/hunspell/vi_VN.dic");
     if (!dic) GTEST_SKIP() << "no /usr/share/hunspell/vi_VN.dic (hunspell-vi)";
     std::string line, text;
@@ -192,7 +211,7 @@ TEST(ToneStyle, RestylingScanMatchesEveryWordLookedAtOnTheDictionary) {
     }
 }
 
-TEST(ToneStyle, RestylingScanMatchesEveryWordLookedAtOnOddText) {
+TEST(ToneStyle, FastPathsMatchEveryWordLookedAtOnOddText) {
     // Marked glides, words that only look like them, non-syllables, other scripts, invalid
     // UTF-8, combining marks alone or on a non-letter.
     const std::string pieces[] = {
