@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "repair/text.h"
+
 namespace toneshift::repair {
 
 namespace {
@@ -31,6 +33,22 @@ TextPipeline::TextPipeline(const PipelineOptions& options) : options_(options) {
 
 TextPipeline::Status TextPipeline::feed(const unsigned char* in, std::size_t size, bool last,
                                         std::string& out) {
+    const Sink sink{[](void* context, const char* data, std::size_t n) {
+                        static_cast<std::string*>(context)->append(data, n);
+                    },
+                    &out};
+    return feed(in, size, last, sink);
+}
+
+TextPipeline::Status TextPipeline::feed(const unsigned char* in, std::size_t size, bool last,
+                                        const Sink& sink) {
+    sink_ = &sink;
+    const Status s = take(in, size, last);
+    sink_ = nullptr;
+    return s;
+}
+
+TextPipeline::Status TextPipeline::take(const unsigned char* in, std::size_t size, bool last) {
     if (status_ != Status::kOk) return status_;
     if (reader_) {
         std::size_t done = 0;
@@ -51,20 +69,20 @@ TextPipeline::Status TextPipeline::feed(const unsigned char* in, std::size_t siz
         if (pending_.compare(0, 3, kUtf8Mark) == 0) {
             pending_.erase(0, 3);
             // Written back as it was when the text goes out as it is.
-            if (!writer_) out.append(kUtf8Mark, 3);
+            if (!writer_) put(kUtf8Mark, 3);
         }
     }
     if (first_) return status_;
     for (;;) {
         const std::size_t cut = next_cut(last);
         if (cut == 0) break;
-        if (block(pending_.data(), cut, out) != Status::kOk) return status_;
+        if (block(pending_.data(), cut) != Status::kOk) return status_;
         pending_.erase(0, cut);
     }
     if (last && writer_) {
         const ConvertResult r = writer_->convert(nullptr, 0, out_.data(), out_.size(), true);
         if (r.stop == ConvertResult::Stop::kRefused) return status_ = Status::kWriterRefused;
-        out.append(reinterpret_cast<const char*>(out_.data()), r.written);
+        put(out_.data(), r.written);
     }
     return status_;
 }
@@ -87,7 +105,7 @@ std::size_t TextPipeline::next_cut(bool last) const {
     return cut;
 }
 
-TextPipeline::Status TextPipeline::block(char* text, std::size_t size, std::string& out) {
+TextPipeline::Status TextPipeline::block(char* text, std::size_t size) {
     const std::uint64_t unrecovered = report_.unrecovered;
     char* ready = text;
     if (options_.repair) {
@@ -103,52 +121,85 @@ TextPipeline::Status TextPipeline::block(char* text, std::size_t size, std::stri
         count_placed(view, 0);
         return status_ = Status::kUnrecovered;
     }
-    if (!placer_) return write(view, out);
-    // A changed word as long as it was is written over it in the block; the text around
-    // one of another length goes out in pieces.
+    if (!placer_) return write(view);
+    // A piece of the block at a time, from its scan to its conversion, while it is in the
+    // processor's cache; the pieces end between words. A changed word as long as it was is
+    // written over it in the block; the text around one of another length goes out in pieces.
     written_ = 0;
-    std::size_t from = 0, flushed = 0;
+    std::size_t flushed = 0;
     PlacedWord word;
-    while (placer_->next(view, from, word)) {
-        ++restyled_;
-        from = word.end;
-        if (word.size == word.end - word.start) {
-            std::memcpy(ready + word.start, word.bytes, word.size);
-            continue;
+    for (std::size_t from = 0; from < size;) {
+        const std::string_view piece = view.substr(0, piece_end(view, from));
+        while (placer_->next(piece, from, word)) {
+            ++restyled_;
+            from = word.end;
+            if (word.size == word.end - word.start) {
+                std::memcpy(ready + word.start, word.bytes, word.size);
+                continue;
+            }
+            if (!emit(view.substr(flushed, word.start - flushed)) ||
+                !emit(std::string_view(word.bytes, word.size))) {
+                count_placed(view, word.end);
+                return status_ = Status::kWriterRefused;
+            }
+            flushed = word.end;
         }
-        if (!emit(view.substr(flushed, word.start - flushed), out) ||
-            !emit(std::string_view(word.bytes, word.size), out)) {
-            count_placed(view, word.end);
+        from = piece.size();
+        if (!emit(view.substr(flushed, from - flushed))) {
+            count_placed(view, from);
             return status_ = Status::kWriterRefused;
         }
-        flushed = word.end;
+        flushed = from;
     }
-    if (!emit(view.substr(flushed), out)) return status_ = Status::kWriterRefused;
-    if (writer_) out.append(reinterpret_cast<const char*>(out_.data()), written_);
+    put(out_.data(), written_);
     return status_;
 }
 
-bool TextPipeline::emit(std::string_view piece, std::string& out) {
+// Where the piece of `text` from `from` ends: about kPiece bytes on, after a byte that is no
+// part of a word (or before one), so that no word spans two pieces.
+std::size_t TextPipeline::piece_end(std::string_view text, std::size_t from) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    if (text.size() - from <= kPiece) return text.size();
+    std::size_t end = from + kPiece;
+    while (end > from && word_byte(p[end - 1])) --end;
+    if (end > from) return end;
+    end = from + kPiece;
+    while (end < text.size() && word_byte(p[end])) ++end;
+    return end;
+}
+
+bool TextPipeline::emit(std::string_view piece) {
     if (writer_) return convert(piece);
-    out.append(piece);
+    // Without a writer the pieces are gathered, to go out with the block.
+    reserve(piece.size());
+    std::memcpy(out_.data() + written_, piece.data(), piece.size());
+    written_ += piece.size();
     return true;
 }
 
-TextPipeline::Status TextPipeline::write(std::string_view text, std::string& out) {
+TextPipeline::Status TextPipeline::write(std::string_view text) {
     if (!writer_) {
-        out.append(text);
+        put(text.data(), text.size());
         return status_;
     }
     written_ = 0;
     if (!convert(text)) return status_ = Status::kWriterRefused;
-    out.append(reinterpret_cast<const char*>(out_.data()), written_);
+    put(out_.data(), written_);
     return status_;
+}
+
+void TextPipeline::reserve(std::size_t size) {
+    const std::size_t room = written_ + size + kConvertSlack;
+    if (out_.size() < room) out_.resize(std::max(room, out_.size() + out_.size() / 2));
+}
+
+void TextPipeline::put(const void* data, std::size_t size) {
+    if (size != 0) sink_->write(sink_->context, static_cast<const char*>(data), size);
 }
 
 bool TextPipeline::convert(std::string_view piece) {
     if (piece.empty()) return true;
-    const std::size_t room = written_ + kConvertGrowth * piece.size() + kConvertSlack;
-    if (out_.size() < room) out_.resize(std::max(room, out_.size() + out_.size() / 2));
+    reserve(kConvertGrowth * piece.size());
     const ConvertResult r =
         writer_->convert(reinterpret_cast<const unsigned char*>(piece.data()), piece.size(),
                          out_.data() + written_, out_.size() - written_, false);

@@ -49,6 +49,13 @@ class TextPipeline {
     // blocks, and with `last` everything. After a status other than kOk nothing more is
     // taken; `out` holds what came before the refusal.
     Status feed(const unsigned char* in, std::size_t size, bool last, std::string& out);
+    // The same, handing what is ready to `sink` as it comes, in order, straight from the
+    // pipeline's buffers (no copy).
+    struct Sink {
+        void (*write)(void* context, const char* data, std::size_t size);
+        void* context;
+    };
+    Status feed(const unsigned char* in, std::size_t size, bool last, const Sink& sink);
 
     const RepairReport& report() const { return report_; }
     std::uint64_t restyled() const { return restyled_; }
@@ -62,13 +69,21 @@ class TextPipeline {
 
   private:
     std::size_t next_cut(bool last) const;
+    Status take(const unsigned char* in, std::size_t size, bool last);
     // Repairs and places the tones of text[0, size) (the block, which may be written over),
     // and writes it.
-    Status block(char* text, std::size_t size, std::string& out);
-    // Writes a piece of a block: through the writer into out_, or to `out`.
-    bool emit(std::string_view piece, std::string& out);
-    // Writes `text` to `out`, through the writer when there is one.
-    Status write(std::string_view text, std::string& out);
+    Status block(char* text, std::size_t size);
+    // Tones are placed and written a piece of about kPiece bytes at a time.
+    static constexpr std::size_t kPiece = std::size_t(64) << 10;
+    static std::size_t piece_end(std::string_view text, std::size_t from);
+    // Writes a piece of a block into out_ after written_, through the writer when there is
+    // one; false when it refuses.
+    bool emit(std::string_view piece);
+    // Writes `text` to the sink, through the writer when there is one.
+    Status write(std::string_view text);
+    // Makes out_ hold `size` more bytes after written_, and the converter's slack.
+    void reserve(std::size_t size);
+    void put(const void* data, std::size_t size);
     // Converts `piece` with the writer into out_ after written_; false when it refuses.
     bool convert(std::string_view piece);
     // Counts into restyled_ the words of `text` from `from` on whose mark moves (the rest
@@ -83,7 +98,8 @@ class TextPipeline {
     RepairReport report_;
     std::string pending_, repaired_;
     std::vector<unsigned char> decoded_, out_;
-    std::size_t written_ = 0;  // of out_, in the block in hand
+    std::size_t written_ = 0;     // of out_, in the block in hand
+    const Sink* sink_ = nullptr;  // during feed()
     std::uint64_t restyled_ = 0;
     std::uint64_t line_ = 1;
     bool first_ = true;

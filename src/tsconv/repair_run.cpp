@@ -111,7 +111,14 @@ class FileRepair {
         p.tones.fix = options_.fix_tones;
         pipeline_.emplace(p);
         if (pipeline_->status() == Status::kNoForm) return End::kNoForm;
-        std::string out;
+        // Written as it comes, straight from the pipeline's buffers; after a failed write
+        // nothing more is.
+        const repair::TextPipeline::Sink sink{[](void* self, const char* data, std::size_t size) {
+                                                  auto* run = static_cast<FileRepair*>(self);
+                                                  if (run->written_)
+                                                      run->written_ = run->write_raw(data, size);
+                                              },
+                                              this};
         for (bool read = false;; read = true) {
             if (read) n = read_input(fd, piece.data(), piece.size());
             if (n < 0) {
@@ -119,10 +126,9 @@ class FileRepair {
                 return End::kReadFailed;
             }
             const bool last = n == 0;
-            out.clear();
-            const Status s = pipeline_->feed(piece.data(), std::size_t(n), last, out);
+            const Status s = pipeline_->feed(piece.data(), std::size_t(n), last, sink);
             // What came before a refusal is written: the output stops there.
-            if (!write_raw(out.data(), out.size())) return End::kWriteFailed;
+            if (!written_) return End::kWriteFailed;
             if (s == Status::kUnrecovered) return End::kRefused;
             if (s != Status::kOk) return End::kConverterRefused;
             if (last) break;
@@ -180,6 +186,7 @@ class FileRepair {
     std::optional<repair::TextPipeline> pipeline_;
     repair::RepairReport empty_report_;
     int error_ = 0;
+    bool written_ = true;  // every write so far succeeded
     int source_ = kUtf8;
     int target_ = kUtf8;
 };
