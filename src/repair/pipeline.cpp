@@ -73,6 +73,7 @@ TextPipeline::Status TextPipeline::take(const unsigned char* in, std::size_t siz
         }
     }
     if (first_) return status_;
+    if (placer_ && !options_.repair) place_early();
     for (;;) {
         const std::size_t cut = next_cut(last);
         if (cut == 0) break;
@@ -122,13 +123,34 @@ TextPipeline::Status TextPipeline::block(char* text, std::size_t size) {
         return status_ = Status::kUnrecovered;
     }
     if (!placer_) return write(view);
-    // A piece of the block at a time, from its scan to its conversion, while it is in the
-    // processor's cache; the pieces end between words. A changed word as long as it was is
-    // written over it in the block; the text around one of another length goes out in pieces.
     written_ = 0;
     std::size_t flushed = 0;
     PlacedWord word;
-    for (std::size_t from = 0; from < size;) {
+    // The words placed as the text came in: those of another length go out between pieces.
+    const std::size_t early = std::min(placed_, size);
+    std::size_t taken = 0;
+    for (; taken < early_.size() && early_[taken].end <= size; ++taken) {
+        const PlacedWord& w = early_[taken];
+        ++restyled_;
+        if (w.size == w.end - w.start) continue;
+        if (!emit(view.substr(flushed, w.start - flushed)) ||
+            !emit(std::string_view(w.bytes, w.size))) {
+            for (++taken; taken < early_.size() && early_[taken].end <= size; ++taken) ++restyled_;
+            count_placed(view, early);
+            return status_ = Status::kWriterRefused;
+        }
+        flushed = w.end;
+    }
+    early_.erase(early_.begin(), early_.begin() + std::ptrdiff_t(taken));
+    for (PlacedWord& w : early_) {
+        w.start -= size;
+        w.end -= size;
+    }
+    placed_ -= early;
+    // The rest, a piece at a time, from its scan to its conversion, while it is in the
+    // processor's cache; the pieces end between words. A changed word as long as it was is
+    // written over it in the block; the text around one of another length goes out in pieces.
+    for (std::size_t from = early; from < size;) {
         const std::string_view piece = view.substr(0, piece_end(view, from));
         while (placer_->next(piece, from, word)) {
             ++restyled_;
@@ -151,8 +173,30 @@ TextPipeline::Status TextPipeline::block(char* text, std::size_t size) {
         }
         flushed = from;
     }
+    if (!emit(view.substr(flushed)) || !convert_gathered()) return status_ = Status::kWriterRefused;
     put(out_.data(), written_);
     return status_;
+}
+
+// Without repair, the tones of the whole lines pending are placed as they come in, while
+// they are in the processor's cache: a word of the same length is written over it, and each
+// changed word is kept in early_ to be counted (and one of another length written) with its
+// block. Only lines that no block can cut but at a line feed are placed: a block is cut
+// elsewhere only in a run of kLongestBlock bytes without one, which text of fewer bytes since
+// placed_ cannot hold.
+void TextPipeline::place_early() {
+    const std::size_t line_end = pending_.rfind('\n');
+    if (line_end == std::string::npos || line_end < placed_ ||
+        line_end + 1 - placed_ >= kLongestBlock)
+        return;
+    const std::string_view lines(pending_.data(), line_end + 1);
+    PlacedWord word;
+    for (std::size_t from = placed_; placer_->next(lines, from, word); from = word.end) {
+        if (word.size == word.end - word.start)
+            std::memcpy(pending_.data() + word.start, word.bytes, word.size);
+        early_.push_back(word);
+    }
+    placed_ = line_end + 1;
 }
 
 // Where the piece of `text` from `from` ends: about kPiece bytes on, after a byte that is no
@@ -169,7 +213,13 @@ std::size_t TextPipeline::piece_end(std::string_view text, std::size_t from) {
 }
 
 bool TextPipeline::emit(std::string_view piece) {
-    if (writer_) return convert(piece);
+    if (writer_) {
+        // A converter call costs about what copying a kilobyte does: short pieces (changed
+        // words, and the text between two close together) are gathered for one call.
+        if (piece.size() >= kGathered) return convert_gathered() && convert(piece);
+        gathered_.append(piece);
+        return gathered_.size() < kPiece || convert_gathered();
+    }
     // Without a writer the pieces are gathered, to go out with the block.
     reserve(piece.size());
     std::memcpy(out_.data() + written_, piece.data(), piece.size());
@@ -186,6 +236,12 @@ TextPipeline::Status TextPipeline::write(std::string_view text) {
     if (!convert(text)) return status_ = Status::kWriterRefused;
     put(out_.data(), written_);
     return status_;
+}
+
+bool TextPipeline::convert_gathered() {
+    const bool ok = convert(gathered_);
+    gathered_.clear();
+    return ok;
 }
 
 void TextPipeline::reserve(std::size_t size) {

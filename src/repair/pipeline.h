@@ -73,6 +73,7 @@ class TextPipeline {
     // Repairs and places the tones of text[0, size) (the block, which may be written over),
     // and writes it.
     Status block(char* text, std::size_t size);
+    void place_early();
     // Tones are placed and written a piece of about kPiece bytes at a time.
     static constexpr std::size_t kPiece = std::size_t(64) << 10;
     static std::size_t piece_end(std::string_view text, std::size_t from);
@@ -86,6 +87,9 @@ class TextPipeline {
     void put(const void* data, std::size_t size);
     // Converts `piece` with the writer into out_ after written_; false when it refuses.
     bool convert(std::string_view piece);
+    // Converts what emit() gathered.
+    bool convert_gathered();
+    static constexpr std::size_t kGathered = 2048;
     // Counts into restyled_ the words of `text` from `from` on whose mark moves (the rest
     // of a block that is not written).
     void count_placed(std::string_view text, std::size_t from);
@@ -97,9 +101,12 @@ class TextPipeline {
     std::optional<TonePlacer> placer_;
     RepairReport report_;
     std::string pending_, repaired_;
+    std::string gathered_;  // short pieces of a block, for one converter call
     std::vector<unsigned char> decoded_, out_;
-    std::size_t written_ = 0;     // of out_, in the block in hand
-    const Sink* sink_ = nullptr;  // during feed()
+    std::size_t written_ = 0;        // of out_, in the block in hand
+    std::size_t placed_ = 0;         // pending_ up to here has its tones placed
+    std::vector<PlacedWord> early_;  // the changed words before placed_, in order
+    const Sink* sink_ = nullptr;     // during feed()
     std::uint64_t restyled_ = 0;
     std::uint64_t line_ = 1;
     bool first_ = true;

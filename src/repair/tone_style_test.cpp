@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 #include <utf8proc.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "convert/converter.h"
+#include "repair/pipeline.h"
 #include "repair/text.h"
 #include "tables/letter_unicode.h"
 #include "tables/simd_test_support.h"
@@ -266,6 +269,135 @@ TEST(ToneStyle, FastPathsMatchEveryWordLookedAtOnOddText) {
         SCOPED_TRACE(round);
         expect_scan_matches(text);
     }
+}
+
+// A text through TextPipeline (tones only, UTF-8 to UTF-8, through the writing converter or
+// not), fed `piece` bytes at a time.
+struct Piped {
+    std::string out;
+    TextPipeline::Status status;
+    std::uint64_t restyled;
+};
+Piped pipe(const std::string& text, std::size_t piece, bool writer) {
+    PipelineOptions o;
+    o.write_through_converter = writer;
+    o.place_tones = true;
+    o.tones = kNew;
+    TextPipeline pipeline(o);
+    Piped p{};
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    for (std::size_t at = 0;; at += piece) {
+        const std::size_t n = std::min(piece, text.size() - std::min(at, text.size()));
+        p.status = pipeline.feed(bytes + std::min(at, text.size()), n, n == 0, p.out);
+        if (p.status != TextPipeline::Status::kOk || n == 0) break;
+    }
+    p.restyled = pipeline.restyled();
+    return p;
+}
+
+// The writing converter's output for `text`; all of it when the text ends there (`last`).
+std::string converted(const std::string& text, bool last = true) {
+    Converter c(ConvertOptions{kUtf8, kUtf8, LossPolicy::kRefuse});
+    std::vector<unsigned char> out(kConvertGrowth * text.size() + kConvertSlack);
+    const ConvertResult r = c.convert(reinterpret_cast<const unsigned char*>(text.data()),
+                                      text.size(), out.data(), out.size(), last);
+    return std::string(reinterpret_cast<const char*>(out.data()), r.written);
+}
+
+// Lines of prose with glides in either style, capitals, decomposed letters and words that
+// only look like syllables.
+std::string prose_lines(std::size_t size) {
+    const std::string line =
+        "H\xc3\xb2"
+        "a b\xc3\xacnh, kh\xe1\xbb\x8f"
+        "e m\xe1\xba\xa1nh v\xc3\xa0 th\xc3\xb9y "
+        "ch\xe1\xbb\x8dn THU\xe1\xbb\xb6 c\xe1\xbb\xa7"
+        "a Mu\xc3\xb1oz ho"
+        "a\xcc\x80 "
+        "t\xc3\xb9y \xc3\xbd t\xe1\xbb\x9b, x\xc3\xb3"
+        "a \xe2\x80\x94 ho\xc3\xa0 h\xe1\xbb\x8d"
+        "at.\n";
+    std::string text;
+    while (text.size() < size) text += line;
+    return text;
+}
+
+TEST(TonePipeline, PlacesTonesAsOnePassOverTheTextDoes) {
+    // Blocks of whole lines, fed in pieces that cut characters and words anywhere.
+    const std::string text = prose_lines(std::size_t(3) << 20);
+    std::string whole;
+    const std::size_t moved = place_tones_word_by_word(text, kNew, whole);
+    ASSERT_GT(moved, 10000u);
+    for (const std::size_t piece : {std::size_t(65536), std::size_t(4099), std::size_t(1) << 22}) {
+        for (const bool writer : {false, true}) {
+            SCOPED_TRACE(std::to_string(piece) + (writer ? " through the writer" : ""));
+            const Piped p = pipe(text, piece, writer);
+            EXPECT_EQ(p.status, TextPipeline::Status::kOk);
+            EXPECT_TRUE(p.out == (writer ? converted(whole) : whole));
+            EXPECT_EQ(p.restyled, moved);
+        }
+    }
+}
+
+TEST(TonePipeline, CutsALineLongerThanABlockWhereRepairWould) {
+    // One line of 5 MiB without a space: cut at the first character's start from
+    // kLongestBlock back, here inside "h\xc3\xb2" "a", whose two halves keep their marks.
+    std::string text = ";";
+    while (text.size() < std::size_t(5) << 20)
+        text +=
+            "h\xc3\xb2"
+            "a;";
+    text +=
+        "\nh\xc3\xb2"
+        "a\n";
+    const std::size_t cut = TextPipeline::kLongestBlock;
+    ASSERT_EQ(text.compare(cut - 3, 4,
+                           "h\xc3\xb2"
+                           "a"),
+              0);
+    std::string expected;
+    place_tones_word_by_word(text.substr(0, cut), kNew, expected);
+    place_tones_word_by_word(text.substr(cut), kNew, expected);
+    std::string whole;
+    const std::size_t moved = place_tones_word_by_word(text, kNew, whole);
+    // Fed in pieces, and all at once: the line feed after the long line is then in hand
+    // before the cut is made.
+    for (const std::size_t piece : {std::size_t(65536), text.size()}) {
+        for (const bool writer : {false, true}) {
+            SCOPED_TRACE(std::to_string(piece) + (writer ? " through the writer" : ""));
+            const Piped p = pipe(text, piece, writer);
+            EXPECT_TRUE(p.out == (writer ? converted(expected) : expected));
+            EXPECT_EQ(p.restyled, moved - 1);
+        }
+    }
+}
+
+TEST(TonePipeline, ARefusedBlockWritesNothingOfItself) {
+    // Lines of 1000 bytes fed 64 KiB at a time: the first block ends at the last line feed of
+    // the first MiB; an undefined byte in the second refuses it whole, its syllables counted.
+    std::string line = prose_lines(1000).substr(0, 999);
+    while (line.back() & 0x80) line.pop_back();
+    line.resize(999, '.');
+    std::replace(line.begin(), line.end(), '\n', ' ');
+    line += '\n';
+    std::string text;
+    while (text.size() < std::size_t(3) << 20) text += line;
+    const std::size_t first_block = (TextPipeline::kBlockSize / 1000) * 1000;
+    text[first_block + 500] = '\xff';
+    const std::string head = text.substr(0, first_block);
+    std::string head_placed;
+    const std::size_t head_moved = place_tones_word_by_word(head, kNew, head_placed);
+    const Piped p = pipe(text, 65536, true);
+    EXPECT_EQ(p.status, TextPipeline::Status::kWriterRefused);
+    // (The writer holds the last character back for marks that might follow.)
+    EXPECT_TRUE(p.out == converted(head_placed, false))
+        << p.out.size() << " bytes written for " << converted(head_placed, false).size();
+    // The second block ends at the last line feed of the next MiB fed.
+    const std::size_t second_end = ((std::size_t(2) << 20) / 1000) * 1000;
+    std::string second;
+    EXPECT_EQ(p.restyled,
+              head_moved + place_tones_word_by_word(
+                               text.substr(first_block, second_end - first_block), kNew, second));
 }
 
 }  // namespace
