@@ -207,7 +207,7 @@ bool placed(std::string_view text, std::size_t start, std::size_t end, const Ton
 // The words looked at last, each in the slot its bytes hash to: what each becomes (or that it
 // stays). The result of a word depends on its bytes and the options alone.
 struct WordMemory {
-    static constexpr std::size_t kSlots = 512;  // a power of two
+    static constexpr std::size_t kSlots = 2048;  // a power of two
     static constexpr std::size_t kLongest = 32;
     struct Slot {
         std::uint8_t size = 0xFF;      // of `bytes`; 0xFF for none
@@ -264,7 +264,7 @@ bool next_flagged(std::string_view text, std::size_t from, const ToneOptions& op
     }
 }
 
-// Every word with a byte outside ASCII looked at.
+// Every word with a byte outside ASCII looked at, a byte at a time: the reference.
 bool next_word_by_word(std::string_view text, std::size_t from, const ToneOptions& options,
                        PlacedWord& word, WordMemory* memory) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
@@ -285,10 +285,32 @@ bool next_word_by_word(std::string_view text, std::size_t from, const ToneOption
     return false;
 }
 
+// The same words as next_word_by_word(), found from the bytes outside ASCII, eight bytes at
+// a time between them: a word of ASCII letters alone never changes (no mark, nothing
+// decomposed).
+bool next_outside_ascii(std::string_view text, std::size_t from, const ToneOptions& options,
+                        PlacedWord& word, WordMemory* memory) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    std::size_t i = from;
+    for (;;) {
+        for (std::uint64_t eight = 0; i + 8 <= n; i += 8) {
+            std::memcpy(&eight, p + i, 8);
+            if ((eight & 0x8080808080808080u) != 0) break;
+        }
+        while (i < n && p[i] < 0x80) ++i;
+        if (i == n) return false;
+        std::size_t start = i;
+        while (start > from && word_byte(p[start - 1])) --start;
+        while (i < n && word_byte(p[i])) ++i;
+        if (placed(text, start, i, options, word, memory)) return true;
+    }
+}
+
 bool next_any(std::string_view text, std::size_t from, const ToneOptions& options, PlacedWord& word,
               WordMemory* memory) {
     return options.restyle && !options.fix ? next_flagged(text, from, options, word, memory)
-                                           : next_word_by_word(text, from, options, word, memory);
+                                           : next_outside_ascii(text, from, options, word, memory);
 }
 
 using NextWord = bool (*)(std::string_view, std::size_t, const ToneOptions&, PlacedWord&,

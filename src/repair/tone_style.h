@@ -41,8 +41,8 @@ bool next_placed_word(std::string_view text, std::size_t from, const ToneOptions
 // a glide with its mark, and copies the stretches between them whole.
 std::size_t place_tones(std::string_view text, const ToneOptions& options, std::string& out);
 
-// The same result, every word with a byte outside ASCII decoded and looked at: the path of
-// fixing, and the reference that restyling's scan is tested against.
+// The same result, every word with a byte outside ASCII decoded and looked at, found a byte at
+// a time: the reference that the faster paths are tested against.
 std::size_t place_tones_word_by_word(std::string_view text, const ToneOptions& options,
                                      std::string& out);
 
@@ -50,7 +50,7 @@ struct WordMemory;
 
 // Tone placement for a stream of text: the same results as next_placed_word() and
 // place_tones(), each word decoded once while it stays among the last few hundred looked at.
-// Memory is fixed (about 30 KiB) and nothing is allocated after construction.
+// Memory is fixed (about 130 KiB) and nothing is allocated after construction.
 class TonePlacer {
   public:
     explicit TonePlacer(const ToneOptions& options);
