@@ -18,11 +18,6 @@ struct ToneOptions {
     bool fix = false;  // move marks that sit where no style puts them
 };
 
-// Appends UTF-8 `text` to `out` with the tone marks of its syllables placed as `options`
-// say; returns how many syllables changed. A word that is no Vietnamese syllable (its
-// letters, tone aside, break the syllable rules: "Dióxido", "Muñoz"), or that holds anything
-// but letters and combining marks, is copied byte for byte, as is every unchanged word; a
-// changed word is written precomposed (NFC), its capitals kept.
 // One word whose mark moves: its bytes in the text, and what it becomes.
 struct PlacedWord {
     static constexpr std::size_t kMaxWordBytes = 24;
@@ -37,6 +32,11 @@ struct PlacedWord {
 bool next_placed_word(std::string_view text, std::size_t from, const ToneOptions& options,
                       PlacedWord& word);
 
+// Appends UTF-8 `text` to `out` with the tone marks of its syllables placed as `options`
+// say; returns how many syllables changed. A word that is no Vietnamese syllable (its
+// letters, tone aside, break the syllable rules: "Dióxido", "Muñoz"), or that holds anything
+// but letters and combining marks, is copied byte for byte, as is every unchanged word; a
+// changed word is written precomposed (NFC), its capitals kept.
 // Restyling alone (no fixing) looks only at the words that a vector scan flags as ending in
 // a glide with its mark, and copies the stretches between them whole.
 std::size_t place_tones(std::string_view text, const ToneOptions& options, std::string& out);
@@ -49,7 +49,7 @@ std::size_t place_tones_word_by_word(std::string_view text, const ToneOptions& o
 struct WordMemory;
 
 // Tone placement for a stream of text: the same results as next_placed_word() and
-// place_tones(), each word decoded once while it stays among the last few hundred looked at.
+// place_tones(), each word decoded once while it stays among the last two thousand or so looked at.
 // Memory is fixed (about 130 KiB) and nothing is allocated after construction.
 class TonePlacer {
   public:
