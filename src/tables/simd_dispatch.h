@@ -26,8 +26,9 @@ namespace detail {
 std::int64_t find_supported_targets();
 // Atomic, read relaxed (plain loads): any thread may be the first to look, and each finds
 // the same answer.
-extern std::atomic<std::int64_t> cpu_targets;  // 0 until found
-extern std::atomic<std::int64_t> restriction;  // 0 when none
+// Hidden: inside a shared library they are reached directly, not through the offset table.
+[[gnu::visibility("hidden")]] extern std::atomic<std::int64_t> cpu_targets;  // 0 until found
+[[gnu::visibility("hidden")]] extern std::atomic<std::int64_t> restriction;  // 0 when none
 }  // namespace detail
 
 // The Highway targets that this CPU runs, as a mask of HWY_* bits: found with CPUID on x86,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -127,7 +128,13 @@ inline constexpr auto& active_class_table = detail::storage.active_class_table;
 
 // Resets default_class_table to the default codes and copies it into active_class_table,
 // discarding every change of mark.
-void build_class_tables();
+void build_class_tables() noexcept;
+
+namespace detail {
+// False only while active_class_table is the default table, built: then the decoder's vector
+// sets are the ones made at compile time. True before the first build and after a mark moves.
+[[gnu::visibility("hidden")]] extern std::atomic<bool> class_table_changed;
+}  // namespace detail
 
 namespace detail {
 

@@ -36,7 +36,8 @@ struct decoder_storage {
     // step needs no test of the number of its own, and a caller's loop selects the slot once.
     decoder_context refused_context{0, 0, 0, 0, 0, -1, 0, {}};
 };
-extern decoder_storage storage;
+// Hidden: inside a shared library it is reached directly, not through the offset table.
+[[gnu::visibility("hidden")]] extern decoder_storage storage;
 
 inline constexpr auto& context_slots = storage.context_slots;
 

@@ -51,39 +51,68 @@ struct ascii_sets {
     stepped_table<6> code_rows{};  // from 0x20
     bool codes_usable = false;
     bool made = false;
+    bool is_default = false;  // the sets of the default table
 };
 
-// The sets of the active class table, made again only when its first half has changed; each
-// thread has its own, so that decoders in separate threads never write what another reads.
-inline const ascii_sets& active_ascii_sets() {
-    static thread_local ascii_sets sets;
-    const std::uint8_t* table = active_class_table.data();
-    if (!sets.made || std::memcmp(sets.classes.data(), table, sets.classes.size()) != 0) {
-        std::memcpy(sets.classes.data(), table, sets.classes.size());
-        sets.letters.fill(0);
-        sets.marks.fill(0);
-        for (unsigned b = 0; b < 0x80; ++b) {
-            const auto bit = static_cast<std::uint8_t>(1u << (b >> 4));
-            if (is_letter_class(table[b])) sets.letters[b & 15] |= bit;
-            if (acts_as_mark(table[b])) sets.marks[b & 15] |= bit;
-        }
-        std::array<std::uint8_t, 128> codes{};
-        sets.codes_usable = true;
-        for (unsigned b = 0; b < 0x80; ++b) {
-            codes[b] = table[b];
-            if (mode_letters[b] >= 0) {
-                if (table[b] != kClassNone) sets.codes_usable = false;
-                codes[b] = kModeLetterCode;
-            }
-        }
-        // Bytes below 0x20 have no code in any table the vectors take: the lookup starts at
-        // row 2.
-        for (unsigned b = 0; b < 0x20; ++b)
-            if (codes[b] != 0) sets.codes_usable = false;
-        sets.code_rows = stepped_rows<6>(codes, 0x20);
-        sets.made = true;
+// The sets of a class table's first half.
+constexpr ascii_sets make_ascii_sets(const std::uint8_t* table) {
+    ascii_sets sets{};
+    for (unsigned b = 0; b < 0x80; ++b) sets.classes[b] = table[b];
+    for (unsigned b = 0; b < 0x80; ++b) {
+        const auto bit = static_cast<std::uint8_t>(1u << (b >> 4));
+        if (is_letter_class(table[b])) sets.letters[b & 15] |= bit;
+        if (acts_as_mark(table[b])) sets.marks[b & 15] |= bit;
     }
+    std::array<std::uint8_t, 128> codes{};
+    sets.codes_usable = true;
+    for (unsigned b = 0; b < 0x80; ++b) {
+        codes[b] = table[b];
+        if (mode_letters[b] >= 0) {
+            if (table[b] != kClassNone) sets.codes_usable = false;
+            codes[b] = kModeLetterCode;
+        }
+    }
+    // Bytes below 0x20 have no code in any table the vectors take: the lookup starts at row 2.
+    for (unsigned b = 0; b < 0x20; ++b)
+        if (codes[b] != 0) sets.codes_usable = false;
+    sets.code_rows = stepped_rows<6>(codes, 0x20);
+    sets.made = true;
     return sets;
+}
+
+// The sets of the default class table, made when the program is compiled: what every
+// decoder uses unless a mark has been moved, read by any number of threads at once.
+inline constexpr ascii_sets default_ascii_sets = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (std::size_t k = 1; k < kClassCount; ++k)
+        if (default_class_chars[k] != 0) table[default_class_chars[k]] = std::uint8_t(k);
+    ascii_sets sets = make_ascii_sets(table.data());
+    sets.is_default = true;
+    return sets;
+}();
+
+// The sets of the active class table, in one object at a fixed address (the decoding loop
+// reaches its fields without a register). While the table is the default one they are
+// default_ascii_sets and nothing writes them, so decoders in any number of threads read them
+// at once; a moved mark (the dialogue's, in one thread) makes them again, and a rebuilt
+// table puts the default ones back.
+inline constinit ascii_sets active_sets = default_ascii_sets;
+
+// Out of the decoding loop's way: rare, and large once inlined.
+[[gnu::cold, gnu::noinline]] inline void remake_active_sets() {
+    if (!class_table_changed.load(std::memory_order_relaxed)) {
+        active_sets = default_ascii_sets;
+        return;
+    }
+    const std::uint8_t* table = active_class_table.data();
+    if (std::memcmp(active_sets.classes.data(), table, active_sets.classes.size()) != 0)
+        active_sets = make_ascii_sets(table);
+}
+
+inline const ascii_sets& active_ascii_sets() {
+    if (class_table_changed.load(std::memory_order_relaxed) || !active_sets.is_default)
+        remake_active_sets();
+    return active_sets;
 }
 
 inline constexpr std::array<std::uint8_t, 16> high_nibble_bits{1, 2, 4, 8, 16, 32, 64, 128};

@@ -1,7 +1,7 @@
 // Decoder contexts and their parameters, and the stream decoder's states after an escape.
-#include <condition_variable>
+#include <atomic>
 #include <cstring>
-#include <mutex>
+#include <thread>
 
 #include "viqr/decoder/class_tables.h"
 #include "viqr/decoder/composer.h"
@@ -18,9 +18,20 @@ decoder_storage storage{};
 
 namespace {
 
-// Guards which slots are in use, and the building of the class tables at an open.
-std::mutex slots_mutex;
-std::condition_variable slot_freed;
+// Guards which slots are in use, and the building of the class tables at an open: held for
+// a few dozen instructions at a time, so a spin lock (which also keeps the programs free of
+// the thread library's start-up cost).
+std::atomic_flag slots_busy = ATOMIC_FLAG_INIT;
+
+class SlotsLock {
+  public:
+    SlotsLock() noexcept {
+        while (slots_busy.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
+    }
+    ~SlotsLock() noexcept { slots_busy.clear(std::memory_order_release); }
+    SlotsLock(const SlotsLock&) = delete;
+    SlotsLock& operator=(const SlotsLock&) = delete;
+};
 
 using detail::context_slots;
 using detail::decoder_context;
@@ -89,15 +100,15 @@ int step_after_escape(decoder_context& c, unsigned char ch, unsigned char* out) 
 
 namespace {
 
-// The first free slot, or -1. Under slots_mutex.
-int free_slot() {
+// The first free slot, or -1. Under SlotsLock.
+int free_slot() noexcept {
     for (std::size_t i = 0; i < detail::kContextCount; ++i)
         if (context_slots[i].in_use == 0) return int(i);
     return -1;
 }
 
-// Opens slot i. Under slots_mutex.
-void open_slot(int i, int state, unsigned char escape_char, unsigned char erase_char) {
+// Opens slot i. Under SlotsLock.
+void open_slot(int i, int state, unsigned char escape_char, unsigned char erase_char) noexcept {
     decoder_context& c = context_slots[std::size_t(i)];
     c.in_use = 1;
     c.state = state;
@@ -114,7 +125,7 @@ void open_slot(int i, int state, unsigned char escape_char, unsigned char erase_
 
 int viqr_open(int state, unsigned char escape_char, unsigned char erase_char) {
     if (!is_state(state)) return -1;
-    const std::lock_guard<std::mutex> lock(slots_mutex);
+    const SlotsLock lock;
     const int i = free_slot();
     if (i >= 0) open_slot(i, state, escape_char, erase_char);
     return i;
@@ -122,31 +133,32 @@ int viqr_open(int state, unsigned char escape_char, unsigned char erase_char) {
 
 int viqr_open_waiting(int state, unsigned char escape_char, unsigned char erase_char) {
     if (!is_state(state)) return -1;
-    std::unique_lock<std::mutex> lock(slots_mutex);
-    int i = -1;
-    slot_freed.wait(lock, [&] { return (i = free_slot()) >= 0; });
-    open_slot(i, state, escape_char, erase_char);
-    return i;
+    for (;; std::this_thread::yield()) {
+        const SlotsLock lock;
+        const int i = free_slot();
+        if (i < 0) continue;
+        open_slot(i, state, escape_char, erase_char);
+        return i;
+    }
 }
 
 int viqr_borrow(const viqr_snapshot* snapshot) {
-    std::unique_lock<std::mutex> lock(slots_mutex);
-    int i = -1;
-    slot_freed.wait(lock, [&] { return (i = free_slot()) >= 0; });
-    decoder_context& c = context_slots[std::size_t(i)];
-    std::memcpy(&c, snapshot->bytes, sizeof(decoder_context));
-    c.in_use = 1;
-    return i;
+    for (;; std::this_thread::yield()) {
+        const SlotsLock lock;
+        const int i = free_slot();
+        if (i < 0) continue;
+        decoder_context& c = context_slots[std::size_t(i)];
+        std::memcpy(&c, snapshot->bytes, sizeof(decoder_context));
+        c.in_use = 1;
+        return i;
+    }
 }
 
 void viqr_give_back(int ctx, viqr_snapshot* snapshot) {
     if (!is_context(ctx)) return;
     std::memcpy(snapshot->bytes, &context_slots[std::size_t(ctx)], sizeof(decoder_context));
-    {
-        const std::lock_guard<std::mutex> lock(slots_mutex);
-        context_slots[std::size_t(ctx)].in_use = 0;
-    }
-    slot_freed.notify_one();
+    const SlotsLock lock;
+    context_slots[std::size_t(ctx)].in_use = 0;
 }
 
 void viqr_get(int ctx, void* out, int flag) {
@@ -243,11 +255,8 @@ void viqr_finish(int ctx, unsigned char* out, int* count) {
 void viqr_close(int ctx, unsigned char* out, int* count) {
     viqr_flush(ctx, out, count);
     if (!is_context(ctx)) return;
-    {
-        const std::lock_guard<std::mutex> lock(slots_mutex);
-        context_slots[std::size_t(ctx)].in_use = 0;
-    }
-    slot_freed.notify_one();
+    const SlotsLock lock;
+    context_slots[std::size_t(ctx)].in_use = 0;
 }
 
 }  // namespace toneshift
