@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <cstring>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -58,6 +59,22 @@ class InputBytes {
     size_t size_ = 0;
 };
 
+// A bytes object holding a copy of data[0..size). The object is made with the GIL held, but a
+// large copy (and the first touch of its pages) is done without it, so that threads
+// converting at once do not wait on each other's copies.
+py::bytes bytes_of(const char* data, size_t size) {
+    PyObject* object = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+    if (object == nullptr) throw py::error_already_set();
+    char* into = PyBytes_AS_STRING(object);
+    if (size >= (size_t(64) << 10)) {
+        py::gil_scoped_release release;
+        std::memcpy(into, data, size);
+    } else if (size != 0) {
+        std::memcpy(into, data, size);
+    }
+    return py::reinterpret_steal<py::bytes>(object);
+}
+
 // Memory the library allocated, freed with ts_free.
 struct LibraryFree {
     void operator()(void* memory) const { ts_free(memory); }
@@ -100,7 +117,7 @@ py::tuple convert_buffer(const py::handle& data, int from, int to, int policy, i
     }
     const LibraryMemory owned(out);
     py::object result = py::none();
-    if (status == TS_OK) result = py::bytes(out, out_size);
+    if (status == TS_OK) result = bytes_of(out, out_size);
     py::object first = py::none();
     if (count != 0) first = problem_tuple(problem);
     return py::make_tuple(status, result, count, first);
@@ -147,7 +164,7 @@ class Converter {
             }
             out.resize(filled);
         }
-        return py::make_tuple(status, py::bytes(out));
+        return py::make_tuple(status, bytes_of(out.data(), out.size()));
     }
 
     int reset() {
