@@ -570,6 +570,85 @@ TEST(Word, RunsInATableTakeTheirFontsFromItsStyleUnderTheParagraphStyle) {
         << styles_out;
 }
 
+// A table style's conditional formats name the fonts of the cells they apply to, chosen by
+// the table's w:tblLook and each cell's place, or by the w:cnfStyle Word recorded. A header
+// row whose capitals font came only from the style's firstRow was read as the plain font.
+TEST(Word, RunsInATableTakeTheirFontsFromTheConditionalFormatsOfTheirCells) {
+    const auto fonts = [](const std::string& name) {
+        return "<w:rPr><w:rFonts w:ascii=\"" + name + "\" w:hAnsi=\"" + name + "\"/></w:rPr>";
+    };
+    const auto condition = [&](const std::string& type, const std::string& font) {
+        return "<w:tblStylePr w:type=\"" + type + "\">" + fonts(font) + "</w:tblStylePr>";
+    };
+    const std::string styles =
+        "<w:docDefaults><w:rPrDefault>" + fonts("Times New Roman") +
+        "</w:rPrDefault></w:docDefaults>"
+        "<w:style w:type=\"paragraph\" w:default=\"1\" w:styleId=\"Normal\"/>"
+        "<w:style w:type=\"table\" w:styleId=\"GridBase\">" +
+        fonts("Arial") + condition("firstRow", ".VnTimeH") + condition("lastRow", ".VnTimeH") +
+        condition("lastCol", "Arial") +
+        "</w:style><w:style w:type=\"table\" w:styleId=\"Grid\"><w:basedOn w:val=\"GridBase\"/>" +
+        condition("wholeTable", ".VnTime") + "</w:style>";
+    const std::string typed = "C\xC3\xA9ng";
+    const std::string plain = "C\xE1\xBB\x99ng";  // read as .VnTime
+    const std::string caps = "C\xE1\xBB\x98NG";   // read as .VnTimeH
+    const std::string left = typed;               // in Arial: not a legacy font
+    const auto cell = [&](const std::string& before, const std::string& paragraph_properties) {
+        return "<w:tc>" + before + "<w:p>" + paragraph_properties + "<w:r><w:t>" + typed +
+               "</w:t></w:r></w:p></w:tc>";
+    };
+    const auto table = [&](const std::string& look, const std::string& rows) {
+        return "<w:tbl><w:tblPr><w:tblStyle w:val=\"Grid\"/>" + look +
+               "</w:tblPr><w:tblGrid><w:gridCol/><w:gridCol/></w:tblGrid>" + rows + "</w:tbl>";
+    };
+    const std::string plain_row = "<w:tr>" + cell("", "") + cell("", "") + "</w:tr>";
+    const std::string nested =
+        "<w:tbl><w:tr><w:tc><w:p/></w:tc></w:tr><w:tr><w:tc><w:p/></w:tc></w:tr></w:tbl>";
+    struct Case {
+        const char* name;
+        std::string body;
+        std::vector<std::string> texts;  // of the cells, row by row
+    };
+    const Case cases[] = {
+        {"first row and last column on; the first row wins over the last column",
+         table("<w:tblLook w:firstRow=\"1\" w:lastColumn=\"1\" w:noVBand=\"1\"/>",
+               plain_row + plain_row),
+         {caps, caps, plain, left}},
+        {"the older bitmask: first row only",
+         table("<w:tblLook w:val=\"0020\"/>", plain_row + plain_row),
+         {caps, caps, plain, plain}},
+        {"first row off",
+         table("<w:tblLook w:firstRow=\"0\" w:lastColumn=\"0\"/>", plain_row + plain_row),
+         {plain, plain, plain, plain}},
+        {"no look: only the whole table",
+         table("", plain_row + plain_row),
+         {plain, plain, plain, plain}},
+        {"the last row, the rows of a table inside a cell not counted",
+         table("<w:tblLook w:lastRow=\"1\"/>",
+               "<w:tr>" + cell(nested, "") + cell("", "") + "</w:tr>" + plain_row),
+         {plain, plain, caps, caps}},
+        {"a row's and a paragraph's cnfStyle win over the look and the place",
+         table("<w:tblLook w:firstRow=\"1\"/>",
+               "<w:tr>" + cell("", "<w:pPr><w:cnfStyle w:val=\"000100000000\"/></w:pPr>") +
+                   cell("", "") + "</w:tr><w:tr><w:trPr><w:cnfStyle w:firstRow=\"1\"/></w:trPr>" +
+                   cell("", "") + cell("", "") + "</w:tr>"),
+         {left, caps, caps, caps}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const DocumentResult r = convert_document(word_document(c.body, styles), DocumentOptions{});
+        ASSERT_EQ(r.status, DocumentResult::Status::kConverted) << r.error;
+        const std::string out = entry(r.output, "word/document.xml");
+        std::vector<std::string> texts;
+        for (std::size_t at = out.find("<w:t>"); at != std::string::npos;
+             at = out.find("<w:t>", at + 1))
+            texts.push_back(out.substr(at + 5, out.find("</w:t>", at) - at - 5));
+        EXPECT_EQ(texts, c.texts) << out;
+        const std::string styles_out = entry(r.output, "word/styles.xml");
+        EXPECT_EQ(styles_out.find(".VnTime"), std::string::npos) << styles_out;
+    }
+}
+
 // A presentation whose text box (no placeholder) gets its font only from the presentation's
 // default text style: the master's other style names none and the theme's minor font is a
 // Unicode one. Level 1 names .VnTime, level 3 the theme's major font (a capitals font), and

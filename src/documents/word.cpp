@@ -7,7 +7,12 @@
 // place in this chain that gives it: the run's own properties, its character style and the
 // styles it is based on, its paragraph's style (or the default paragraph style) and theirs,
 // the style of the innermost table that holds the paragraph (w:tblPr/w:tblStyle) and the
-// styles it is based on, the document defaults. A text box is a story of its own: a table
+// styles it is based on, the document defaults. Between the paragraph style and the table
+// style's own properties come the table style's conditional formats (w:tblStylePr) that apply
+// to the run's cell, later ones in TableCondition's order overriding earlier ones. Which
+// apply is what Word recorded in w:cnfStyle (of the paragraph, else of the cell and row)
+// where it did; otherwise it follows from the table's w:tblLook and the cell's row and
+// column (banding one row or column at a time). A text box is a story of its own: a table
 // around the run that holds it does not style its text. Theme names ("minorHAnsi", "majorAscii")
 // are the theme's minor or major Latin font.
 //
@@ -18,7 +23,9 @@
 // code, never text. The pieces of one paragraph in one encoding are converted as one text, so
 // that a letter whose bytes two runs share is read whole. The text of list numbers and
 // bullets is that of the numbering part's levels (see NumberingRewriter).
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -55,9 +62,78 @@ FontSpec spec_of(const char** attributes, const Theme& theme) {
     return s;
 }
 
+// A table style's conditional formats, in the order Word applies them: each overrides the
+// ones before it.
+enum TableCondition : int {
+    kWholeTable,
+    kBand1Vert,
+    kBand2Vert,
+    kBand1Horz,
+    kBand2Horz,
+    kFirstCol,
+    kLastCol,
+    kFirstRow,
+    kLastRow,
+    kNeCell,
+    kNwCell,
+    kSeCell,
+    kSwCell,
+    kConditionCount
+};
+constexpr std::string_view kConditionNames[kConditionCount] = {
+    "wholeTable", "band1Vert", "band2Vert", "band1Horz", "band2Horz", "firstCol", "lastCol",
+    "firstRow",   "lastRow",   "neCell",    "nwCell",    "seCell",    "swCell"};
+constexpr unsigned condition_bit(int c) {
+    return 1u << c;
+}
+
+int condition_of(std::string_view name) {
+    for (int c = 0; c < kConditionCount; ++c)
+        if (kConditionNames[c] == name) return c;
+    return -1;
+}
+
+// The conditions a w:cnfStyle names: the twelve-digit w:val (firstRow, lastRow, firstColumn,
+// lastColumn, oddVBand, evenVBand, oddHBand, evenHBand, then the corners nw, ne, sw, se) and
+// the attributes of the same names, which win over it.
+unsigned conditions_of_cnf(const char** attributes) {
+    static constexpr int kByDigit[] = {kFirstRow,  kLastRow,   kFirstCol,  kLastCol,
+                                       kBand1Vert, kBand2Vert, kBand1Horz, kBand2Horz,
+                                       kNwCell,    kNeCell,    kSwCell,    kSeCell};
+    static constexpr const char* kByAttribute[] = {"firstRow",
+                                                   "lastRow",
+                                                   "firstColumn",
+                                                   "lastColumn",
+                                                   "oddVBand",
+                                                   "evenVBand",
+                                                   "oddHBand",
+                                                   "evenHBand",
+                                                   "firstRowFirstColumn",
+                                                   "firstRowLastColumn",
+                                                   "lastRowFirstColumn",
+                                                   "lastRowLastColumn"};
+    unsigned mask = 0;
+    if (const char* v = attribute(attributes, "val")) {
+        const std::size_t n = std::min<std::size_t>(std::strlen(v), 12);
+        for (std::size_t i = 0; i < n; ++i)
+            if (v[i] == '1') mask |= condition_bit(kByDigit[i]);
+    }
+    for (std::size_t i = 0; i < 12; ++i) {
+        const char* v = attribute(attributes, kByAttribute[i]);
+        if (v == nullptr) continue;
+        const std::string_view on(v);
+        if (on == "1" || on == "true" || on == "on")
+            mask |= condition_bit(kByDigit[i]);
+        else
+            mask &= ~condition_bit(kByDigit[i]);
+    }
+    return mask;
+}
+
 struct Style {
     std::string based_on;
     FontSpec fonts;
+    std::vector<std::pair<int, FontSpec>> conditional;  // a table style's, by condition
 };
 
 struct Styles {
@@ -74,6 +150,28 @@ struct Styles {
                 ascii ? it->second.fonts.ascii : it->second.fonts.hansi;
             if (f) return f;
             id = it->second.based_on;
+        }
+        return std::nullopt;
+    }
+
+    // The font the conditional formats of table style `id` (and those it is based on) give
+    // for `conditions` (a set of condition_bit), the last condition in order that gives one
+    // winning.
+    std::optional<std::string> conditional_font(std::string_view table_style, unsigned conditions,
+                                                bool ascii) const {
+        if (conditions == 0) return std::nullopt;
+        for (int c = kConditionCount - 1; c >= 0; --c) {
+            if ((conditions & condition_bit(c)) == 0) continue;
+            std::string_view id = table_style;
+            for (int depth = 0; depth < kMaxStyleDepth && !id.empty(); ++depth) {
+                const auto it = by_id.find(id);
+                if (it == by_id.end()) break;
+                for (const auto& [condition, fonts] : it->second.conditional) {
+                    const std::optional<std::string>& f = ascii ? fonts.ascii : fonts.hansi;
+                    if (condition == c && f) return f;
+                }
+                id = it->second.based_on;
+            }
         }
         return std::nullopt;
     }
@@ -94,6 +192,9 @@ class StylesReader : public ElementStack {
                 (std::string_view(is_default) == "1" || std::string_view(is_default) == "true"))
                 styles_.default_paragraph = current_;
             styles_.by_id[current_];
+        } else if (local == "tblStylePr" && parent() == "style") {
+            const char* type = attribute(attributes, "type");
+            condition_ = type != nullptr ? condition_of(type) : -1;
         } else if (local == "basedOn" && parent() == "style") {
             const char* v = attribute(attributes, "val");
             if (v != nullptr) styles_.by_id[current_].based_on = v;
@@ -103,6 +204,8 @@ class StylesReader : public ElementStack {
                 styles_.by_id[current_].fonts = s;
             } else if (parent(2) == "rPrDefault") {
                 styles_.defaults = s;
+            } else if (parent(2) == "tblStylePr" && parent(3) == "style" && condition_ >= 0) {
+                styles_.by_id[current_].conditional.emplace_back(condition_, s);
             }
         }
     }
@@ -111,6 +214,7 @@ class StylesReader : public ElementStack {
     Styles& styles_;
     const Theme& theme_;
     std::string current_;
+    int condition_ = -1;  // of the open w:tblStylePr, if Word knows its type
 };
 
 // The font names of every w:rFonts (styles.xml) and a:latin (the theme).
@@ -144,13 +248,51 @@ class StoryRewriter : public ElementStack {
         if (local == "p") {
             paras_.push_back(Para{});
             paras_.back().number = ++para_count_;
-            if (!tables_.empty()) paras_.back().table_style = tables_.back();
+            if (!tables_.empty()) {
+                paras_.back().table_style = tables_.back().style;
+                paras_.back().conditions = tables_.back().conditions();
+            }
         } else if (local == "tbl" || local == "txbxContent") {
             tables_.emplace_back();
-        } else if (local == "tblStyle" && parent() == "tblPr" && parent(2) == "tbl" &&
-                   !tables_.empty()) {
+            if (local == "tbl") tables_.back().rows = count_rows(name, end);
+        } else if (!tables_.empty() && parent() == "tblPr" && parent(2) == "tbl") {
+            table_property(local, attributes);
+        } else if (!tables_.empty() &&
+                   (local == "gridCol" && parent() == "tblGrid" && parent(2) == "tbl")) {
+            ++tables_.back().grid_columns;
+        } else if (!tables_.empty() && local == "tr") {
+            Table& t = tables_.back();
+            ++t.row;
+            t.next_column = 0;
+            t.row_cnf = t.cell_cnf = std::nullopt;
+        } else if (!tables_.empty() && local == "tc") {
+            Table& t = tables_.back();
+            t.column = t.next_column;
+            t.span = 1;
+            ++t.next_column;
+            t.cell_cnf = std::nullopt;
+            t.in_cell = true;
+        } else if (!tables_.empty() && local == "gridSpan" && parent() == "tcPr") {
+            Table& t = tables_.back();
             const char* v = attribute(attributes, "val");
-            if (v != nullptr) tables_.back() = v;
+            const long n = v != nullptr ? std::strtol(v, nullptr, 10) : 1;
+            if (n > 1 && n < 10000) {
+                t.span = int(n);
+                t.next_column = t.column + t.span;
+            }
+        } else if (!tables_.empty() && local == "gridBefore" && parent() == "trPr") {
+            const char* v = attribute(attributes, "val");
+            const long n = v != nullptr ? std::strtol(v, nullptr, 10) : 0;
+            if (n > 0 && n < 10000) tables_.back().next_column += int(n);
+        } else if (local == "cnfStyle") {
+            const unsigned mask = conditions_of_cnf(attributes);
+            if (parent() == "pPr" && parent(2) == "p" && !paras_.empty()) {
+                paras_.back().conditions = mask | condition_bit(kWholeTable);
+            } else if (!tables_.empty() && parent() == "tcPr") {
+                tables_.back().cell_cnf = mask;
+            } else if (!tables_.empty() && parent() == "trPr") {
+                tables_.back().row_cnf = mask;
+            }
         } else if (local == "pStyle" && parent() == "pPr" && !paras_.empty()) {
             const char* v = attribute(attributes, "val");
             if (v != nullptr) paras_.back().style = v;
@@ -205,6 +347,8 @@ class StoryRewriter : public ElementStack {
             if (!open_runs_.empty()) open_runs_.pop_back();
         } else if ((local == "tbl" || local == "txbxContent") && !tables_.empty()) {
             tables_.pop_back();
+        } else if (local == "tc" && !tables_.empty()) {
+            tables_.back().in_cell = false;
         } else if (local == "p" && !paras_.empty()) {
             finish_paragraph(paras_.back());
             paras_.pop_back();
@@ -242,6 +386,7 @@ class StoryRewriter : public ElementStack {
         int number = 0;
         std::string style;
         std::string table_style;  // of the innermost table around it, if any
+        unsigned conditions = 0;  // the table style's conditional formats that apply to it
         std::vector<std::size_t> runs;
         std::vector<Slot> slots;
         std::vector<TextPiece> pieces;
@@ -261,10 +406,73 @@ class StoryRewriter : public ElementStack {
                                                      : std::string_view(para.style),
                                   ascii))
             return *f;
+        if (auto f = styles_.conditional_font(para.table_style, para.conditions, ascii)) return *f;
         if (auto f = styles_.font(para.table_style, ascii)) return *f;
         const std::optional<std::string>& d =
             ascii ? styles_.defaults.ascii : styles_.defaults.hansi;
         return d ? *d : std::string();
+    }
+
+    // A table's w:tblStyle and w:tblLook: the older w:val bitmask, and the attributes that
+    // win over it.
+    void table_property(std::string_view local, const char** attributes) {
+        Table& t = tables_.back();
+        if (local == "tblStyle") {
+            if (const char* v = attribute(attributes, "val")) t.style = v;
+        } else if (local == "tblLook") {
+            if (const char* v = attribute(attributes, "val")) {
+                const unsigned long bits = std::strtoul(v, nullptr, 16);
+                t.first_row = (bits & 0x0020) != 0;
+                t.last_row = (bits & 0x0040) != 0;
+                t.first_column = (bits & 0x0080) != 0;
+                t.last_column = (bits & 0x0100) != 0;
+                t.row_bands = (bits & 0x0200) == 0;
+                t.column_bands = (bits & 0x0400) == 0;
+            }
+            const auto flag = [&](const char* name, bool& to, bool inverted) {
+                const char* v = attribute(attributes, name);
+                if (v == nullptr) return;
+                const std::string_view on(v);
+                to = (on == "1" || on == "true" || on == "on") != inverted;
+            };
+            flag("firstRow", t.first_row, false);
+            flag("lastRow", t.last_row, false);
+            flag("firstColumn", t.first_column, false);
+            flag("lastColumn", t.last_column, false);
+            flag("noHBand", t.row_bands, true);
+            flag("noVBand", t.column_bands, true);
+        }
+    }
+
+    // The rows of the table whose start tag (element `name`) ends at `from`: its w:tr start
+    // tags up to its own end tag, those of the tables inside it not counted. Only the last
+    // row's conditional formats need it, before that row is read.
+    int count_rows(std::string_view name, std::size_t from) const {
+        const std::size_t colon = name.rfind(':');
+        const std::string_view prefix =
+            colon == std::string_view::npos ? std::string_view() : name.substr(0, colon + 1);
+        const auto is_tag = [&](std::size_t at, std::string_view local) {
+            if (part_.compare(at, prefix.size(), prefix) != 0) return false;
+            at += prefix.size();
+            if (part_.compare(at, local.size(), local) != 0) return false;
+            at += local.size();
+            return at < part_.size() &&
+                   std::string_view(" \t\r\n/>").find(part_[at]) != std::string_view::npos;
+        };
+        int rows = 0, depth = 0;
+        for (std::size_t at = part_.find('<', from); at != std::string_view::npos;
+             at = part_.find('<', at + 1)) {
+            if (at + 1 >= part_.size()) break;
+            if (part_[at + 1] == '/') {
+                if (is_tag(at + 2, "tbl") && depth-- == 0) break;
+            } else if (is_tag(at + 1, "tbl")) {
+                const std::size_t close = part_.find('>', at);
+                if (close == std::string_view::npos || part_[close - 1] != '/') ++depth;
+            } else if (depth == 0 && is_tag(at + 1, "tr")) {
+                ++rows;
+            }
+        }
+        return rows;
     }
 
     void add_slot(std::size_t begin, std::size_t end) {
@@ -355,8 +563,45 @@ class StoryRewriter : public ElementStack {
     std::vector<Para> paras_;
     std::vector<Run> runs_;
     std::vector<std::size_t> open_runs_;
-    // The style of each open table, innermost last; a text box opens one without a style.
-    std::vector<std::string> tables_;
+    // Each open table, innermost last; a text box opens one without a style or cells.
+    struct Table {
+        std::string style;
+        bool first_row = false, last_row = false, first_column = false, last_column = false;
+        bool row_bands = true, column_bands = true;
+        int rows = 0;                               // in all
+        int grid_columns = 0;                       // of its grid
+        int row = -1;                               // the open row, from 0
+        int column = 0, span = 1, next_column = 0;  // the open cell's grid columns
+        bool in_cell = false;
+        std::optional<unsigned> row_cnf, cell_cnf;
+
+        // The conditional formats of its style that apply to the open cell.
+        unsigned conditions() const {
+            if (style.empty() || !in_cell) return 0;
+            if (row_cnf || cell_cnf)
+                return row_cnf.value_or(0) | cell_cnf.value_or(0) | condition_bit(kWholeTable);
+            unsigned m = condition_bit(kWholeTable);
+            const bool top = first_row && row == 0;
+            const bool bottom = last_row && row == rows - 1;
+            const bool left = first_column && column == 0;
+            const bool right = last_column && grid_columns > 0 && column + span >= grid_columns;
+            if (column_bands && !left && !right)
+                m |= condition_bit((column - (first_column ? 1 : 0)) % 2 == 0 ? kBand1Vert
+                                                                              : kBand2Vert);
+            if (row_bands && !top && !bottom)
+                m |= condition_bit((row - (first_row ? 1 : 0)) % 2 == 0 ? kBand1Horz : kBand2Horz);
+            if (left) m |= condition_bit(kFirstCol);
+            if (right) m |= condition_bit(kLastCol);
+            if (top) m |= condition_bit(kFirstRow);
+            if (bottom) m |= condition_bit(kLastRow);
+            if (top && right) m |= condition_bit(kNeCell);
+            if (top && left) m |= condition_bit(kNwCell);
+            if (bottom && right) m |= condition_bit(kSeCell);
+            if (bottom && left) m |= condition_bit(kSwCell);
+            return m;
+        }
+    };
+    std::vector<Table> tables_;
     Run* rstyle_run_ = nullptr;  // the run whose rStyle is open
     std::size_t rstyle_tag_end_ = 0;
     int para_count_ = 0;
