@@ -21,6 +21,8 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
+#include "tables/simd_mask-inl.h"
+
 HWY_BEFORE_NAMESPACE();
 namespace toneshift::convert_detail::HWY_NAMESPACE {
 namespace {
@@ -91,15 +93,7 @@ HWY_ATTR RunEnd expand(const RunTables& t, const unsigned char* in, std::size_t 
     return expand_bytes(t.short_units, in, i, end, w, 0, i);
 }
 #else
-// The bits of a mask's lanes, the first lane lowest.
-template <class D, class M>
-HWY_ATTR inline std::uint64_t mask_bits(D d, M m) {
-    std::uint8_t bytes[8] = {};
-    hn::StoreMaskBits(d, m, bytes);
-    std::uint64_t bits;
-    std::memcpy(&bits, bytes, 8);
-    return bits;
-}
+using simd::HWY_NAMESPACE::mask_bits;
 
 HWY_ATTR RunEnd expand(const RunTables& t, const unsigned char* in, std::size_t i, std::size_t end,
                        unsigned char* w) {

@@ -19,6 +19,8 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
+#include "tables/simd_mask-inl.h"
+
 #ifndef TONESHIFT_TONE_SCAN_ONCE
 #define TONESHIFT_TONE_SCAN_ONCE
 namespace toneshift::repair::tone_scan_detail {
@@ -141,16 +143,7 @@ namespace toneshift::repair::HWY_NAMESPACE {
 namespace {
 
 namespace hn = hwy::HWY_NAMESPACE;
-
-// The bits of a mask's lanes, the first lane lowest.
-template <class D, class M>
-HWY_ATTR inline std::uint64_t mask_bits(D d, M m) {
-    std::uint8_t bytes[8] = {};
-    hn::StoreMaskBits(d, m, bytes);
-    std::uint64_t bits;
-    std::memcpy(&bits, bytes, 8);
-    return bits;
-}
+using simd::HWY_NAMESPACE::mask_bits;
 
 }  // namespace
 
