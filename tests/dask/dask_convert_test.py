@@ -23,9 +23,9 @@ EXAMPLE = os.path.join(
 
 
 def example_module():
-    spec = importlib.util.spec_from_file_location("dask_convert", EXAMPLE)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("dask_convert", EXAMPLE)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 # Used when the Vietnamese manual pages are not installed: VIQR, made UTF-8 by toneshift.
